@@ -1,0 +1,7 @@
+#include "app/job.h"
+#include "console/console.h"
+
+int main() {
+  int status = RunJob();
+  EndProgram(status);
+}

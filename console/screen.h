@@ -1,0 +1,51 @@
+// The screen model: cells, cursor and colours, with no terminal attached.
+// Everything the dialogue shows is decided here; the terminal code only
+// copies it out. Tests drive the whole dialogue headless and read it back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int kScreenColumns = 80;
+constexpr int kScreenRows = 41;
+
+struct Cell {
+  std::uint8_t character = ' ';  // 8-bit text: bytes 0x20-0xFF are U+0020-U+00FF
+  std::uint8_t attribute = 7;    // foreground + 16 x background
+};
+
+struct Screen {
+  Cell cells[kScreenRows][kScreenColumns];
+  int row = 0;                 // cursor, zero-based
+  int column = 0;
+  bool pendingWrap = false;    // the last cell of the bottom row has been written
+  bool cursorVisible = true;
+  int foreground = 7;          // light grey on black until the first SetColor
+  int background = 0;
+};
+
+// A message box as the dialogue asked for it.
+struct MessageBoxRecord {
+  std::string text;
+  std::string title;
+};
+
+// Headless console for tests: replaces the console state with a fresh screen
+// and takes the key bytes that ReadLine and WaitKey will see, decoded like
+// plain-mode input (LF, CR and CR LF are each one Enter). Message boxes close
+// at once and are logged; nothing is written to the terminal.
+void StartHeadlessConsole(std::string keyBytes);
+
+const Screen& CurrentScreen();
+const std::vector<MessageBoxRecord>& MessageBoxLog();
+int BeepCount();
+
+// Row `row` (1-based) as text, trailing blanks kept (80 characters).
+std::string ScreenRowText(int row);
+// Foreground and background colour of cell (row, column), both 1-based.
+int CellForeground(int row, int column);
+int CellBackground(int row, int column);
+// The whole screen as plain-mode output: rows without trailing blanks,
+// trailing empty rows left out, each row ended by a line feed.
+std::string PlainScreenText();

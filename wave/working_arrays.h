@@ -1,0 +1,77 @@
+// The job's working memory: the raw sample block, the impulse response and one
+// input and one result array per channel, all zero-filled when allocated.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "wave/wave_format.h"
+
+// A zero-filled array owned by one holder. Released explicitly as soon as the
+// last step that reads it is done, or when the holder goes away.
+template <typename T>
+class Buffer {
+ public:
+  Buffer() = default;
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  Buffer(Buffer&& other) noexcept : data_(std::exchange(other.data_, nullptr)),
+                                    count_(std::exchange(other.count_, 0)) {}
+  Buffer& operator=(Buffer&& other) noexcept {
+    if (this != &other) {
+      Release();
+      data_ = std::exchange(other.data_, nullptr);
+      count_ = std::exchange(other.count_, 0);
+    }
+    return *this;
+  }
+  ~Buffer() { Release(); }
+
+  // Allocates `count` zeroed elements; false (and empty) when memory is refused.
+  bool Allocate(std::int64_t count);
+  void Release();
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  std::int64_t size() const { return count_; }
+  T& operator[](std::int64_t i) { return data_[i]; }
+  const T& operator[](std::int64_t i) const { return data_[i]; }
+
+ private:
+  T* data_ = nullptr;
+  std::int64_t count_ = 0;
+};
+
+struct WorkingArrays {
+  std::int64_t resultLength = 0;          // ResultLength = N + M - 1
+  Buffer<std::uint8_t> rawSampleBlock;    // RawSampleBlock: 3 x N x C bytes
+  Buffer<double> impulseResponse;         // ImpulseResponse: M coefficients
+  Buffer<std::int32_t> monoInput;         // MonoInput (C = 1)
+  Buffer<double> monoResult;              // MonoResult (C = 1)
+  Buffer<std::int32_t> leftInput;         // LeftInput (C = 2)
+  Buffer<double> leftResult;              // LeftResult (C = 2)
+  Buffer<std::int32_t> rightInput;        // RightInput (C = 2)
+  Buffer<double> rightResult;             // RightResult (C = 2)
+};
+
+// Bytes the job needs at its peak for N frames of C channels and M taps.
+std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount, int coefficientCount);
+
+// Allocates every working array in order. When the memory the system reports
+// available cannot hold the job, or an allocation is refused: Beep, the
+// "Not enough memory" box, nothing allocated, false.
+bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, WorkingArrays& arrays);
+
+// Reads the sample data in one piece from byte 44 (bytes missing at the end of
+// the file read as zero), decodes it into the input arrays and releases the
+// raw block.
+void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format,
+                      WorkingArrays& arrays);
+
+// The two's-complement value of a 24-bit little-endian sample.
+inline std::int32_t DecodeSample24(const std::uint8_t* bytes) {
+  std::int32_t v = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16);
+  return v > 8388607 ? v - 16777216 : v;
+}
