@@ -1,0 +1,235 @@
+// The whole program run as a real process in plain mode: keys on standard
+// input, the final screen on standard output, message boxes on standard error.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunResult {
+  int status = -1;
+  std::string screen;   // standard output
+  std::string errors;   // standard error
+  std::vector<std::string> rows;  // screen split into rows (1-based: rows[0] is row 1)
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+void PutLE(std::string& s, std::size_t offset, std::uint32_t value, int width) {
+  for (int b = 0; b < width; ++b) s[offset + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
+}
+
+// A canonical 44-byte header and the given 24-bit samples (interleaved).
+std::string MakeWave(int channels, int rate, const std::vector<std::int32_t>& samples) {
+  std::string s(44, '\0');
+  std::uint32_t dataSize = static_cast<std::uint32_t>(samples.size() * 3);
+  s.replace(0, 4, "RIFF");
+  PutLE(s, 4, dataSize + 36, 4);
+  s.replace(8, 4, "WAVE");
+  s.replace(12, 4, "fmt ");
+  PutLE(s, 16, 16, 4);
+  PutLE(s, 20, 1, 2);
+  PutLE(s, 22, static_cast<std::uint32_t>(channels), 2);
+  PutLE(s, 24, static_cast<std::uint32_t>(rate), 4);
+  PutLE(s, 28, static_cast<std::uint32_t>(rate * channels * 3), 4);
+  PutLE(s, 32, static_cast<std::uint32_t>(channels * 3), 2);
+  PutLE(s, 34, 24, 2);
+  s.replace(36, 4, "data");
+  PutLE(s, 40, dataSize, 4);
+  for (std::int32_t v : samples) {
+    std::uint32_t u = static_cast<std::uint32_t>(v);
+    s.push_back(static_cast<char>(u & 0xFF));
+    s.push_back(static_cast<char>((u >> 8) & 0xFF));
+    s.push_back(static_cast<char>((u >> 16) & 0xFF));
+  }
+  return s;
+}
+
+class PlainRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/ostrivale-job-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  RunResult Run(const std::string& keys) {
+    WriteFile(dir_ / "keys.txt", keys);
+    std::string command = "cd '" + dir_.string() + "' && '" + OSTRIVALE_BINARY +
+                          "' < keys.txt > screen.txt 2> errors.txt";
+    int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.screen = ReadFile(dir_ / "screen.txt");
+    result.errors = ReadFile(dir_ / "errors.txt");
+    std::istringstream lines(result.screen);
+    for (std::string line; std::getline(lines, line);) result.rows.push_back(line);
+    fs::remove(dir_ / "keys.txt");
+    fs::remove(dir_ / "screen.txt");
+    fs::remove(dir_ / "errors.txt");
+    return result;
+  }
+
+  // An impulse file whose first value is `first` and the rest 0: CR LF lines.
+  void WriteIdentityImpulse(char letter, const std::string& first, int count) {
+    std::string text = first + "\r\n";
+    for (int i = 1; i < count; ++i) text += "0\r\n";
+    WriteFile(dir_ / (std::string("Filter") + letter + ".dat"), text);
+  }
+
+  static std::string Row(const RunResult& r, int row) {
+    return row - 1 < static_cast<int>(r.rows.size()) ? r.rows[row - 1] : std::string();
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(PlainRun, BannerAndInputPromptStandAtTheirRows) {
+  RunResult r = Run("");  // the end of input at the first prompt ends the program
+  EXPECT_EQ(r.status, 1);
+  ASSERT_GE(r.rows.size(), 8u);
+  EXPECT_EQ(Row(r, 1), "");
+  EXPECT_EQ(Row(r, 2), "   Ostrivale v1");
+  EXPECT_EQ(Row(r, 3).substr(0, 3), "   ");
+  EXPECT_EQ(Row(r, 4).substr(0, 3), "   ");
+  EXPECT_NE(Row(r, 3), "   ");
+  EXPECT_NE(Row(r, 4), "   ");
+  EXPECT_EQ(Row(r, 5), "");
+  EXPECT_EQ(Row(r, 7), "");
+  EXPECT_EQ(Row(r, 8), "   Input file?");
+}
+
+TEST_F(PlainRun, MissingInputFilesRestartTheInputScreen) {
+  fs::create_directory(dir_ / "folder");
+  RunResult r = Run("nothing.wav\n\nfolder\nwild*.wav\n");
+  EXPECT_EQ(r.status, 1);
+  const std::string box = "ERROR: File not found.  Please enter a valid filename\n";
+  EXPECT_EQ(r.errors, box + box + box + box);
+  // The restart cleared the screen: the last prompt stands alone on row 8.
+  EXPECT_EQ(Row(r, 8), "   Input file?");
+  EXPECT_EQ(r.rows.size(), 8u);
+}
+
+TEST_F(PlainRun, WholeJobFromInputToReport) {
+  WriteFile(dir_ / "in.wav", MakeWave(2, 96000, {100, -100, 2000, -2000, 0, 0}));
+  WriteIdentityImpulse('B', "65536", 19);
+  RunResult r = Run("missing.wav\nin.wav\nx\nb\nout.wav\n");
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.errors,
+            "ERROR: File not found.  Please enter a valid filename\n"
+            "ERROR: You must respond either B or F\n");
+  EXPECT_EQ(Row(r, 8), "   Input file?   in.wav");
+  EXPECT_EQ(Row(r, 11), "                 FILE DATA");
+  EXPECT_EQ(Row(r, 13), "                 Channels     2");
+  EXPECT_EQ(Row(r, 14), "                 Sample rate  96000 Hz");
+  EXPECT_EQ(Row(r, 15), "                 Resolution   24 bits");
+  EXPECT_EQ(Row(r, 16), "                 Length       3 samples");
+  EXPECT_EQ(Row(r, 17), "                 Duration     0 seconds");
+  EXPECT_EQ(Row(r, 21),
+            "   Select whether to apply filter B (linear phase) or F (minimum phase) b");
+  EXPECT_EQ(Row(r, 23), "   Output file?  out.wav");
+  EXPECT_EQ(Row(r, 26), "   Loading impulse and input arrays...");
+  EXPECT_EQ(Row(r, 27), "   Done");
+  EXPECT_EQ(Row(r, 29), "   Convolving...");
+  EXPECT_EQ(Row(r, 30), "   Done");
+  EXPECT_EQ(Row(r, 32), "   Writing output file...");
+  EXPECT_EQ(Row(r, 33), "   Done");
+  for (int row : {34, 35, 36, 37}) EXPECT_EQ(Row(r, row), "") << row;
+  EXPECT_EQ(Row(r, 38).substr(0, 20), "   Job completed in ");
+  EXPECT_EQ(Row(r, 38).substr(Row(r, 38).size() - 8), " seconds");
+  EXPECT_EQ(Row(r, 39), "   press any key to quit");
+  EXPECT_EQ(r.rows.size(), 39u);
+
+  std::string out = ReadFile(dir_ / "out.wav");
+  // 3 + 18 frames of 2 channels, 3 bytes each, behind the 44-byte header.
+  ASSERT_EQ(out.size(), 44u + 21 * 6);
+  EXPECT_EQ(out.substr(0, 4), "RIFF");
+  EXPECT_EQ(out.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(out.substr(36, 4), "data");
+}
+
+TEST_F(PlainRun, TheSameJobGivesTheSameBytes) {
+  std::vector<std::int32_t> samples;
+  for (int i = 0; i < 2000; ++i) samples.push_back((i * 7919) % 100000 - 50000);
+  WriteFile(dir_ / "in.wav", MakeWave(1, 192000, samples));
+  WriteFile(dir_ / "FilterE.dat", "0.5\r\n0.25\r\n0.125\r\n");
+  ASSERT_EQ(Run("in.wav\nE\nfirst.wav\n").status, 0);
+  ASSERT_EQ(Run("in.wav\nE\nsecond.wav\n").status, 0);
+  std::string first = ReadFile(dir_ / "first.wav");
+  EXPECT_EQ(first.size(), 44u + (2000 + 19) * 3 + 1);  // odd data length: one pad byte
+  EXPECT_EQ(first, ReadFile(dir_ / "second.wav"));
+}
+
+TEST_F(PlainRun, OutputOverTheInputFileReplacesItWhole) {
+  std::vector<std::int32_t> samples(500, 1000);
+  WriteFile(dir_ / "in.wav", MakeWave(1, 96000, samples) + std::string(5000, 'x'));
+  WriteIdentityImpulse('F', "1", 31);
+  RunResult r = Run("in.wav\nF\nin.wav\n");
+  ASSERT_EQ(r.status, 0) << r.errors;
+  std::string out = ReadFile(dir_ / "in.wav");
+  EXPECT_EQ(out.size(), 44u + (500 + 30) * 3);  // no old bytes after the new data
+}
+
+TEST_F(PlainRun, MissingImpulseFileEndsTheJob) {
+  if (fs::exists(fs::path(OSTRIVALE_BINARY).parent_path() / "FilterD.dat")) {
+    GTEST_SKIP() << "impulse files lie beside the executable";
+  }
+  WriteFile(dir_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}));
+  RunResult r = Run("in.wav\nD\nout.wav\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors,
+            "ERROR: Required filter .dat file not found.  The program will now terminate\n");
+  EXPECT_EQ(Row(r, 27), "   Loading impulse and input arrays...");
+  EXPECT_EQ(r.rows.size(), 27u);
+  EXPECT_FALSE(fs::exists(dir_ / "out.wav"));
+}
+
+TEST_F(PlainRun, UnwritableOutputIsReportedAndEndsTheJob) {
+  WriteFile(dir_ / "in.wav", MakeWave(1, 96000, {1, 2, 3}));
+  WriteIdentityImpulse('B', "65536", 19);
+  RunResult r = Run("in.wav\nB\nno-such-folder/out.wav\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, "ERROR: The output file could not be written\n");
+  EXPECT_EQ(Row(r, 32), "   Writing output file...");
+  EXPECT_EQ(r.rows.size(), 32u);
+  EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));
+}
+
+TEST_F(PlainRun, RejectedHeaderRestartsAndAcceptedOneShowsFileData) {
+  std::string notWave = MakeWave(1, 96000, {1});
+  notWave.replace(8, 4, "wave");
+  WriteFile(dir_ / "lower.wav", notWave);
+  WriteFile(dir_ / "in.wav", MakeWave(1, 192000, std::vector<std::int32_t>(96000, 0)));
+  RunResult r = Run("lower.wav\nin.wav\n");
+  EXPECT_EQ(r.status, 1);  // input ends at the filter question
+  EXPECT_EQ(r.errors, "ERROR: This is not a Wave file\n");
+  EXPECT_EQ(Row(r, 16), "                 Length       96000 samples");
+  EXPECT_EQ(Row(r, 17), "                 Duration     .5 seconds");
+  EXPECT_EQ(Row(r, 21), "   Select whether to apply filter A (linear phase), C (asymmetric),");
+  EXPECT_EQ(Row(r, 22), "                                  D (minimum phase) or E (minimum phase)");
+}
+
+}  // namespace
