@@ -1,0 +1,199 @@
+#include "wave/working_arrays.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "console/console.h"
+#include "wave/file_name.h"
+
+namespace {
+
+// Blocks from this size on are mapped straight from the system: fresh
+// anonymous pages are zero already, so nothing has to be written to them and
+// memory is only committed as the job touches it.
+constexpr std::int64_t kMapThresholdBytes = std::int64_t{1} << 20;
+
+// Bytes the system reports it can give without swapping, or -1 when that
+// cannot be read.
+std::int64_t AvailableMemoryBytes() {
+  std::FILE* f = std::fopen("/proc/meminfo", "re");
+  if (f == nullptr) return -1;
+  std::int64_t result = -1;
+  char line[256];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    long long kib = 0;
+    if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) {
+      if (kib >= 0 && kib < std::numeric_limits<std::int64_t>::max() / 1024) result = kib * 1024;
+      break;
+    }
+  }
+  std::fclose(f);
+  return result;
+}
+
+void RefuseMemory(WorkingArrays& arrays) {
+  arrays.rawSampleBlock.Release();
+  arrays.impulseResponse.Release();
+  arrays.monoInput.Release();
+  arrays.monoResult.Release();
+  arrays.leftInput.Release();
+  arrays.leftResult.Release();
+  arrays.rightInput.Release();
+  arrays.rightResult.Release();
+  arrays.resultLength = 0;
+  Beep();
+  ShowMessageBox("Not enough memory for this recording", "                 ERROR");
+}
+
+}  // namespace
+
+template <typename T>
+bool Buffer<T>::Allocate(std::int64_t count) {
+  Release();
+  if (count < 0) return false;
+  if (count == 0) return true;
+  constexpr std::int64_t kMaxCount = std::numeric_limits<std::int64_t>::max() /
+                                     static_cast<std::int64_t>(sizeof(T));
+  if (count > kMaxCount) return false;
+  const std::int64_t bytes = count * static_cast<std::int64_t>(sizeof(T));
+  if (static_cast<std::uint64_t>(bytes) > std::numeric_limits<std::size_t>::max()) return false;
+  void* memory = nullptr;
+  if (bytes >= kMapThresholdBytes) {
+    memory = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
+                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return false;
+  } else {
+    memory = std::calloc(static_cast<std::size_t>(count), sizeof(T));
+    if (memory == nullptr) return false;
+  }
+  data_ = static_cast<T*>(memory);
+  count_ = count;
+  return true;
+}
+
+template <typename T>
+void Buffer<T>::Release() {
+  if (data_ != nullptr) {
+    const std::int64_t bytes = count_ * static_cast<std::int64_t>(sizeof(T));
+    if (bytes >= kMapThresholdBytes) {
+      munmap(data_, static_cast<std::size_t>(bytes));
+    } else {
+      std::free(data_);
+    }
+  }
+  data_ = nullptr;
+  count_ = 0;
+}
+
+template bool Buffer<std::uint8_t>::Allocate(std::int64_t);
+template void Buffer<std::uint8_t>::Release();
+template bool Buffer<std::int32_t>::Allocate(std::int64_t);
+template void Buffer<std::int32_t>::Release();
+template bool Buffer<double>::Allocate(std::int64_t);
+template void Buffer<double>::Release();
+
+std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount,
+                                 int coefficientCount) {
+  // No recording comes near this many frames (a data size is 32-bit); beyond
+  // it the sums below could overflow.
+  constexpr std::int64_t kMaxFrames = std::int64_t{1} << 48;
+  if (sampleCount > kMaxFrames) return std::numeric_limits<std::int64_t>::max();
+  const std::int64_t n = sampleCount > 0 ? sampleCount : 0;
+  const std::int64_t c = channelCount > 0 ? channelCount : 0;
+  const std::int64_t m = coefficientCount > 0 ? coefficientCount : 0;
+  const std::int64_t resultLength = n + m - 1 > 0 ? n + m - 1 : 0;
+  // Only mono and stereo jobs have per-channel arrays.
+  const std::int64_t arrayChannels = (c == 1 || c == 2) ? c : 0;
+
+  const std::int64_t results = 8 * arrayChannels * resultLength;
+  // While the samples load: raw block, inputs, results and coefficients.
+  const std::int64_t loading = 3 * n * c + 4 * n * arrayChannels + results + 8 * m;
+  // While the output is written: results and the output file image (header,
+  // data and a possible pad byte).
+  const std::int64_t writing = results + kWaveHeaderSize + 3 * c * resultLength + 1;
+  return loading > writing ? loading : writing;
+}
+
+bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, WorkingArrays& arrays) {
+  const std::int64_t n = format.sampleCount;
+  const int c = format.channelCount;
+  const std::int64_t m = coefficientCount;
+  if (n < 0 || m < 0 || WorkingMemoryNeeded(n, c, coefficientCount) ==
+                             std::numeric_limits<std::int64_t>::max()) {
+    RefuseMemory(arrays);
+    return false;
+  }
+
+  // Linux hands out more address space than it can back and kills the process
+  // when the pages are touched; so compare with what it can really give first.
+  const std::int64_t available = AvailableMemoryBytes();
+  if (available >= 0 && WorkingMemoryNeeded(n, c, coefficientCount) > available) {
+    RefuseMemory(arrays);
+    return false;
+  }
+
+  arrays.resultLength = n + m - 1 > 0 ? n + m - 1 : 0;
+  bool ok = arrays.rawSampleBlock.Allocate(3 * n * c) && arrays.impulseResponse.Allocate(m);
+  if (ok && c == 1) {
+    ok = arrays.monoInput.Allocate(n) && arrays.monoResult.Allocate(arrays.resultLength);
+  } else if (ok && c == 2) {
+    ok = arrays.leftInput.Allocate(n) && arrays.leftResult.Allocate(arrays.resultLength) &&
+         arrays.rightInput.Allocate(n) && arrays.rightResult.Allocate(arrays.resultLength);
+  }
+  if (!ok) {
+    RefuseMemory(arrays);
+    return false;
+  }
+  return true;
+}
+
+void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format,
+                      WorkingArrays& arrays) {
+  std::uint8_t* raw = arrays.rawSampleBlock.data();
+  const std::int64_t rawBytes = arrays.rawSampleBlock.size();
+
+  // One read of the whole data section from byte 44 (the system may hand it
+  // over in pieces). Whatever the file does not hold stays zero.
+  const std::string name = FileSystemName(inputFileName);
+  const int fd = (rawBytes > 0 && !name.empty()) ? open(name.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  if (fd >= 0) {
+    std::int64_t done = 0;
+    while (done < rawBytes) {
+      const ssize_t got = pread(fd, raw + done, static_cast<std::size_t>(rawBytes - done),
+                                static_cast<off_t>(kWaveHeaderSize + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += got;
+    }
+    close(fd);
+  }
+
+  // Frames to decode: never more than the arrays were given room for.
+  std::int64_t n = format.sampleCount;
+  const int c = format.channelCount;
+  if (c == 1 || c == 2) {
+    if (n > rawBytes / (3 * c)) n = rawBytes / (3 * c);
+  }
+  if (c == 1) {
+    if (n > arrays.monoInput.size()) n = arrays.monoInput.size();
+    std::int32_t* mono = arrays.monoInput.data();
+    for (std::int64_t i = 0; i < n; ++i) mono[i] = DecodeSample24(raw + 3 * i);
+  } else if (c == 2) {
+    if (n > arrays.leftInput.size()) n = arrays.leftInput.size();
+    if (n > arrays.rightInput.size()) n = arrays.rightInput.size();
+    std::int32_t* left = arrays.leftInput.data();
+    std::int32_t* right = arrays.rightInput.data();
+    for (std::int64_t i = 0; i < n; ++i) {
+      left[i] = DecodeSample24(raw + 6 * i);
+      right[i] = DecodeSample24(raw + 6 * i + 3);
+    }
+  }
+  arrays.rawSampleBlock.Release();
+}
