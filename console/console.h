@@ -50,5 +50,9 @@ void RefreshScreen();
 // output (plain mode). Safe to call more than once.
 void CloseConsole();
 
+// A typed text (8-bit characters, U+0000-U+00FF) in UTF-8, the form file
+// names take on the file system.
+std::string Latin1ToUtf8(std::string_view text);
+
 // Closes the console and ends the process with `status`.
 [[noreturn]] void EndProgram(int status);

@@ -1,0 +1,274 @@
+#include "console/console.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "console/console_state.h"
+#include "console/extended_precision.h"
+#include "console/number_form.h"
+#include "console/screen_model.h"
+#include "console/terminal.h"
+
+namespace {
+
+// The longest line ReadLine keeps.
+constexpr std::size_t kMaxLineLength = 10000;
+
+// Writes all of `bytes` to `fd`, going on after interruptions and short writes.
+void WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+bool UsesTerminal() { return Console().mode == ConsoleMode::kTerminal && !Console().closed; }
+
+// Reads more key bytes into the input buffer. False at the end of input.
+bool ReadMoreInput(ConsoleState& c) {
+  if (c.inputEnded) return false;
+  if (c.inputPosition >= c.inputBytes.size()) {
+    c.inputBytes.clear();
+    c.inputPosition = 0;
+  }
+  switch (c.mode) {
+    case ConsoleMode::kHeadless:
+      c.inputEnded = true;  // the whole script was handed over at the start
+      return false;
+    case ConsoleMode::kTerminal:
+      if (!c.closed) {
+        bool gotBytes = TerminalReadInput(c);
+        if (!gotBytes) c.inputEnded = true;
+        return gotBytes;
+      }
+      [[fallthrough]];
+    default: {
+      char buffer[4096];
+      for (;;) {
+        ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          c.inputEnded = true;
+          return false;
+        }
+        c.inputBytes.append(buffer, static_cast<std::size_t>(n));
+        return true;
+      }
+    }
+  }
+}
+
+// The next key press, or false at the end of input.
+bool NextKey(Key* key) {
+  ConsoleState& c = Console();
+  for (;;) {
+    if (c.pendingKeyCount > 0) {
+      *key = c.pendingKeys[0];
+      c.pendingKeys[0] = c.pendingKeys[1];
+      --c.pendingKeyCount;
+      return true;
+    }
+    if (c.inputPosition < c.inputBytes.size()) {
+      auto byte = static_cast<std::uint8_t>(c.inputBytes[c.inputPosition++]);
+      DecodedKeys decoded = DecodeKeyByte(c.decoder, byte);
+      for (int i = 0; i < decoded.count; ++i) c.pendingKeys[c.pendingKeyCount++] = decoded.keys[i];
+      continue;
+    }
+    if (!ReadMoreInput(c)) {
+      Key last = FinishKeyInput(c.decoder);
+      if (last.kind == KeyKind::kNone) return false;
+      *key = last;
+      return true;
+    }
+  }
+}
+
+}  // namespace
+
+ConsoleState& Console() {
+  static ConsoleState state;
+  return state;
+}
+
+void SetupConsole() {
+  SetExtendedPrecisionMode();
+  ConsoleState& c = Console();
+  if (c.mode == ConsoleMode::kUnopened) {
+    bool terminal = isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
+    c.mode = terminal && TerminalOpen() ? ConsoleMode::kTerminal : ConsoleMode::kPlain;
+    c.decoder.plainInput = c.mode != ConsoleMode::kTerminal;
+    std::atexit(CloseConsole);
+  }
+  SetColor(kBlack, kBrightWhite);
+  ClearScreen();
+}
+
+void ClearScreen() { ModelClear(Console().screen); }
+
+void SetColor(int foreground, int background) {
+  ModelSetColor(Console().screen, foreground, background);
+}
+
+void HideCursor() { Console().screen.cursorVisible = false; }
+
+void Locate(int row, int column) { ModelLocate(Console().screen, row, column); }
+
+int CursorRow() { return Console().screen.row + 1; }
+
+void PrintText(std::string_view text) { ModelPrint(Console().screen, text); }
+
+void PrintNumber(double value, int digits) {
+  ModelPrint(Console().screen, NumberDisplayForm(value, digits));
+}
+
+void EndLine() { ModelEndLine(Console().screen); }
+
+std::string ReadLine() {
+  ConsoleState& c = Console();
+  bool wasHidden = !c.screen.cursorVisible;
+  c.screen.cursorVisible = true;
+  std::string line;
+  for (;;) {
+    Key key;
+    if (!NextKey(&key)) EndProgram(1);  // no more input: the job cannot go on
+    if (key.kind == KeyKind::kEnter) break;
+    if (key.kind == KeyKind::kBackspace) {
+      if (!line.empty()) {
+        line.pop_back();
+        ModelBackspace(c.screen);
+      }
+    } else if (key.kind == KeyKind::kCharacter && line.size() < kMaxLineLength) {
+      line.push_back(static_cast<char>(key.code));
+      ModelPutCharacter(c.screen, key.code);
+    }
+  }
+  ModelEndLine(c.screen);
+  if (wasHidden) c.screen.cursorVisible = false;
+  return line;
+}
+
+void WaitKey() {
+  ConsoleState& c = Console();
+  if (c.pendingKeyCount > 0 || c.inputPosition < c.inputBytes.size()) return;
+  if (c.mode == ConsoleMode::kHeadless) return;
+  ReadMoreInput(c);  // returns once a byte has come, or at the end of input
+}
+
+void Beep() {
+  ++Console().beepCount;
+  if (UsesTerminal()) TerminalBeep();
+}
+
+void Pause(int milliseconds) {
+  if (UsesTerminal()) TerminalPause(milliseconds);
+}
+
+namespace {
+
+// The message box text as one line: the two characters \n become a blank,
+// and the blanks at both ends go.
+std::string MessageLine(std::string_view text) {
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
+      line.push_back(' ');
+      ++i;
+    } else {
+      line.push_back(text[i]);
+    }
+  }
+  std::size_t first = line.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  std::size_t last = line.find_last_not_of(' ');
+  return line.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+void ShowMessageBox(std::string_view text, std::string_view title) {
+  ConsoleState& c = Console();
+  c.messageBoxes.push_back(MessageBoxRecord{std::string(text), std::string(title)});
+  if (c.mode == ConsoleMode::kHeadless) return;
+  if (UsesTerminal()) {
+    TerminalMessageBox(text, title);
+    return;
+  }
+  WriteAll(STDERR_FILENO, "ERROR: " + Latin1ToUtf8(MessageLine(text)) + "\n");
+}
+
+void RefreshScreen() {
+  if (UsesTerminal()) TerminalRefresh();
+}
+
+void CloseConsole() {
+  ConsoleState& c = Console();
+  if (c.closed) return;
+  c.closed = true;
+  if (c.mode == ConsoleMode::kTerminal) {
+    TerminalClose();
+  } else if (c.mode == ConsoleMode::kPlain) {
+    WriteAll(STDOUT_FILENO, ScreenPlainText(c.screen));
+  }
+}
+
+void EndProgram(int status) {
+  CloseConsole();
+  std::exit(status);
+}
+
+// The test harness.
+
+void StartHeadlessConsole(std::string keyBytes) {
+  ConsoleState& c = Console();
+  c.mode = ConsoleMode::kHeadless;
+  c.closed = false;
+  c.screen = Screen{};
+  c.decoder = KeyDecoder{};
+  c.decoder.plainInput = true;
+  c.inputBytes = std::move(keyBytes);
+  c.inputPosition = 0;
+  c.inputEnded = false;
+  c.pendingKeyCount = 0;
+  c.messageBoxes.clear();
+  c.beepCount = 0;
+}
+
+const Screen& CurrentScreen() { return Console().screen; }
+
+const std::vector<MessageBoxRecord>& MessageBoxLog() { return Console().messageBoxes; }
+
+int BeepCount() { return Console().beepCount; }
+
+namespace {
+
+bool InsideScreen(int row, int column) {
+  return row >= 1 && row <= kScreenRows && column >= 1 && column <= kScreenColumns;
+}
+
+}  // namespace
+
+std::string ScreenRowText(int row) {
+  if (row < 1 || row > kScreenRows) return std::string();
+  std::string text;
+  for (const Cell& cell : Console().screen.cells[row - 1])
+    text.push_back(static_cast<char>(cell.character));
+  return text;
+}
+
+int CellForeground(int row, int column) {
+  if (!InsideScreen(row, column)) return -1;
+  return Console().screen.cells[row - 1][column - 1].attribute % 16;
+}
+
+int CellBackground(int row, int column) {
+  if (!InsideScreen(row, column)) return -1;
+  return Console().screen.cells[row - 1][column - 1].attribute / 16;
+}
+
+std::string PlainScreenText() { return ScreenPlainText(Console().screen); }
