@@ -1,0 +1,32 @@
+// The dither of any sample position, computed without drawing every earlier
+// one, so that blocks of the output can be dithered in any order (and on any
+// thread) and still see exactly the values of the one sequential generator.
+#pragma once
+
+#include <cstdint>
+
+// Advancing the generator n times is itself an affine map of the state:
+// state -> multiplier * state + increment (mod 2^32).
+struct DitherJump {
+  std::uint32_t multiplier = 1;
+  std::uint32_t increment = 0;
+};
+
+// The map that advances the generator by `draws` draws.
+DitherJump DitherJumpOf(std::uint64_t draws);
+
+inline std::uint32_t ApplyJump(const DitherJump& jump, std::uint32_t state) {
+  return jump.multiplier * state + jump.increment;
+}
+
+// The two draws that dither output sample `sampleIndex` (frame x channels +
+// channel), counted from the program's start: draws 2s+1 and 2s+2.
+struct SampleDither {
+  double r1 = 0.0;
+  double r2 = 0.0;
+};
+SampleDither DitherOfSample(std::uint64_t sampleIndex);
+
+// out[i] = r1 + r2 - 1 of sample firstSample + i * stride, for i < count.
+// The sum is exact in double: r1 and r2 are multiples of 2^-31 below 1.
+void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out);
