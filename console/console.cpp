@@ -30,37 +30,43 @@ void WriteAll(int fd, const std::string& bytes) {
 
 bool UsesTerminal() { return Console().mode == ConsoleMode::kTerminal && !Console().closed; }
 
-// Reads more key bytes into the input buffer. False at the end of input.
-bool ReadMoreInput(ConsoleState& c) {
-  if (c.inputEnded) return false;
+enum class InputResult { kBytes, kQuiet, kEnded };
+
+// Reads more key bytes into the input buffer. kQuiet: nothing came within the
+// short spell that tells a lone Escape (terminal mode, while a key is
+// unfinished); kEnded: the end of input.
+InputResult ReadMoreInput(ConsoleState& c) {
+  if (c.inputEnded) return InputResult::kEnded;
   if (c.inputPosition >= c.inputBytes.size()) {
     c.inputBytes.clear();
     c.inputPosition = 0;
   }
-  switch (c.mode) {
-    case ConsoleMode::kHeadless:
-      c.inputEnded = true;  // the whole script was handed over at the start
-      return false;
-    case ConsoleMode::kTerminal:
-      if (!c.closed) {
-        bool gotBytes = TerminalReadInput(c);
-        if (!gotBytes) c.inputEnded = true;
-        return gotBytes;
-      }
-      [[fallthrough]];
-    default: {
-      char buffer[4096];
-      for (;;) {
-        ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-          c.inputEnded = true;
-          return false;
-        }
-        c.inputBytes.append(buffer, static_cast<std::size_t>(n));
-        return true;
-      }
+  if (c.mode == ConsoleMode::kHeadless) {
+    c.inputEnded = true;  // the whole script was handed over at the start
+    return InputResult::kEnded;
+  }
+  if (UsesTerminal()) {
+    switch (TerminalReadInput(c, KeyInputPending(c.decoder))) {
+      case TerminalInput::kBytes:
+        return InputResult::kBytes;
+      case TerminalInput::kQuiet:
+        return InputResult::kQuiet;
+      case TerminalInput::kEnded:
+        break;
     }
+    c.inputEnded = true;
+    return InputResult::kEnded;
+  }
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      c.inputEnded = true;
+      return InputResult::kEnded;
+    }
+    c.inputBytes.append(buffer, static_cast<std::size_t>(n));
+    return InputResult::kBytes;
   }
 }
 
@@ -80,13 +86,22 @@ bool NextKey(Key* key) {
       for (int i = 0; i < decoded.count; ++i) c.pendingKeys[c.pendingKeyCount++] = decoded.keys[i];
       continue;
     }
-    if (!ReadMoreInput(c)) {
-      Key last = FinishKeyInput(c.decoder);
-      if (last.kind == KeyKind::kNone) return false;
+    InputResult result = ReadMoreInput(c);
+    if (result == InputResult::kBytes) continue;
+    // Nothing more for now, or ever: an Escape waiting for a sequence is alone.
+    Key last = FinishKeyInput(c.decoder);
+    if (last.kind != KeyKind::kNone) {
       *key = last;
       return true;
     }
+    if (result == InputResult::kEnded) return false;
   }
+}
+
+// True when a key press is waiting unread.
+bool KeyWaiting(const ConsoleState& c) {
+  return c.pendingKeyCount > 0 || c.inputPosition < c.inputBytes.size() ||
+         KeyInputPending(c.decoder);
 }
 
 }  // namespace
@@ -155,9 +170,12 @@ std::string ReadLine() {
 
 void WaitKey() {
   ConsoleState& c = Console();
-  if (c.pendingKeyCount > 0 || c.inputPosition < c.inputBytes.size()) return;
-  if (c.mode == ConsoleMode::kHeadless) return;
-  ReadMoreInput(c);  // returns once a byte has come, or at the end of input
+  if (KeyWaiting(c) || c.inputEnded || c.mode == ConsoleMode::kHeadless) return;
+  if (UsesTerminal()) {
+    TerminalWaitForKey();
+  } else {
+    ReadMoreInput(c);  // returns once bytes have come, or at the end of input
+  }
 }
 
 void Beep() {
@@ -196,7 +214,15 @@ void ShowMessageBox(std::string_view text, std::string_view title) {
   c.messageBoxes.push_back(MessageBoxRecord{std::string(text), std::string(title)});
   if (c.mode == ConsoleMode::kHeadless) return;
   if (UsesTerminal()) {
-    TerminalMessageBox(text, title);
+    TerminalShowMessageBox(text, title);
+    for (;;) {
+      Key key;
+      if (!NextKey(&key)) break;  // the terminal has gone: nobody can close it
+      if (key.kind == KeyKind::kEnter || key.kind == KeyKind::kEscape ||
+          (key.kind == KeyKind::kCharacter && key.code == ' '))
+        break;
+    }
+    TerminalCloseMessageBox();
     return;
   }
   WriteAll(STDERR_FILENO, "ERROR: " + Latin1ToUtf8(MessageLine(text)) + "\n");

@@ -10,14 +10,25 @@
 // Raw mode, alternate screen, title, size request, restore handlers.
 // False when the terminal cannot be put in raw mode (the console then runs plain).
 bool TerminalOpen();
-// Sends the cells that changed since the last refresh, in one write.
+// Sends what changed on the screen since the last refresh, in one write.
 void TerminalRefresh();
-// Waits for key bytes (redrawing on a resize meanwhile) and appends them to
-// the console's input buffer. False when the terminal has gone away.
-bool TerminalReadInput(ConsoleState& console);
+
+enum class TerminalInput { kBytes, kQuiet, kEnded };
+// Refreshes, waits for key bytes (redrawing after a resize meanwhile) and
+// appends them to the console's input buffer. With `quietEndsKey` (a key may
+// be unfinished) gives up after a short quiet spell: kQuiet. kEnded: the
+// terminal has gone.
+TerminalInput TerminalReadInput(ConsoleState& console, bool quietEndsKey);
+// Refreshes and returns once key bytes are waiting, leaving them unread.
+void TerminalWaitForKey();
+// Refreshes, then rings the bell.
 void TerminalBeep();
+// Refreshes, then sleeps.
 void TerminalPause(int milliseconds);
-void TerminalMessageBox(std::string_view text, std::string_view title);
+// Draws the message box over the screen (and again after a resize) until
+// TerminalCloseMessageBox brings back what was under it.
+void TerminalShowMessageBox(std::string_view text, std::string_view title);
+void TerminalCloseMessageBox();
 // Colours reset, cursor shown, main screen back, modes as before, typed keys
 // still waiting discarded.
 void TerminalClose();
