@@ -27,5 +27,8 @@ struct FilterChoice {
 };
 
 // Draws the question for format.sampleRate at the cursor row, reads answers
-// until one of the offered letters is typed, and returns the choice.
+// until one of the offered letters is typed, and returns the choice. A rate
+// other than 96000 or 192000 (header validation refuses those) shows nothing
+// and returns an empty choice (letter 0, no coefficients) instead of asking
+// forever.
 FilterChoice ChooseFilter(const WaveFormat& format);

@@ -1,0 +1,147 @@
+// The fixed filter table and the question that chooses a filter.
+
+#include "filter/filter_choice.h"
+
+#include <string>
+
+#include "console/console.h"
+
+const FilterTableEntry kFilterTable[kFilterCount] = {
+    {'B', 96000, "(linear phase) or", "FilterB.dat", 19, true},
+    {'F', 96000, "(minimum phase)", "FilterF.dat", 31, false},
+    {'A', 192000, "(linear phase),", "FilterA.dat", 17, true},
+    {'C', 192000, "(asymmetric),", "FilterC.dat", 17, true},
+    {'D', 192000, "(minimum phase) or", "FilterD.dat", 15, false},
+    {'E', 192000, "(minimum phase)", "FilterE.dat", 20, false},
+};
+
+const FilterTableEntry* FindFilter(char letter) {
+  for (const FilterTableEntry& entry : kFilterTable) {
+    if (entry.letter == letter) return &entry;
+  }
+  return nullptr;
+}
+
+namespace {
+
+const char kQuestionText[] = "Select whether to apply filter";
+constexpr int kQuestionColumn = 4;
+
+// One offered letter on the question's rows. Its description follows one
+// blank column after the letter.
+struct LetterSlot {
+  char letter;
+  int rowOffset;  // 0 for the question's row, 1 for the row below it
+  int column;
+  int foreground;
+};
+
+// How the question looks at one sample rate.
+struct QuestionLayout {
+  int sampleRate;
+  LetterSlot slots[4];
+  int slotCount;
+  int answerRowOffset;
+  int answerColumn;
+  int answerForeground;
+  const char* wrongAnswerText;
+  const char* wrongAnswerTitle;
+};
+
+const QuestionLayout kLayouts[] = {
+    {96000,
+     {{'B', 0, 35, kBlack}, {'F', 0, 55, kBlue}},
+     2,
+     0,
+     73,
+     kBlue,
+     "You must respond either B or F",
+     "               ERROR"},
+    {192000,
+     {{'A', 0, 35, kBlack}, {'C', 0, 53, kBlack}, {'D', 1, 35, kBlack}, {'E', 1, 56, kBlack}},
+     4,
+     1,
+     74,
+     kBlack,
+     "You must respond either A, C, D or E",
+     "                  ERROR"},
+};
+
+// The layout for the rate, tested in the order 96000, 192000; nullptr for a
+// rate the tool does not filter.
+const QuestionLayout* LayoutFor(int sampleRate) {
+  for (const QuestionLayout& layout : kLayouts) {
+    if (layout.sampleRate == sampleRate) return &layout;
+  }
+  return nullptr;
+}
+
+// One item: placed, coloured (unless it keeps the colour in force), printed,
+// line ended. The line end only moves the cursor; every item is placed anew.
+void ShowItem(int row, int column, int foreground, const char* text) {
+  Locate(row, column);
+  if (foreground >= 0) SetColor(foreground, kBrightWhite);
+  PrintText(text);
+  EndLine();
+}
+
+void ShowQuestion(const QuestionLayout& layout, int row) {
+  // The question text keeps the colour in force: dark grey on bright white
+  // both on the first showing and after a wrong answer.
+  ShowItem(row, kQuestionColumn, -1, kQuestionText);
+  for (int s = 0; s < layout.slotCount; ++s) {
+    const LetterSlot& slot = layout.slots[s];
+    const FilterTableEntry* entry = FindFilter(slot.letter);
+    const char letterText[2] = {slot.letter, '\0'};
+    ShowItem(row + slot.rowOffset, slot.column, slot.foreground, letterText);
+    ShowItem(row + slot.rowOffset, slot.column + 2, kDarkGrey, entry->description);
+  }
+}
+
+// The offered letter that the answer names, or 0. Only the question's own
+// letters fold from lower case; the whole line must be that one letter.
+char OfferedLetter(const QuestionLayout& layout, const std::string& answer) {
+  if (answer.size() != 1) return 0;
+  const char typed = answer[0];
+  for (int s = 0; s < layout.slotCount; ++s) {
+    const char letter = layout.slots[s].letter;
+    const char lower = static_cast<char>(letter - 'A' + 'a');
+    if (typed == letter || typed == lower) return letter;
+  }
+  return 0;
+}
+
+}  // namespace
+
+FilterChoice ChooseFilter(const WaveFormat& format) {
+  FilterChoice choice;
+  const int row = CursorRow();
+  for (;;) {
+    const QuestionLayout* layout = LayoutFor(format.sampleRate);
+    if (layout == nullptr) return choice;  // header validation never lets one through
+
+    ShowQuestion(*layout, row);
+    const int answerRow = row + layout->answerRowOffset;
+    Locate(answerRow, layout->answerColumn);
+    SetColor(layout->answerForeground, kBrightWhite);
+    const std::string answer = ReadLine();
+
+    const char letter = OfferedLetter(*layout, answer);
+    if (letter != 0) {
+      const FilterTableEntry* entry = FindFilter(letter);
+      choice.letter = entry->letter;
+      choice.impulseFileName = entry->impulseFileName;
+      choice.coefficientCount = entry->coefficientCount;
+      return choice;
+    }
+
+    Beep();
+    ShowMessageBox(layout->wrongAnswerText, layout->wrongAnswerTitle);
+    // Only the first cell of the rejected answer is blanked; the next answer's
+    // echo covers the rest as far as it reaches.
+    Locate(answerRow, layout->answerColumn);
+    PrintText(" ");
+    EndLine();
+    SetColor(kDarkGrey, kBrightWhite);
+  }
+}

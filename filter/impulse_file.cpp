@@ -1,0 +1,343 @@
+// Impulse files: fields read one byte at a time and converted as decimal
+// numbers, so a file of any size and a field of any length take time in
+// proportion to their length and no memory beyond a fixed buffer.
+
+#include "filter/impulse_file.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "console/console.h"
+
+namespace {
+
+constexpr unsigned char kTab = 9;
+constexpr unsigned char kLineFeed = 10;
+constexpr unsigned char kCarriageReturn = 13;
+constexpr unsigned char kEndOfData = 26;  // Ctrl-Z
+constexpr unsigned char kBlank = 32;
+constexpr unsigned char kQuote = 34;
+
+constexpr int kMaxSignificantDigits = 18;
+// Exponent digits stop adding once this is passed; the value is already 0 or
+// infinite long before, and nothing can overflow.
+constexpr std::int64_t kExponentCap = 1000000000;
+// A value of at most 18 digits times ten to a power beyond this is 0 or
+// infinite for any double; the power handed on is limited to it.
+constexpr std::int64_t kPowerLimit = 9999;
+
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsExponentLetter(unsigned char c) { return c == 'E' || c == 'e' || c == 'D' || c == 'd'; }
+
+// Reads a number in decimal notation one character at a time: leading
+// blanks, tabs and line feeds; a sign; digits with at most one decimal point;
+// an exponent letter E, e, D or d with a sign and digits. The first character
+// that does not fit ends the number; later characters are ignored.
+struct DecimalScanner {
+  enum class Stage { Leading, AfterSign, Integer, Fraction, ExponentStart, ExponentSign, ExponentDigits, Done };
+
+  Stage stage = Stage::Leading;
+  bool negative = false;
+  bool sawDigit = false;
+  char digits[kMaxSignificantDigits] = {};
+  int digitCount = 0;          // significant digits kept, leading zeros left out
+  std::int64_t power = 0;      // value = digits x 10^(power + exponent)
+  bool exponentNegative = false;
+  std::int64_t exponent = 0;
+
+  void TakeDigit(unsigned char c, bool inFraction) {
+    sawDigit = true;
+    if (digitCount == 0 && c == '0') {
+      if (inFraction) --power;  // a leading zero after the point only sets the scale
+      return;
+    }
+    if (digitCount < kMaxSignificantDigits) {
+      digits[digitCount++] = static_cast<char>(c);
+      if (inFraction) --power;
+    } else if (!inFraction) {
+      ++power;  // a digit beyond the 18th before the point sets the magnitude only
+    }
+  }
+
+  void Feed(unsigned char c) {
+    switch (stage) {
+      case Stage::Leading:
+        if (c == kBlank || c == kTab || c == kLineFeed) return;
+        if (c == '+' || c == '-') {
+          negative = (c == '-');
+          stage = Stage::AfterSign;
+          return;
+        }
+        [[fallthrough]];
+      case Stage::AfterSign:
+        if (IsDigit(c)) {
+          TakeDigit(c, false);
+          stage = Stage::Integer;
+        } else if (c == '.') {
+          stage = Stage::Fraction;
+        } else {
+          stage = Stage::Done;
+        }
+        return;
+      case Stage::Integer:
+        if (IsDigit(c)) {
+          TakeDigit(c, false);
+        } else if (c == '.') {
+          stage = Stage::Fraction;
+        } else {
+          stage = IsExponentLetter(c) ? Stage::ExponentStart : Stage::Done;
+        }
+        return;
+      case Stage::Fraction:
+        if (IsDigit(c)) {
+          TakeDigit(c, true);
+        } else {
+          stage = (IsExponentLetter(c) && sawDigit) ? Stage::ExponentStart : Stage::Done;
+        }
+        return;
+      case Stage::ExponentStart:
+        if (c == '+' || c == '-') {
+          exponentNegative = (c == '-');
+          stage = Stage::ExponentSign;
+          return;
+        }
+        [[fallthrough]];
+      case Stage::ExponentSign:
+      case Stage::ExponentDigits:
+        if (IsDigit(c)) {
+          if (exponent < kExponentCap) exponent = exponent * 10 + (c - '0');
+          stage = Stage::ExponentDigits;
+        } else {
+          stage = Stage::Done;
+        }
+        return;
+      case Stage::Done:
+        return;
+    }
+  }
+
+  // The value read so far, correctly rounded to a double: the kept digits
+  // and the power of ten are written out without a decimal point, which
+  // makes the text independent of the locale, and strtod rounds it.
+  double Value() const {
+    if (!sawDigit) return 0.0;  // not a number
+    if (digitCount == 0) return negative ? -0.0 : 0.0;
+    std::int64_t total = power + (exponentNegative ? -exponent : exponent);
+    if (total > kPowerLimit) total = kPowerLimit;
+    if (total < -kPowerLimit) total = -kPowerLimit;
+    char text[kMaxSignificantDigits + 16];
+    int length = 0;
+    if (negative) text[length++] = '-';
+    for (int k = 0; k < digitCount; ++k) text[length++] = digits[k];
+    std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length), "e%d",
+                  static_cast<int>(total));
+    return std::strtod(text, nullptr);
+  }
+};
+
+// Splits impulse-file text into fields and converts each as it goes. Blanks
+// before a field are skipped. An unquoted field ends at a comma or a carriage
+// return (a line feed right after the carriage return goes with it); line
+// feeds and tabs inside it are dropped. A quoted field runs to the next
+// double quote; after it, blanks, tabs and line feeds are skipped and one
+// comma or carriage return (with its line feed) is taken as its end. Ctrl-Z
+// or the end of the text ends the data; fields not reached are 0.
+struct FieldReader {
+  enum class Stage { BeforeField, Unquoted, Quoted, AfterQuote, AfterCarriageReturn, Finished };
+
+  double* coefficients;
+  int count;
+  int stored = 0;
+  Stage stage = Stage::BeforeField;
+  DecimalScanner scanner;
+
+  FieldReader(double* out, int wanted) : coefficients(out), count(wanted) {
+    if (count <= 0) stage = Stage::Finished;
+  }
+
+  bool Finished() const { return stage == Stage::Finished; }
+
+  void EndField(Stage next) {
+    coefficients[stored++] = scanner.Value();
+    scanner = DecimalScanner();
+    stage = stored == count ? Stage::Finished : next;
+  }
+
+  void Feed(unsigned char c) {
+    if (stage == Stage::Finished) return;
+    if (c == kEndOfData) {
+      EndOfData();
+      return;
+    }
+    switch (stage) {
+      case Stage::AfterCarriageReturn:
+        stage = Stage::BeforeField;
+        if (c == kLineFeed) return;
+        [[fallthrough]];
+      case Stage::BeforeField:
+        if (c == kBlank) return;
+        if (c == kQuote) {
+          stage = Stage::Quoted;
+          return;
+        }
+        stage = Stage::Unquoted;
+        [[fallthrough]];
+      case Stage::Unquoted:
+        if (c == ',') {
+          EndField(Stage::BeforeField);
+        } else if (c == kCarriageReturn) {
+          EndField(Stage::AfterCarriageReturn);
+        } else if (c != kLineFeed && c != kTab) {
+          scanner.Feed(c);
+        }
+        return;
+      case Stage::Quoted:
+        if (c == kQuote) {
+          EndField(Stage::AfterQuote);
+        } else {
+          scanner.Feed(c);
+        }
+        return;
+      case Stage::AfterQuote:
+        if (c == kBlank || c == kTab || c == kLineFeed) return;
+        if (c == ',') {
+          stage = Stage::BeforeField;
+        } else if (c == kCarriageReturn) {
+          stage = Stage::AfterCarriageReturn;
+        } else {
+          stage = Stage::BeforeField;
+          Feed(c);  // the next field starts right here
+        }
+        return;
+      case Stage::Finished:
+        return;
+    }
+  }
+
+  // Ctrl-Z or the end of the text: a field under way is the last one; the
+  // coefficients not reached are 0.
+  void EndOfData() {
+    if (stage == Stage::Finished) return;
+    if (stage == Stage::Unquoted || stage == Stage::Quoted) {
+      coefficients[stored++] = scanner.Value();
+    }
+    while (stored < count) coefficients[stored++] = 0.0;
+    stage = Stage::Finished;
+  }
+};
+
+// Opens `path` for reading when it is a regular file. Non-blocking, so that a
+// pipe or device under the name is refused instead of hanging the open; for a
+// regular file the flag changes nothing.
+bool IsOpenableFile(const std::string& path, int* descriptor) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return false;
+  }
+  if (descriptor != nullptr) {
+    *descriptor = fd;
+  } else {
+    close(fd);
+  }
+  return true;
+}
+
+std::string ExecutableFolder() {
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return std::string();
+  const std::string exe(path, static_cast<std::size_t>(length));
+  const std::size_t slash = exe.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return exe.substr(0, slash + 1);
+}
+
+// The places to look for an impulse file, in order.
+int CandidatePaths(const std::string& bareName, std::string (&paths)[3]) {
+  int count = 0;
+  paths[count++] = bareName;
+  const std::string exeFolder = ExecutableFolder();
+  if (!exeFolder.empty()) paths[count++] = exeFolder + bareName;
+  paths[count++] = std::string(OSTRIVALE_DATA_DIR) + "/" + bareName;
+  return count;
+}
+
+// Opens the first candidate that can be read; -1 when none can.
+int OpenImpulseFile(const std::string& bareName, std::string* found) {
+  if (bareName.empty()) return -1;
+  std::string paths[3];
+  const int count = CandidatePaths(bareName, paths);
+  for (int k = 0; k < count; ++k) {
+    int fd = -1;
+    if (IsOpenableFile(paths[k], &fd)) {
+      if (found != nullptr) *found = paths[k];
+      return fd;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+double ConvertDecimalField(std::string_view field) {
+  DecimalScanner scanner;
+  for (const char c : field) {
+    scanner.Feed(static_cast<unsigned char>(c));
+    if (scanner.stage == DecimalScanner::Stage::Done) break;
+  }
+  return scanner.Value();
+}
+
+void ParseImpulseText(std::string_view text, int count, double* coefficients) {
+  FieldReader reader(coefficients, count);
+  for (std::size_t k = 0; k < text.size() && !reader.Finished(); ++k) {
+    reader.Feed(static_cast<unsigned char>(text[k]));
+  }
+  reader.EndOfData();
+}
+
+std::string FindImpulseFile(const std::string& bareName) {
+  std::string found;
+  const int fd = OpenImpulseFile(bareName, &found);
+  if (fd < 0) return std::string();
+  close(fd);
+  return found;
+}
+
+bool LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse) {
+  const int fd = OpenImpulseFile(choice.impulseFileName, nullptr);
+  if (fd < 0) {
+    Pause(100);
+    Beep();
+    ShowMessageBox("Required filter .dat file not found.\\n The program will now terminate",
+                   "                ERROR");
+    return false;
+  }
+
+  // Read only as far as the coefficients reach. A read error ends the data
+  // like the end of the file does.
+  FieldReader reader(impulseResponse, choice.coefficientCount);
+  unsigned char buffer[65536];
+  while (!reader.Finished()) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    for (ssize_t k = 0; k < got && !reader.Finished(); ++k) reader.Feed(buffer[k]);
+  }
+  reader.EndOfData();
+  close(fd);
+
+  const FilterTableEntry* entry = FindFilter(choice.letter);
+  if (entry != nullptr && entry->scaled) {
+    for (int k = 0; k < choice.coefficientCount; ++k) impulseResponse[k] /= 65536.0;
+  }
+  return true;
+}

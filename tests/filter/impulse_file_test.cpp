@@ -1,0 +1,340 @@
+// Impulse files: the field rules, the search for the file and the load with
+// its scaling and its failure box.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "console/console.h"
+#include "console/screen.h"
+#include "filter/impulse_file.h"
+
+namespace {
+
+std::vector<double> Parse(const std::string& text, int count) {
+  // Filled with a marker first so that a coefficient left unwritten shows.
+  std::vector<double> out(static_cast<std::size_t>(count), -777.0);
+  ParseImpulseText(text, count, out.data());
+  return out;
+}
+
+std::vector<double> WithZeros(std::vector<double> leading, int count) {
+  leading.resize(static_cast<std::size_t>(count), 0.0);
+  return leading;
+}
+
+struct ParseCase {
+  const char* name;
+  std::string text;
+  int count;
+  std::vector<double> expected;
+};
+
+std::string Repeat(const std::string& piece, int times) {
+  std::string out;
+  for (int k = 0; k < times; ++k) out += piece;
+  return out;
+}
+
+std::vector<ParseCase> ParseCases() {
+  return {
+      {"CR LF lines", Repeat("65536\r\n", 19), 19, std::vector<double>(19, 65536.0)},
+      {"CR only lines", "1\r2\r3\r", 3, {1.0, 2.0, 3.0}},
+      {"one line with commas", "0.5,0.25", 31, WithZeros({0.5, 0.25}, 31)},
+      {"LF-only lines run together into one field", "0.5\n0.25\n0.125\n", 15,
+       WithZeros({0.5}, 15)},
+      {"tab inside a field is dropped", "1\t2,3", 2, {12.0, 3.0}},
+      {"LF inside a field is dropped", "-\n4\n.5,1", 2, {-4.5, 1.0}},
+      {"comma then CR LF gives empty fields between", Repeat("1.5,\r\n", 12), 20,
+       {1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0}},
+      {"two commas in a row", "1,,2", 3, {1.0, 0.0, 2.0}},
+      {"exponents and a leading plus", "1.5E-3\r\n1.5D-3\r\n+2\r\n", 3,
+       {0.0015, 0.0015, 2.0}},
+      {"blanks before fields", "   1,  2\r\n   3", 3, {1.0, 2.0, 3.0}},
+      {"blanks inside a field", "1 2 3,4", 2, {1.0, 4.0}},
+      {"trailing blanks before the comma", "7   ,8", 2, {7.0, 8.0}},
+      {"empty text", "", 15, std::vector<double>(15, 0.0)},
+      {"only blanks", "     ", 2, {0.0, 0.0}},
+      {"fewer fields than wanted", "1\r\n2\r\n", 5, {1.0, 2.0, 0.0, 0.0, 0.0}},
+      {"more fields than wanted", "1,2,3,4,5", 3, {1.0, 2.0, 3.0}},
+      {"Ctrl-Z ends the data", "1,2\x1a" "3,4", 4, {1.0, 2.0, 0.0, 0.0}},
+      {"Ctrl-Z at a field start", "1,\x1a" "5", 3, {1.0, 0.0, 0.0}},
+      {"Ctrl-Z inside a quoted field", "\"2\x1a" "5\",7", 2, {2.0, 0.0}},
+      {"Ctrl-Z after a carriage return", "1\r\x1a\n2", 2, {1.0, 0.0}},
+      {"quoted fields with commas", "\"1.5\",\"2.5\"", 2, {1.5, 2.5}},
+      {"quoted field holds a comma and a line end", "\"3,5\r\n\",4", 2, {3.0, 4.0}},
+      {"quoted fields on CR LF lines", "\"1\"\r\n\"2\"\r\n\"3\"\r\n", 3, {1.0, 2.0, 3.0}},
+      {"quoted fields on LF lines", "\"1\"\n\"2\"\n", 3, {1.0, 2.0, 0.0}},
+      {"blanks after the closing quote", "\"1\"   ,  2", 2, {1.0, 2.0}},
+      {"empty quoted field", "\"\",5", 2, {0.0, 5.0}},
+      {"quote without its end", "\"6.5", 2, {6.5, 0.0}},
+      {"text right after the closing quote starts the next field", "\"1\"2,3", 3,
+       {1.0, 2.0, 3.0}},
+      {"quote inside an unquoted field is kept", "4\"5\",6", 2, {4.0, 6.0}},
+      {"LF right after CR only once", "1\r\n\n2", 2, {1.0, 2.0}},
+      {"CR CR is an empty field", "1\r\r2", 3, {1.0, 0.0, 2.0}},
+      {"not a number", "abc,1", 2, {0.0, 1.0}},
+      {"number then text", "12abc,3", 2, {12.0, 3.0}},
+      {"last field without a line end", "1\r\n2", 2, {1.0, 2.0}},
+      {"comma at the very end", "1,", 3, {1.0, 0.0, 0.0}},
+  };
+}
+
+TEST(ImpulseText, FieldRules) {
+  for (const ParseCase& c : ParseCases()) {
+    SCOPED_TRACE(c.name);
+    const std::vector<double> got = Parse(c.text, c.count);
+    ASSERT_EQ(got.size(), c.expected.size());
+    for (std::size_t k = 0; k < got.size(); ++k) {
+      EXPECT_EQ(got[k], c.expected[k]) << "coefficient " << k;
+    }
+  }
+}
+
+TEST(ImpulseText, ZeroCountWritesNothing) {
+  double untouched = 5.0;
+  ParseImpulseText("1,2,3", 0, &untouched);
+  EXPECT_EQ(untouched, 5.0);
+}
+
+TEST(ImpulseText, AFieldOfAMegabyteIsOneValue) {
+  std::string text = "0.5" + std::string(1 << 20, '1') + ",0.25";
+  const std::vector<double> got = Parse(text, 2);
+  EXPECT_EQ(got[0], std::strtod("0.511111111111111111", nullptr));
+  EXPECT_EQ(got[1], 0.25);
+}
+
+TEST(ImpulseText, ManyLinesAreReadInTurn) {
+  std::string text;
+  for (int k = 0; k < 200000; ++k) text += std::to_string(k) + "\r\n";
+  const std::vector<double> got = Parse(text, 200000);
+  for (int k = 0; k < 200000; ++k) ASSERT_EQ(got[static_cast<std::size_t>(k)], k) << k;
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+// A fresh folder made the working folder for the test; the old one comes back
+// after.
+class InTemporaryFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(getcwd(oldFolder_, sizeof oldFolder_), nullptr);
+    char pattern[] = "/tmp/ostrivale-filter-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    ASSERT_EQ(chdir(folder_.c_str()), 0);
+    StartHeadlessConsole("");
+  }
+  void TearDown() override {
+    for (const std::string& name : created_) std::remove(name.c_str());
+    EXPECT_EQ(chdir(oldFolder_), 0);
+    rmdir(folder_.c_str());
+  }
+  void Write(const std::string& name, const std::string& content) {
+    std::ofstream out(name, std::ios::binary);
+    out << content;
+    created_.push_back(folder_ + "/" + name);
+  }
+
+  char oldFolder_[PATH_MAX] = {};
+  std::string folder_;
+  std::vector<std::string> created_;
+};
+
+FilterChoice ChoiceFor(char letter) {
+  const FilterTableEntry* entry = FindFilter(letter);
+  FilterChoice choice;
+  choice.letter = entry->letter;
+  choice.impulseFileName = entry->impulseFileName;
+  choice.coefficientCount = entry->coefficientCount;
+  return choice;
+}
+
+std::vector<double> Load(const FilterChoice& choice, bool* ok) {
+  std::vector<double> out(static_cast<std::size_t>(choice.coefficientCount), -777.0);
+  *ok = LoadImpulseResponse(choice, out.data());
+  return out;
+}
+
+TEST_F(InTemporaryFolder, FilterBOfOnesScaledTo1) {
+  Write("FilterB.dat", Repeat("65536\r\n", 19));
+  bool ok = false;
+  const std::vector<double> h = Load(ChoiceFor('B'), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(h, std::vector<double>(19, 1.0));
+  EXPECT_EQ(BeepCount(), 0);
+  EXPECT_TRUE(MessageBoxLog().empty());
+}
+
+TEST_F(InTemporaryFolder, FilterFTwoValuesOnOneLine) {
+  Write("FilterF.dat", "0.5,0.25\r\n");
+  bool ok = false;
+  const std::vector<double> h = Load(ChoiceFor('F'), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(h, WithZeros({0.5, 0.25}, 31));
+}
+
+TEST_F(InTemporaryFolder, FilterDWithLineFeedLines) {
+  Write("FilterD.dat", "0.5\n0.25\n0.125\n");
+  bool ok = false;
+  const std::vector<double> h = Load(ChoiceFor('D'), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(h, WithZeros({0.5}, 15));
+}
+
+TEST_F(InTemporaryFolder, FilterEWithCommaAtEachLineEnd) {
+  std::string text;
+  for (int k = 1; k <= 15; ++k) text += std::to_string(k) + ",\r\n";
+  Write("FilterE.dat", text);
+  bool ok = false;
+  const std::vector<double> h = Load(ChoiceFor('E'), &ok);
+  ASSERT_TRUE(ok);
+  std::vector<double> expected;
+  for (int k = 1; k <= 10; ++k) {
+    expected.push_back(k);
+    expected.push_back(0.0);
+  }
+  EXPECT_EQ(h, expected);
+}
+
+TEST_F(InTemporaryFolder, EmptyFileGivesZeros) {
+  Write("FilterC.dat", "");
+  bool ok = false;
+  const std::vector<double> h = Load(ChoiceFor('C'), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(h, std::vector<double>(17, 0.0));
+}
+
+TEST_F(InTemporaryFolder, ScaledLettersAre65536TimesSmaller) {
+  // The same text under each letter: A, B and C divide by 2^16 exactly.
+  std::string text;
+  for (int k = 0; k < 31; ++k) text += std::to_string(k * 1000 + 1) + ".375e-1\r\n";
+  for (const char letter : {'A', 'B', 'C', 'D', 'E', 'F'}) {
+    SCOPED_TRACE(letter);
+    FilterChoice choice = ChoiceFor(letter);
+    Write(choice.impulseFileName, text);
+    bool ok = false;
+    const std::vector<double> h = Load(choice, &ok);
+    ASSERT_TRUE(ok);
+    std::vector<double> plain(h.size());
+    ParseImpulseText(text, choice.coefficientCount, plain.data());
+    const bool scaled = letter == 'A' || letter == 'B' || letter == 'C';
+    for (std::size_t k = 0; k < h.size(); ++k) {
+      EXPECT_EQ(h[k], scaled ? plain[k] / 65536.0 : plain[k]) << k;
+      EXPECT_NE(plain[k], 0.0);
+    }
+  }
+}
+
+TEST_F(InTemporaryFolder, TwelveMegabyteFileReadsInFull) {
+  // Twelve megabytes, nearly all of them one field.
+  std::string text = "0.5,0.25,";
+  text += std::string(12 << 20, '9');
+  Write("FilterE.dat", text);
+  bool ok = false;
+  const std::vector<double> h = Load(ChoiceFor('E'), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(h[0], 0.5);
+  EXPECT_EQ(h[1], 0.25);
+  // The third field is the twelve-megabyte run of nines: 10^(12 MiB), infinite.
+  EXPECT_EQ(h[2], std::numeric_limits<double>::infinity());
+  for (std::size_t k = 3; k < h.size(); ++k) EXPECT_EQ(h[k], 0.0) << k;
+}
+
+TEST_F(InTemporaryFolder, LargeFileFieldsAcrossReadChunks) {
+  // Fields that straddle the reader's chunk boundaries still read whole.
+  std::string text(65530, ' ');
+  text += "0.123456789,\r\n";
+  // The carriage return is the last byte of the second chunk of 65536 bytes,
+  // its line feed the first of the third.
+  text += std::string(65523, ' ') + "-7.5\r";
+  text += "\n2.25\r\n";
+  Write("FilterD.dat", text);
+  bool ok = false;
+  const std::vector<double> h = Load(ChoiceFor('D'), &ok);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(h[0], 0.123456789);
+  EXPECT_EQ(h[1], 0.0);
+  EXPECT_EQ(h[2], -7.5);
+  EXPECT_EQ(h[3], 2.25);
+  for (std::size_t k = 4; k < h.size(); ++k) EXPECT_EQ(h[k], 0.0) << k;
+}
+
+TEST_F(InTemporaryFolder, MissingFileGivesTheBoxAndFalse) {
+  FilterChoice choice = ChoiceFor('D');
+  choice.impulseFileName = "FilterD-missing-for-test.dat";
+  bool ok = true;
+  const std::vector<double> h = Load(choice, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(BeepCount(), 1);
+  ASSERT_EQ(MessageBoxLog().size(), 1u);
+  EXPECT_EQ(MessageBoxLog()[0].text,
+            "Required filter .dat file not found.\\n The program will now terminate");
+  EXPECT_EQ(MessageBoxLog()[0].title, std::string(16, ' ') + "ERROR");
+  // Nothing was stored.
+  EXPECT_EQ(h, std::vector<double>(15, -777.0));
+}
+
+TEST_F(InTemporaryFolder, AFolderUnderTheNameIsNotAFile) {
+  ASSERT_EQ(mkdir("FilterDir-for-test.dat", 0700), 0);
+  FilterChoice choice = ChoiceFor('F');
+  choice.impulseFileName = "FilterDir-for-test.dat";
+  bool ok = true;
+  Load(choice, &ok);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(FindImpulseFile("FilterDir-for-test.dat"), "");
+  EXPECT_EQ(MessageBoxLog().size(), 1u);
+  rmdir("FilterDir-for-test.dat");
+}
+
+TEST_F(InTemporaryFolder, CurrentFolderComesFirst) {
+  Write("FilterSearch-for-test.dat", "1\r\n");
+  EXPECT_EQ(FindImpulseFile("FilterSearch-for-test.dat"), "FilterSearch-for-test.dat");
+}
+
+TEST_F(InTemporaryFolder, ExecutableFolderIsNext) {
+  char exe[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  ASSERT_GT(length, 0);
+  std::string exeFolder(exe, static_cast<std::size_t>(length));
+  exeFolder.resize(exeFolder.rfind('/') + 1);
+
+  const std::string name = "FilterBeside-" + std::to_string(getpid()) + ".dat";
+  const std::string besideExe = exeFolder + name;
+  {
+    std::ofstream out(besideExe, std::ios::binary);
+    out << "0.5,\"0.75\"";
+  }
+  created_.push_back(besideExe);
+  EXPECT_EQ(FindImpulseFile(name), besideExe);
+
+  FilterChoice choice;
+  choice.letter = 'E';
+  choice.impulseFileName = name;
+  choice.coefficientCount = 3;
+  bool ok = false;
+  EXPECT_EQ(Load(choice, &ok), std::vector<double>({0.5, 0.75, 0.0}));
+  EXPECT_TRUE(ok);
+
+  // A file of the same name in the current folder wins.
+  Write(name, "2");
+  EXPECT_EQ(FindImpulseFile(name), name);
+  EXPECT_EQ(Load(choice, &ok), std::vector<double>({2.0, 0.0, 0.0}));
+}
+
+TEST_F(InTemporaryFolder, NoNameFindsNothing) {
+  EXPECT_EQ(FindImpulseFile(""), "");
+  EXPECT_EQ(FindImpulseFile("FilterNowhere-for-test.dat"), "");
+}
+
+}  // namespace
