@@ -172,6 +172,7 @@ struct ChannelJob {
 // Computes, checks and where needed recomputes outputs [kBegin, kEnd).
 std::int64_t ConvolveRange(const ChannelJob& job, std::int64_t kBegin, std::int64_t kEnd) {
   double dither[kChunk];
+  std::int64_t unsettled[kChunk];
   std::int64_t exactSamples = 0;
   const std::int64_t interiorBegin = job.m - 1;  // first output with every term inside
   const std::int64_t interiorEnd = job.n;        // one past the last
@@ -188,12 +189,13 @@ std::int64_t ConvolveRange(const ChannelJob& job, std::int64_t kBegin, std::int6
     }
     FillDitherOffsets(static_cast<std::uint64_t>(c0) * job.channelCount + job.channel,
                       job.channelCount, c1 - c0, dither);
-    for (std::int64_t k = c0; k < c1; ++k) {
-      if (!CodeIsSettled(job.result[k] + dither[k - c0], job.margin)) {
-        job.result[k] = ExactResultElement(job.h, job.m, job.x, job.n, k);
-        ++exactSamples;
-      }
+    const std::int64_t found =
+        FindUnsettledCodes(job.result + c0, dither, c1 - c0, job.margin, unsettled);
+    for (std::int64_t u = 0; u < found; ++u) {
+      const std::int64_t k = c0 + unsettled[u];
+      job.result[k] = ExactResultElement(job.h, job.m, job.x, job.n, k);
     }
+    exactSamples += found;
   }
   return exactSamples;
 }

@@ -33,15 +33,3 @@ FastConvolutionReport ConvolveChannelFast(const double* h, int m, const std::int
 // stored as a double.
 double ExactResultElement(const double* h, int m, const std::int32_t* x, std::int64_t n,
                           std::int64_t k);
-
-// True when a value y, dithered by d, is certain to give the same output code
-// for every value within `margin` of y + d: it lies farther than margin from
-// every rounding boundary, or deep in the saturated range.
-inline bool CodeIsSettled(double z, double margin) {
-  if (z > 8388608.0 || z < -8388609.0) return true;  // saturates whatever the rounding
-  // Round to nearest even by the 1.5 x 2^52 shift; exact for |z| < 2^51.
-  double nearest = (z + 0x1.8p52) - 0x1.8p52;
-  double distance = z - nearest;
-  if (distance < 0) distance = -distance;
-  return distance <= 0.5 - margin;  // false for NaN
-}

@@ -1,5 +1,7 @@
 #include "wave/dither_stream.h"
 
+#include <immintrin.h>
+
 namespace {
 
 constexpr std::uint32_t kMultiplier = 134775813u;
@@ -34,27 +36,127 @@ SampleDither DitherOfSample(std::uint64_t sampleIndex) {
   return {DrawValue(first), DrawValue(second)};
 }
 
-void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out) {
-  if (count <= 0) return;
-  // Eight independent chains, one per lane, each advancing eight samples at a
-  // time, so the loop has no long dependency and vectorises.
-  constexpr int kLanes = 8;
-  const DitherJump step = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride) * kLanes);
-  std::uint32_t state[kLanes];
-  for (int lane = 0; lane < kLanes; ++lane) {
-    std::uint64_t sample = firstSample + static_cast<std::uint64_t>(lane) * static_cast<std::uint64_t>(stride);
-    state[lane] = ApplyJump(DitherJumpOf(2 * sample + 1), kSeed);
-  }
+namespace {
+
+constexpr int kLanes = 8;
+
+// Eight independent chains, one per lane, each advancing eight samples at a
+// time, so the loop has no long dependency.
+void FillDitherPlain(std::uint32_t (&state)[kLanes], const DitherJump& step, std::int64_t count,
+                     double* out) {
   std::int64_t i = 0;
   for (; i + kLanes <= count; i += kLanes) {
     for (int lane = 0; lane < kLanes; ++lane) {
-      std::uint32_t second = kMultiplier * state[lane] + kIncrement;
+      const std::uint32_t second = kMultiplier * state[lane] + kIncrement;
       out[i + lane] = (DrawValue(state[lane]) + DrawValue(second)) - 1.0;
       state[lane] = step.multiplier * state[lane] + step.increment;
     }
   }
   for (int lane = 0; i < count; ++i, ++lane) {
-    std::uint32_t second = kMultiplier * state[lane] + kIncrement;
+    const std::uint32_t second = kMultiplier * state[lane] + kIncrement;
     out[i] = (DrawValue(state[lane]) + DrawValue(second)) - 1.0;
   }
+}
+
+// The same chains in one vector register. (state >> 1) is below 2^31, so the
+// signed conversion to double is exact; so are the scaling and the sums.
+__attribute__((target("avx2"))) void FillDitherAvx2(std::uint32_t (&state)[kLanes],
+                                                     const DitherJump& step, std::int64_t count,
+                                                     double* out) {
+  const __m256i multiplier = _mm256_set1_epi32(static_cast<int>(kMultiplier));
+  const __m256i increment = _mm256_set1_epi32(static_cast<int>(kIncrement));
+  const __m256i stepMultiplier = _mm256_set1_epi32(static_cast<int>(step.multiplier));
+  const __m256i stepIncrement = _mm256_set1_epi32(static_cast<int>(step.increment));
+  const __m256d scale = _mm256_set1_pd(0x1p-31);
+  const __m256d one = _mm256_set1_pd(1.0);
+  __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state));
+  std::int64_t i = 0;
+  for (; i + kLanes <= count; i += kLanes) {
+    const __m256i second = _mm256_add_epi32(_mm256_mullo_epi32(s, multiplier), increment);
+    const __m256i a = _mm256_srli_epi32(s, 1);
+    const __m256i b = _mm256_srli_epi32(second, 1);
+    const __m256d aLow = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(a)), scale);
+    const __m256d aHigh = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)), scale);
+    const __m256d bLow = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(b)), scale);
+    const __m256d bHigh = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1)), scale);
+    _mm256_storeu_pd(out + i, _mm256_sub_pd(_mm256_add_pd(aLow, bLow), one));
+    _mm256_storeu_pd(out + i + 4, _mm256_sub_pd(_mm256_add_pd(aHigh, bHigh), one));
+    s = _mm256_add_epi32(_mm256_mullo_epi32(s, stepMultiplier), stepIncrement);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(state), s);
+  for (int lane = 0; i < count; ++i, ++lane) {
+    const std::uint32_t second = kMultiplier * state[lane] + kIncrement;
+    out[i] = (DrawValue(state[lane]) + DrawValue(second)) - 1.0;
+  }
+}
+
+std::int64_t FindUnsettledPlain(const double* y, const double* d, std::int64_t count, double margin,
+                                std::int64_t* unsettled) {
+  std::int64_t found = 0;
+  for (std::int64_t i = 0; i < count; ++i) {
+    if (!CodeIsSettled(y[i] + d[i], margin)) unsettled[found++] = i;
+  }
+  return found;
+}
+
+// CodeIsSettled four values at a time; the rare unsettled lanes are listed.
+__attribute__((target("avx2"))) std::int64_t FindUnsettledAvx2(const double* y, const double* d,
+                                                               std::int64_t count, double margin,
+                                                               std::int64_t* unsettled) {
+  const __m256d shift = _mm256_set1_pd(0x1.8p52);
+  const __m256d limit = _mm256_set1_pd(0.5 - margin);
+  const __m256d top = _mm256_set1_pd(8388608.0);
+  const __m256d bottom = _mm256_set1_pd(-8388609.0);
+  const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
+  std::int64_t found = 0;
+  std::int64_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m256d z = _mm256_add_pd(_mm256_loadu_pd(y + i), _mm256_loadu_pd(d + i));
+    const __m256d nearest = _mm256_sub_pd(_mm256_add_pd(z, shift), shift);
+    const __m256d distance = _mm256_and_pd(_mm256_sub_pd(z, nearest), magnitude);
+    const __m256d settled = _mm256_or_pd(
+        _mm256_cmp_pd(distance, limit, _CMP_LE_OQ),
+        _mm256_or_pd(_mm256_cmp_pd(z, top, _CMP_GT_OQ), _mm256_cmp_pd(z, bottom, _CMP_LT_OQ)));
+    const int mask = _mm256_movemask_pd(settled);
+    if (mask != 0xF) {
+      for (int lane = 0; lane < 4; ++lane) {
+        if (!(mask & (1 << lane))) unsettled[found++] = i + lane;
+      }
+    }
+  }
+  for (; i < count; ++i) {
+    if (!CodeIsSettled(y[i] + d[i], margin)) unsettled[found++] = i;
+  }
+  return found;
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+
+}  // namespace
+
+void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out) {
+  if (count <= 0) return;
+  const DitherJump step = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride) * kLanes);
+  std::uint32_t state[kLanes];
+  const DitherJump toFirst = DitherJumpOf(2 * firstSample + 1);
+  const DitherJump toNext = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride));
+  state[0] = ApplyJump(toFirst, kSeed);
+  for (int lane = 1; lane < kLanes; ++lane) state[lane] = ApplyJump(toNext, state[lane - 1]);
+  if (HasAvx2()) {
+    FillDitherAvx2(state, step, count, out);
+  } else {
+    FillDitherPlain(state, step, count, out);
+  }
+}
+
+std::int64_t FindUnsettledCodes(const double* y, const double* d, std::int64_t count,
+                                double margin, std::int64_t* unsettled) {
+  return HasAvx2() ? FindUnsettledAvx2(y, d, count, margin, unsettled)
+                   : FindUnsettledPlain(y, d, count, margin, unsettled);
 }

@@ -30,3 +30,21 @@ SampleDither DitherOfSample(std::uint64_t sampleIndex);
 // out[i] = r1 + r2 - 1 of sample firstSample + i * stride, for i < count.
 // The sum is exact in double: r1 and r2 are multiples of 2^-31 below 1.
 void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out);
+
+// The writer rounds y + d to the nearest integer with its own small error
+// (under 2^-29, see the writer). True when every value within `margin` of z
+// gives the same 24-bit code as z: z lies at least `margin` from every
+// half-integer, or so far beyond the 24-bit range that the code saturates
+// whatever the rounding. False for not-a-number.
+inline bool CodeIsSettled(double z, double margin) {
+  // Round to nearest even by the 1.5 x 2^52 shift; exact for |z| < 2^51.
+  const double nearest = (z + 0x1.8p52) - 0x1.8p52;
+  const bool clear = __builtin_fabs(z - nearest) <= 0.5 - margin;
+  const bool saturated = (z > 8388608.0) | (z < -8388609.0);
+  return clear | saturated;
+}
+
+// Writes the indices i < count where CodeIsSettled(y[i] + d[i], margin) is
+// false into `unsettled` (room for count entries) and returns how many.
+std::int64_t FindUnsettledCodes(const double* y, const double* d, std::int64_t count,
+                                double margin, std::int64_t* unsettled);

@@ -1,0 +1,74 @@
+// Tap updates per second of the exact and the fast convolution engines, for
+// the tap counts of the six filters, on one channel of pseudo-random 24-bit
+// samples.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "filter/convolution.h"
+#include "filter/fast_convolution.h"
+
+namespace {
+
+constexpr std::int64_t kFrames = 1 << 20;
+
+struct Signal {
+  std::vector<double> h;
+  std::vector<std::int32_t> x;
+};
+
+Signal MakeSignal(int m) {
+  Signal s;
+  std::mt19937 random(12345);
+  std::uniform_real_distribution<double> coefficient(-0.2, 0.6);
+  for (int j = 0; j < m; ++j) s.h.push_back(coefficient(random));
+  std::uniform_int_distribution<std::int32_t> sample(-4000000, 4000000);
+  for (std::int64_t i = 0; i < kFrames; ++i) s.x.push_back(sample(random));
+  return s;
+}
+
+void SetCounters(benchmark::State& state, int m) {
+  state.counters["taps/s"] = benchmark::Counter(static_cast<double>(kFrames) * m * static_cast<double>(state.iterations()),
+                                                benchmark::Counter::kIsRate);
+}
+
+void BM_ExactEngine(benchmark::State& state) {
+  const int m = static_cast<int>(state.range(0));
+  Signal s = MakeSignal(m);
+  std::vector<double> result(kFrames + m - 1);
+  for (auto _ : state) {
+    std::fill(result.begin(), result.end(), 0.0);
+    ConvolveChannelExact(s.h.data(), m, s.x.data(), kFrames, result.data());
+    benchmark::DoNotOptimize(result.data());
+  }
+  SetCounters(state, m);
+}
+
+void BM_FastEngine(benchmark::State& state) {
+  const int m = static_cast<int>(state.range(0));
+  const int threads = static_cast<int>(state.range(1));
+  Signal s = MakeSignal(m);
+  std::vector<double> result(kFrames + m - 1);
+  std::int64_t exact = 0;
+  for (auto _ : state) {
+    FastConvolutionReport report =
+        ConvolveChannelFast(s.h.data(), m, s.x.data(), kFrames, result.data(), 0, 1, 0.0, threads);
+    exact += report.exactSamples;
+    benchmark::DoNotOptimize(result.data());
+  }
+  SetCounters(state, m);
+  state.counters["exact/sample"] =
+      static_cast<double>(exact) / static_cast<double>(kFrames + m - 1) / static_cast<double>(state.iterations());
+}
+
+}  // namespace
+
+BENCHMARK(BM_ExactEngine)->Arg(15)->Arg(17)->Arg(19)->Arg(20)->Arg(31)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FastEngine)
+    ->ArgsProduct({{15, 17, 19, 20, 31}, {1, 2}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
