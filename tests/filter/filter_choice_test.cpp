@@ -180,17 +180,6 @@ TEST(FilterQuestion, QuestionTextKeepsTheColourInForce) {
   EXPECT_EQ(CellForeground(5, 37), kDarkGrey);
 }
 
-TEST(FilterQuestion, TheRowIsWhereverTheCursorStands) {
-  StartHeadlessConsole("d\n");
-  SetColor(kBlack, kBrightWhite);
-  ClearScreen();
-  Locate(3, 40);
-  SetColor(kDarkGrey, kBrightWhite);
-  EXPECT_EQ(ChooseFilter(FormatAt(192000)).letter, 'D');
-  ExpectRow(3, FirstRow192000());
-  ExpectRow(4, SecondRow192000("d"));
-}
-
 struct AnswerCase {
   int sampleRate;
   const char* typed;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -335,6 +336,38 @@ TEST_F(InTemporaryFolder, ExecutableFolderIsNext) {
 TEST_F(InTemporaryFolder, NoNameFindsNothing) {
   EXPECT_EQ(FindImpulseFile(""), "");
   EXPECT_EQ(FindImpulseFile("FilterNowhere-for-test.dat"), "");
+}
+
+}  // namespace
+
+namespace {
+
+// The impulse files shipped with the tool must read as intended under the
+// field rules: M numbers each, one per line, none of them lost to a line end
+// the reader does not split at, and a gain of 1 at 0 Hz once scaled.
+TEST(ShippedImpulseFiles, EachGivesItsCoefficientsWithUnitGain) {
+  char oldFolder[PATH_MAX];
+  ASSERT_NE(getcwd(oldFolder, sizeof oldFolder), nullptr);
+  ASSERT_EQ(chdir(OSTRIVALE_SOURCE_DIR "/data"), 0);
+  StartHeadlessConsole("");
+  for (const FilterTableEntry& entry : kFilterTable) {
+    SCOPED_TRACE(entry.impulseFileName);
+    ASSERT_EQ(FindImpulseFile(entry.impulseFileName), entry.impulseFileName);
+    FilterChoice choice = ChoiceFor(entry.letter);
+    bool ok = false;
+    const std::vector<double> h = Load(choice, &ok);
+    ASSERT_TRUE(ok);
+    long double gain = 0.0L;
+    for (const double c : h) {
+      EXPECT_TRUE(std::isfinite(c));
+      EXPECT_NE(c, 0.0);
+      EXPECT_LT(std::fabs(c), 2.0);
+      gain += c;
+    }
+    EXPECT_NEAR(static_cast<double>(gain), 1.0, 1e-12);
+  }
+  EXPECT_EQ(BeepCount(), 0);
+  EXPECT_EQ(chdir(oldFolder), 0);
 }
 
 }  // namespace
