@@ -29,7 +29,7 @@ How each kind is made:
 
 Every filter is divided by the sum of its taps before it is written, so its
 gain at 0 Hz is 1. The files hold one value a line with CR LF line ends, 17
-significant digits each; A, B and C hold the coefficients times 65536.
+significant digits each in plain decimal notation; A, B and C hold the coefficients times 65536.
 
 All measurements are made on the values read back from the written files.
 Writes data/Filter?.dat, docs/filter?.png, docs/filters_overview.png and
@@ -216,9 +216,27 @@ def design_mixed(taps, rate, stop_edge, required):
 
 # ---------------------------------------------------------------- files
 
+def positional(value):
+    """`value` with exactly 17 significant digits in plain decimal notation."""
+    mantissa, exponent = ("%.16e" % value).split("e")
+    sign = "-" if mantissa.startswith("-") else ""
+    digits = mantissa.lstrip("-").replace(".", "")
+    point = int(exponent) + 1          # digits before the decimal point
+    if point <= 0:
+        return sign + "0." + "0" * -point + digits
+    if point >= len(digits):
+        return sign + digits + "0" * (point - len(digits))
+    return sign + digits[:point] + "." + digits[point:]
+
+
 def format_file(h, letter):
+    """Plain decimal notation with 17 significant digits, trailing zeros
+    kept, so that every value reads back as the same 64-bit float."""
     values = np.asarray(h) * (SCALE if letter in SCALED else 1.0)
-    return "".join("%.17g\r\n" % v for v in values).encode("ascii")
+    lines = [positional(v) for v in values]
+    for line, v in zip(lines, values):
+        assert float(line) == v, line
+    return "".join(line + "\r\n" for line in lines).encode("ascii")
 
 
 def read_file(path, letter, taps):
