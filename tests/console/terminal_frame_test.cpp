@@ -1,0 +1,253 @@
+// What the terminal is sent: colour mapping, changed cells only, the cursor,
+// the window on a small terminal, and the message box overlay.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "console/screen.h"
+#include "console/screen_model.h"
+#include "console/terminal_frame.h"
+
+namespace {
+
+TEST(ColourMapping, ConsoleNumbersToTheSixteenTerminalColours) {
+  // black, blue, green, cyan, red, magenta, brown, light grey, then the bright ones.
+  const int foreground[16] = {30, 34, 32, 36, 31, 35, 33, 37, 90, 94, 92, 96, 91, 95, 93, 97};
+  for (int colour = 0; colour < 16; ++colour) {
+    EXPECT_EQ(AnsiForeground(colour), foreground[colour]) << colour;
+    EXPECT_EQ(AnsiBackground(colour), foreground[colour] + 10) << colour;
+  }
+}
+
+class Frame : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ModelSetColor(screen, 0, 15);
+    ModelClear(screen);
+    screen.cursorVisible = false;
+    SetTerminalSize(view, kScreenRows, kScreenColumns);
+  }
+
+  // Draws everything once and returns what a later frame sends.
+  std::string Settle() {
+    std::string out;
+    AppendFrame(out, view, screen, true);
+    return out;
+  }
+
+  std::string Next(bool cursorAllowed = true) {
+    std::string out;
+    AppendFrame(out, view, screen, cursorAllowed);
+    return out;
+  }
+
+  Screen screen;
+  TerminalView view;
+};
+
+TEST_F(Frame, FirstFrameClearsAndDrawsEveryCell) {
+  std::string out = Settle();
+  const std::string start = "\x1b[?25l\x1b[0m\x1b[2J\x1b[1;1H\x1b[30;107m";
+  ASSERT_GE(out.size(), start.size());
+  EXPECT_EQ(out.substr(0, start.size()), start);
+  // One move per row, one colour choice, and every cell a blank.
+  std::string rest = out.substr(start.size());
+  std::size_t blanks = 0;
+  for (char c : rest) blanks += c == ' ';
+  EXPECT_EQ(blanks, static_cast<std::size_t>(kScreenRows * kScreenColumns));
+  EXPECT_NE(rest.find("\x1b[41;1H"), std::string::npos);
+  EXPECT_EQ(rest.find("\x1b[30;107m"), std::string::npos);  // not repeated
+}
+
+TEST_F(Frame, NothingChangedSendsNothing) {
+  Settle();
+  EXPECT_EQ(Next(), "");
+}
+
+TEST_F(Frame, OnlyTheChangedCellsAreSent) {
+  Settle();
+  ModelLocate(screen, 3, 5);
+  ModelSetColor(screen, 8, 15);
+  ModelPrint(screen, "ab");
+  EXPECT_EQ(Next(), "\x1b[3;5H\x1b[90;107mab");
+}
+
+TEST_F(Frame, GapsOnARowGetAMoveAndColoursChangeOnlyWhenNeeded) {
+  Settle();
+  ModelLocate(screen, 2, 1);
+  ModelSetColor(screen, 1, 15);
+  ModelPrint(screen, "x");
+  ModelLocate(screen, 2, 4);
+  ModelPrint(screen, "y");
+  ModelSetColor(screen, 0, 15);
+  ModelPrint(screen, "z");
+  EXPECT_EQ(Next(), "\x1b[2;1H\x1b[34;107mx\x1b[2;4Hy\x1b[30;107mz");
+}
+
+TEST_F(Frame, CellsAreSentAsUtf8AndControlsAsQuestionMarks) {
+  Settle();
+  ModelPrint(screen, std::string("\xe9\x07\xff\x9b", 4));
+  EXPECT_EQ(Next(), "\x1b[1;1H\xc3\xa9?\xc3\xbf?");
+}
+
+TEST_F(Frame, AttributeOfACellAloneIsAChange) {
+  Settle();
+  ModelSetColor(screen, 8, 15);
+  ModelLocate(screen, 41, 80);
+  ModelPrint(screen, " ");  // the character stays a blank, the colour changes
+  EXPECT_EQ(Next(), "\x1b[41;80H\x1b[90;107m ");
+}
+
+TEST_F(Frame, CursorIsShownAtItsCellOnlyWhileVisible) {
+  Settle();
+  ModelLocate(screen, 8, 18);
+  screen.cursorVisible = true;
+  EXPECT_EQ(Next(), "\x1b[8;18H\x1b[?25h");
+  EXPECT_EQ(Next(), "");
+  ModelPrint(screen, "a");
+  EXPECT_EQ(Next(), "\x1b[?25l\x1b[8;18Ha\x1b[8;19H\x1b[?25h");
+  screen.cursorVisible = false;
+  EXPECT_EQ(Next(), "\x1b[?25l");
+  EXPECT_EQ(Next(), "");
+}
+
+TEST_F(Frame, CursorStaysHiddenWhenNotAllowed) {
+  Settle();
+  screen.cursorVisible = true;
+  EXPECT_EQ(Next(false), "");
+}
+
+TEST_F(Frame, CursorInThePendingWrapSitsOnTheLastCell) {
+  Settle();
+  ModelLocate(screen, 41, 80);
+  ModelPrint(screen, "q");
+  screen.cursorVisible = true;
+  EXPECT_EQ(Next(), "\x1b[41;80Hq\x1b[41;80H\x1b[?25h");
+}
+
+TEST_F(Frame, ScrolledScreenResendsTheRowsThatChanged) {
+  ModelLocate(screen, 41, 1);
+  ModelPrint(screen, "last");
+  Settle();
+  ModelEndLine(screen);
+  // Row 40 now holds "last" and row 41 is blank: only those cells differ.
+  EXPECT_EQ(Next(), "\x1b[40;1Hlast\x1b[41;1H    ");
+}
+
+TEST_F(Frame, SmallTerminalShowsThePartHoldingTheCursor) {
+  SetTerminalSize(view, 24, 80);
+  ModelLocate(screen, 30, 1);
+  ModelPrint(screen, "status");
+  std::string out;
+  EXPECT_TRUE(AppendFrame(out, view, screen, true));
+  // Cursor on model row 30 (after "status"): rows 7..30 are shown.
+  EXPECT_EQ(view.topRow, 6);
+  EXPECT_NE(out.find("\x1b[24;1Hstatus"), std::string::npos);
+  EXPECT_EQ(out.find("\x1b[25;1H"), std::string::npos);
+
+  // The window stays put while the cursor is inside it.
+  ModelLocate(screen, 10, 1);
+  ModelPrint(screen, "up");
+  out.clear();
+  EXPECT_FALSE(AppendFrame(out, view, screen, true));
+  EXPECT_EQ(out, "\x1b[4;1Hup");
+
+  // Above it: the window follows, and everything is drawn afresh.
+  ModelLocate(screen, 2, 1);
+  out.clear();
+  EXPECT_TRUE(AppendFrame(out, view, screen, true));
+  EXPECT_EQ(view.topRow, 1);
+  EXPECT_NE(out.find("\x1b[9;1Hup"), std::string::npos);
+}
+
+TEST_F(Frame, NarrowTerminalFollowsTheCursorColumn) {
+  SetTerminalSize(view, 41, 40);
+  ModelLocate(screen, 1, 61);
+  ModelPrint(screen, "ab");
+  std::string out;
+  AppendFrame(out, view, screen, true);
+  EXPECT_EQ(view.leftColumn, 23);  // cursor on column 63 is the window's last column
+  EXPECT_NE(out.find("\x1b[1;1H\x1b[30;107m" + std::string(37, ' ') + "ab"), std::string::npos);
+}
+
+TEST_F(Frame, ResizeDrawsEverythingAgain) {
+  Settle();
+  SetTerminalSize(view, 41, 80);
+  std::string out = Next();
+  EXPECT_EQ(out.substr(0, 8), "\x1b[0m\x1b[2J");
+  EXPECT_GT(out.size(), static_cast<std::size_t>(kScreenRows * kScreenColumns));
+}
+
+constexpr std::string_view kNotFound = "            File not found.\\n Please enter a valid filename";
+constexpr std::string_view kTitle = "              ERROR";
+
+std::string Repeat(std::string_view piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+TEST_F(Frame, MessageBoxIsCentred) {
+  BoxPlacement box = PlaceMessageBox(view, kNotFound, kTitle);
+  // Widest text row 30 characters, two blanks either side, the frame.
+  EXPECT_EQ(box.width, 36);
+  EXPECT_EQ(box.height, 7);
+  EXPECT_EQ(box.left, 22);
+  EXPECT_EQ(box.top, 17);
+}
+
+TEST_F(Frame, MessageBoxRows) {
+  Settle();
+  std::string out;
+  AppendMessageBox(out, view, kNotFound, kTitle);
+  const std::string horizontal = "\xe2\x94\x80";
+  const std::string vertical = "\xe2\x94\x82";
+  std::string top = "\x1b[30;47m\x1b[18;23H\xe2\x94\x8c" + Repeat(horizontal, 13) + " ERROR " +
+                    Repeat(horizontal, 14) + "\xe2\x94\x90";
+  EXPECT_EQ(out.substr(0, top.size()), top);
+  EXPECT_NE(out.find("\x1b[20;23H" + vertical + "  " + "            File not found." +
+                     std::string(5, ' ') + vertical),
+            std::string::npos);
+  EXPECT_NE(out.find("\x1b[21;23H" + vertical + "   Please enter a valid filename  " + vertical),
+            std::string::npos);
+  EXPECT_NE(out.find("\x1b[23;23H" + vertical + std::string(14, ' ') +
+                     "\x1b[97;44m[ OK ]\x1b[30;47m" + std::string(14, ' ') + vertical),
+            std::string::npos);
+  EXPECT_NE(out.find("\x1b[24;23H\xe2\x94\x94" + Repeat(horizontal, 34) + "\xe2\x94\x98"),
+            std::string::npos);
+}
+
+TEST_F(Frame, ScreenUnderTheBoxComesBackAfterIt) {
+  ModelLocate(screen, 20, 30);
+  ModelPrint(screen, "under");
+  Settle();
+  std::string out;
+  AppendMessageBox(out, view, kNotFound, kTitle);
+  // While the box is up, frames leave it alone.
+  EXPECT_EQ(Next(), "");
+  ForgetMessageBox(view, kNotFound, kTitle);
+  out = Next();
+  for (int row = 18; row <= 24; ++row)
+    EXPECT_NE(out.find("\x1b[" + std::to_string(row) + ";23H"), std::string::npos) << row;
+  EXPECT_NE(out.find("       under"), std::string::npos);
+  EXPECT_EQ(out.find("\x1b[17;"), std::string::npos);
+  EXPECT_EQ(out.find("\x1b[25;"), std::string::npos);
+  EXPECT_EQ(Next(), "");
+}
+
+TEST_F(Frame, BoxOnATinyTerminalIsClipped) {
+  SetTerminalSize(view, 4, 12);
+  Settle();
+  BoxPlacement box = PlaceMessageBox(view, kNotFound, kTitle);
+  EXPECT_EQ(box.width, 12);
+  EXPECT_EQ(box.height, 4);
+  EXPECT_EQ(box.left, 0);
+  EXPECT_EQ(box.top, 0);
+  std::string out;
+  AppendMessageBox(out, view, kNotFound, kTitle);
+  EXPECT_NE(out.find("\x1b[1;1H\xe2\x94\x8c"), std::string::npos);
+  EXPECT_NE(out.find("\x1b[4;1H\xe2\x94\x94"), std::string::npos);
+  EXPECT_EQ(out.find("\x1b[5;"), std::string::npos);
+}
+
+}  // namespace
