@@ -3,8 +3,8 @@
 
 Usage: tools/measure.py FILE.wav [FILE.wav ...]
 
-For each channel it prints the energy below 20 kHz, from 20 to 30 kHz and
-above 30 kHz, in dB relative to full scale, so a demo recording and its
+For each channel it prints the energy below 20 kHz, from 20 to 30 kHz, from
+30 to 48 kHz and, at 192000, above 48 kHz, in dB relative to full scale, so a demo recording and its
 filtered version can be compared: the filters leave the chord alone and take
 the ultrasonic noise away. Reads the canonical 44-byte header only.
 Needs numpy (Debian: python3-numpy).
@@ -43,19 +43,22 @@ def band_levels(x, rate):
         power = np.sum(spectrum[(freqs >= lo) & (freqs < hi)])
         return 10.0 * np.log10(max(power, 1e-30))
 
-    return level(0, 20000), level(20000, 30000), level(30000, rate / 2 + 1)
+    high = level(48000, rate / 2 + 1) if rate > 96000 else None
+    return level(0, 20000), level(20000, 30000), level(30000, 48000), high
 
 
 def main(paths):
     if not paths:
         print(__doc__.strip())
         return 2
-    print("%-28s %3s  %12s  %12s  %12s" % ("file", "ch", "0-20 kHz", "20-30 kHz", ">30 kHz"))
+    print("%-28s %3s  %12s  %12s  %12s  %12s" % ("file", "ch", "0-20 kHz", "20-30 kHz", "30-48 kHz",
+                                                  ">48 kHz"))
     for path in paths:
         rate, channels = read_wave(path)
         for c, x in enumerate(channels):
-            levels = band_levels(x, rate)
-            print("%-28s %3d  %9.1f dB  %9.1f dB  %9.1f dB" % ((path[-28:], c) + levels))
+            low, middle, ultrasonic, high = band_levels(x, rate)
+            print("%-28s %3d  %9.1f dB  %9.1f dB  %9.1f dB  %12s" % (
+                path[-28:], c, low, middle, ultrasonic, "-" if high is None else "%9.1f dB" % high))
     return 0
 
 
