@@ -400,6 +400,13 @@ def main(argv):
     return 1 if failures else 0
 
 
+def decibels(value, sign=True):
+    """Four decimals, or two significant digits for deviations too small for them."""
+    if value != 0.0 and abs(value) < 5e-5:
+        return ("%+.1e" if sign else "%.1e") % value
+    return ("%+.4f" if sign else "%.4f") % value
+
+
 def make_table(rows):
     lines = [
         "| Filter | Rate | Taps | Phase | Pass band 0-20 kHz (dB) | Ripple (dB) "
@@ -407,9 +414,9 @@ def make_table(rows):
         "|---|---|---|---|---|---|---|---|---|---|---|",
     ]
     for r in sorted(rows, key=lambda r: (r["rate"], r["letter"])):
-        lines.append("| %s | %d | %d | %s | %+.4f .. %+.4f | ±%.4f | %g-%g kHz | %g dB | %.1f dB | %.3f | %.4f |" % (
-            r["letter"], r["rate"], r["taps"], r["phase"], r["low"], r["high"],
-            max(-r["low"], r["high"]), r["stop_edge"] / 1000.0, r["rate"] / 2000.0,
+        lines.append("| %s | %d | %d | %s | %s .. %s | ±%s | %g-%g kHz | %g dB | %.1f dB | %.3f | %.4f |" % (
+            r["letter"], r["rate"], r["taps"], r["phase"], decibels(r["low"]), decibels(r["high"]),
+            decibels(max(-r["low"], r["high"]), sign=False), r["stop_edge"] / 1000.0, r["rate"] / 2000.0,
             r["required"], r["attenuation"], r["delay"], r["max_radius"]))
     return "\n".join(lines)
 
