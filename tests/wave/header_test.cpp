@@ -1,0 +1,442 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "console/console.h"
+#include "console/screen.h"
+#include "wave/wave_format.h"
+#include "wave_test_support.h"
+
+namespace {
+
+using wavetest::Bytes;
+using wavetest::CanonicalHeader;
+using wavetest::PutLe;
+using wavetest::PutText;
+
+HeaderVerdict Decode(const Bytes& bytes, WaveFormat& format) {
+  std::uint8_t header[kWaveHeaderSize] = {};
+  std::memcpy(header, bytes.data(), kWaveHeaderSize);
+  return DecodeWaveHeader(header, format);
+}
+
+// ---- order of the tests and what each looks at ----------------------------
+
+struct VerdictCase {
+  const char* label;
+  std::function<void(Bytes&)> change;
+  HeaderVerdict expected;
+};
+
+void PrintTo(const VerdictCase& c, std::ostream* os) { *os << c.label; }
+
+class HeaderVerdictTest : public ::testing::TestWithParam<VerdictCase> {};
+
+TEST_P(HeaderVerdictTest, GivesVerdict) {
+  Bytes h = CanonicalHeader(2, 96000, 600);
+  GetParam().change(h);
+  WaveFormat format;
+  EXPECT_EQ(Decode(h, format), GetParam().expected) << GetParam().label;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Order, HeaderVerdictTest,
+    ::testing::Values(
+        VerdictCase{"canonical stereo 96000", [](Bytes&) {}, HeaderVerdict::Accepted},
+        VerdictCase{"mono 192000",
+                    [](Bytes& h) { PutLe(h, 22, 1, 2); PutLe(h, 24, 192000, 4); },
+                    HeaderVerdict::Accepted},
+        VerdictCase{"RIFF not tested", [](Bytes& h) { PutText(h, 0, "JUNK"); },
+                    HeaderVerdict::Accepted},
+        VerdictCase{"fmt and data ids not tested",
+                    [](Bytes& h) { PutText(h, 12, "xxxx"); PutText(h, 36, "yyyy"); },
+                    HeaderVerdict::Accepted},
+        VerdictCase{"lower-case wave", [](Bytes& h) { PutText(h, 8, "wave"); },
+                    HeaderVerdict::NotWave},
+        VerdictCase{"WAVE one byte off", [](Bytes& h) { PutText(h, 8, "WAVF"); },
+                    HeaderVerdict::NotWave},
+        VerdictCase{"not WAVE beats every other fault",
+                    [](Bytes& h) {
+                      PutText(h, 8, "AVI ");
+                      PutLe(h, 20, 3, 2);
+                      PutLe(h, 34, 8, 2);
+                      PutLe(h, 24, 44100, 4);
+                      PutLe(h, 22, 0, 2);
+                    },
+                    HeaderVerdict::NotWave},
+        VerdictCase{"8-bit with code 3 is not PCM",
+                    [](Bytes& h) { PutLe(h, 20, 3, 2); PutLe(h, 34, 8, 2); },
+                    HeaderVerdict::NotPcm},
+        VerdictCase{"extensible format", [](Bytes& h) { PutLe(h, 20, 0xFFFE, 2); },
+                    HeaderVerdict::NotPcm},
+        VerdictCase{"code 0x0101 is not 1", [](Bytes& h) { PutLe(h, 20, 0x0101, 2); },
+                    HeaderVerdict::NotPcm},
+        VerdictCase{"16-bit at 44100 is not 24-bit",
+                    [](Bytes& h) { PutLe(h, 34, 16, 2); PutLe(h, 24, 44100, 4); },
+                    HeaderVerdict::Not24Bit},
+        VerdictCase{"bits 24 + 256", [](Bytes& h) { PutLe(h, 34, 24 + 256, 2); },
+                    HeaderVerdict::Not24Bit},
+        VerdictCase{"rate one above 96000", [](Bytes& h) { PutLe(h, 24, 96001, 4); },
+                    HeaderVerdict::WrongRate},
+        VerdictCase{"rate 48000", [](Bytes& h) { PutLe(h, 24, 48000, 4); },
+                    HeaderVerdict::WrongRate},
+        VerdictCase{"rate 96000 + 2^32 high bits", [](Bytes& h) { h[27] = 1; },
+                    HeaderVerdict::WrongRate},
+        VerdictCase{"rate tested before channels",
+                    [](Bytes& h) { PutLe(h, 24, 44100, 4); PutLe(h, 22, 3, 2); },
+                    HeaderVerdict::WrongRate},
+        VerdictCase{"no channels", [](Bytes& h) { PutLe(h, 22, 0, 2); },
+                    HeaderVerdict::NotMonoStereo},
+        VerdictCase{"three channels", [](Bytes& h) { PutLe(h, 22, 3, 2); },
+                    HeaderVerdict::NotMonoStereo},
+        VerdictCase{"255 channels", [](Bytes& h) { PutLe(h, 22, 255, 2); },
+                    HeaderVerdict::NotMonoStereo},
+        VerdictCase{"256 channels read as 0", [](Bytes& h) { PutLe(h, 22, 256, 2); },
+                    HeaderVerdict::NotMonoStereo},
+        VerdictCase{"258 channels read as 2", [](Bytes& h) { PutLe(h, 22, 258, 2); },
+                    HeaderVerdict::Accepted},
+        VerdictCase{"all zero", [](Bytes& h) { h.assign(h.size(), 0); },
+                    HeaderVerdict::NotWave}));
+
+// ---- fields at their fixed positions ---------------------------------------
+
+TEST(DecodeWaveHeader, ReadsEveryFieldAtItsFixedPosition) {
+  Bytes h = CanonicalHeader(2, 192000, 0);
+  PutLe(h, 22, 0x0102, 2);       // high byte 01 is skipped
+  PutLe(h, 28, 0x87654321, 4);   // byte rate, negative as signed
+  PutLe(h, 32, 0xFFFF, 2);       // block align -1
+  PutLe(h, 40, 0x0000F00D, 4);
+  WaveFormat f;
+  ASSERT_EQ(Decode(h, f), HeaderVerdict::Accepted);
+  EXPECT_EQ(f.formatTag, 1);
+  EXPECT_EQ(f.channelCount, 2);
+  EXPECT_EQ(f.sampleRate, 192000);
+  EXPECT_EQ(f.byteRate, static_cast<std::int32_t>(0x87654321u));
+  EXPECT_EQ(f.blockAlign, -1);
+  EXPECT_EQ(f.bitsPerSample, 24);
+  EXPECT_EQ(f.dataSize, 0xF00Du);
+}
+
+TEST(DecodeWaveHeader, IgnoresBytesOutsideTheFields) {
+  Bytes a = CanonicalHeader(1, 96000, 3000);
+  Bytes b = a;
+  for (int offset : {0, 1, 2, 3, 4, 5, 6, 7, 12, 13, 14, 15, 16, 17, 18, 19, 23, 36, 37, 38, 39}) {
+    b[static_cast<std::size_t>(offset)] = static_cast<std::uint8_t>(0xA5 ^ offset);
+  }
+  WaveFormat fa, fb;
+  ASSERT_EQ(Decode(a, fa), HeaderVerdict::Accepted);
+  ASSERT_EQ(Decode(b, fb), HeaderVerdict::Accepted);
+  EXPECT_EQ(fb.channelCount, 1);
+  EXPECT_EQ(fb.dataSize, 3000u);
+  EXPECT_EQ(fb.sampleCount, 1000);
+  EXPECT_EQ(fa.sampleCount, fb.sampleCount);
+}
+
+TEST(DecodeWaveHeader, EighteenByteFormatChunkTakesWhateverStandsAtOffset40) {
+  // fmt chunk of 18 bytes: cbSize at 36-37, "data" at 38-41, size at 42-45.
+  Bytes h = CanonicalHeader(1, 96000, 0);
+  PutLe(h, 16, 18, 4);
+  PutLe(h, 36, 0, 2);
+  PutText(h, 38, "da");
+  h.resize(46);
+  PutText(h, 40, "ta");
+  PutLe(h, 42, 600, 4);
+  WaveFormat f;
+  ASSERT_EQ(Decode(h, f), HeaderVerdict::Accepted);
+  // Bytes 40-43 are 't', 'a', 0x58, 0x02.
+  EXPECT_EQ(f.dataSize, 0x02586174u);
+  EXPECT_EQ(f.sampleCount, 13115516);  // 0x02586174 = 39346548 bytes, / 3
+}
+
+TEST(DecodeWaveHeader, ChunkBeforeDataGivesThatChunksSize) {
+  Bytes h = CanonicalHeader(2, 96000, 0);
+  PutText(h, 36, "LIST");
+  PutLe(h, 40, 26, 4);
+  WaveFormat f;
+  ASSERT_EQ(Decode(h, f), HeaderVerdict::Accepted);
+  EXPECT_EQ(f.dataSize, 26u);
+  EXPECT_EQ(f.sampleCount, 4);  // 26 / 6 = 4.33
+}
+
+// ---- length and duration ----------------------------------------------------
+
+struct LengthCase {
+  std::uint32_t dataSize;
+  int channels;
+  int rate;
+  std::int64_t sampleCount;
+  double duration;
+};
+
+void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.dataSize << " bytes, " << c.channels << " channels"; }
+
+class LengthTest : public ::testing::TestWithParam<LengthCase> {};
+
+TEST_P(LengthTest, DerivesLengthAndDuration) {
+  const LengthCase& c = GetParam();
+  WaveFormat f;
+  ASSERT_EQ(Decode(CanonicalHeader(c.channels, c.rate, c.dataSize), f), HeaderVerdict::Accepted);
+  EXPECT_EQ(f.dataSize, c.dataSize);
+  EXPECT_EQ(f.sampleCount, c.sampleCount) << c.dataSize << " bytes, " << c.channels << " ch";
+  EXPECT_DOUBLE_EQ(f.durationSeconds, c.duration);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rounding, LengthTest,
+    ::testing::Values(
+        LengthCase{9, 2, 96000, 2, 2.0 / 96000},        // 1.5 -> 2
+        LengthCase{3, 2, 96000, 0, 0.0},                // 0.5 -> 0
+        LengthCase{15, 2, 96000, 2, 2.0 / 96000},       // 2.5 -> 2
+        LengthCase{21, 2, 96000, 4, 4.0 / 96000},       // 3.5 -> 4
+        LengthCase{10, 1, 96000, 3, 3.0 / 96000},       // 3.33 -> 3
+        LengthCase{11, 1, 192000, 4, 4.0 / 192000},     // 3.67 -> 4
+        LengthCase{0, 1, 96000, 0, 0.0},
+        LengthCase{600, 2, 96000, 100, 100.0 / 96000},
+        LengthCase{1152000, 2, 96000, 192000, 2.0},
+        LengthCase{3703680, 1, 96000, 1234560, 12.86},
+        // Sizes of 2 GiB and more are positive.
+        LengthCase{0x80000000u, 1, 192000, 715827883, 715827883.0 / 192000},
+        LengthCase{0xFFFFFFFFu, 1, 96000, 1431655765, 1431655765.0 / 96000},
+        // 4294967295 / 6 = 715827882.5: a tie, to the even 715827882.
+        LengthCase{0xFFFFFFFFu, 2, 192000, 715827882, 715827882.0 / 192000}));
+
+TEST(DecodeWaveHeader, DurationIsTheExtendedQuotientStoredOnce) {
+  WaveFormat f;
+  ASSERT_EQ(Decode(CanonicalHeader(1, 96000, 3 * 1000003), f), HeaderVerdict::Accepted);
+  const long double q = 1000003.0L / 96000.0L;
+  EXPECT_EQ(f.durationSeconds, static_cast<double>(q));
+}
+
+// ---- reading from files: boxes, titles, short files ------------------------
+
+struct BoxCase {
+  const char* label;
+  std::function<void(Bytes&)> change;
+  const char* text;
+  const char* title;
+};
+
+void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.label; }
+
+class RejectionBoxTest : public ::testing::TestWithParam<BoxCase> {};
+
+TEST_P(RejectionBoxTest, BeepsAndShowsItsOwnBox) {
+  wavetest::ScratchFolder folder;
+  Bytes h = CanonicalHeader(2, 96000, 600);
+  GetParam().change(h);
+  wavetest::WriteBytes(folder / "in.wav", h);
+  StartHeadlessConsole("");
+  WaveFormat f;
+  EXPECT_FALSE(ReadWaveHeader(folder / "in.wav", f));
+  EXPECT_EQ(BeepCount(), 1);
+  ASSERT_EQ(MessageBoxLog().size(), 1u);
+  EXPECT_EQ(MessageBoxLog()[0].text, GetParam().text);
+  EXPECT_EQ(MessageBoxLog()[0].title, GetParam().title);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, RejectionBoxTest,
+    ::testing::Values(
+        BoxCase{"not WAVE", [](Bytes& h) { PutText(h, 8, "WAVf"); }, " This is not a Wave file",
+                "          ERROR"},
+        BoxCase{"not PCM", [](Bytes& h) { PutLe(h, 20, 3, 2); },
+                "This is not a PCM format Wave file", "                 ERROR"},
+        BoxCase{"not 24-bit", [](Bytes& h) { PutLe(h, 34, 16, 2); },
+                "This is not a 24-bit Wave file", "             ERROR"},
+        BoxCase{"wrong rate", [](Bytes& h) { PutLe(h, 24, 48000, 4); },
+                "This is not a 96kHz or 192kHz Wave file", "                     ERROR"},
+        BoxCase{"three channels", [](Bytes& h) { PutLe(h, 22, 3, 2); },
+                "This is not a mono or stereo Wave file", "                    ERROR"},
+        BoxCase{"no channels", [](Bytes& h) { PutLe(h, 22, 0, 2); },
+                "This is not a mono or stereo Wave file", "                    ERROR"},
+        BoxCase{"empty file", [](Bytes& h) { h.clear(); }, " This is not a Wave file",
+                "          ERROR"},
+        // 30 bytes: everything up to the byte rate; bits per sample reads 0.
+        BoxCase{"30-byte header", [](Bytes& h) { h.resize(30); },
+                "This is not a 24-bit Wave file", "             ERROR"}));
+
+TEST(ReadWaveHeader, AcceptsAndFillsTheRecord) {
+  wavetest::ScratchFolder folder;
+  Bytes file = CanonicalHeader(2, 192000, 600);
+  file.resize(file.size() + 600, 0x11);
+  wavetest::WriteBytes(folder / "in.wav", file);
+  StartHeadlessConsole("");
+  WaveFormat f;
+  ASSERT_TRUE(ReadWaveHeader(folder / "in.wav", f));
+  EXPECT_EQ(f.channelCount, 2);
+  EXPECT_EQ(f.sampleRate, 192000);
+  EXPECT_EQ(f.sampleCount, 100);
+  EXPECT_EQ(BeepCount(), 0);
+  EXPECT_TRUE(MessageBoxLog().empty());
+}
+
+TEST(ReadWaveHeader, MissingBytesOfAShortHeaderReadAsZero) {
+  wavetest::ScratchFolder folder;
+  Bytes h = CanonicalHeader(1, 96000, 600);
+  // Up to the bits field: accepted, data size zero.
+  wavetest::WriteBytes(folder / "a.wav", Bytes(h.begin(), h.begin() + 36));
+  // Two bytes of the data size present: 58 02 00 00 = 600.
+  wavetest::WriteBytes(folder / "b.wav", Bytes(h.begin(), h.begin() + 42));
+  StartHeadlessConsole("");
+  WaveFormat f;
+  ASSERT_TRUE(ReadWaveHeader(folder / "a.wav", f));
+  EXPECT_EQ(f.dataSize, 0u);
+  EXPECT_EQ(f.sampleCount, 0);
+  ASSERT_TRUE(ReadWaveHeader(folder / "b.wav", f));
+  EXPECT_EQ(f.dataSize, 600u);
+  EXPECT_EQ(f.sampleCount, 200);
+}
+
+TEST(ReadWaveHeader, FileThatCannotBeOpenedIsNotAWaveFile) {
+  wavetest::ScratchFolder folder;
+  for (const std::string& name : {folder / "missing.wav", std::string(), folder.path(),
+                                  std::string("in*.wav")}) {
+    StartHeadlessConsole("");
+    WaveFormat f;
+    EXPECT_FALSE(ReadWaveHeader(name, f)) << name;
+    ASSERT_EQ(MessageBoxLog().size(), 1u) << name;
+    EXPECT_EQ(MessageBoxLog()[0].text, " This is not a Wave file");
+  }
+}
+
+int OpenDescriptorCount() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
+
+TEST(ReadWaveHeader, LeavesNoFileOpenAndTheFileUnchanged) {
+  wavetest::ScratchFolder folder;
+  Bytes good = CanonicalHeader(1, 96000, 30);
+  good.resize(74, 0x42);
+  Bytes bad = good;
+  PutLe(bad, 34, 16, 2);
+  wavetest::WriteBytes(folder / "good.wav", good);
+  wavetest::WriteBytes(folder / "bad.wav", bad);
+  chmod((folder / "good.wav").c_str(), 0444);
+  StartHeadlessConsole("");
+  const int before = OpenDescriptorCount();
+  WaveFormat f;
+  EXPECT_FALSE(ReadWaveHeader(folder / "bad.wav", f));
+  EXPECT_TRUE(ReadWaveHeader(folder / "good.wav", f));
+  EXPECT_EQ(OpenDescriptorCount(), before);
+  EXPECT_EQ(wavetest::ReadBytes(folder / "good.wav"), good);
+  EXPECT_EQ(wavetest::FileMode(folder / "good.wav"), 0444u);
+}
+
+TEST(ReadWaveHeader, RepairedFileIsReadAfresh) {
+  wavetest::ScratchFolder folder;
+  Bytes h = CanonicalHeader(2, 96000, 600);
+  PutLe(h, 24, 44100, 4);
+  wavetest::WriteBytes(folder / "in.wav", h);
+  StartHeadlessConsole("");
+  WaveFormat f;
+  EXPECT_FALSE(ReadWaveHeader(folder / "in.wav", f));
+  wavetest::WriteBytes(folder / "in.wav", CanonicalHeader(1, 192000, 30));
+  ASSERT_TRUE(ReadWaveHeader(folder / "in.wav", f));
+  EXPECT_EQ(f.channelCount, 1);
+  EXPECT_EQ(f.sampleRate, 192000);
+  EXPECT_EQ(f.sampleCount, 10);
+  EXPECT_EQ(MessageBoxLog().size(), 1u);
+}
+
+// ---- the FILE DATA block ----------------------------------------------------
+
+struct FileDataCase {
+  const char* label;
+  int channels;
+  int rate;
+  std::int64_t sampleCount;
+  double duration;
+  const char* rows[5];  // rows 13 to 17
+};
+
+void PrintTo(const FileDataCase& c, std::ostream* os) { *os << c.label; }
+
+class FileDataTest : public ::testing::TestWithParam<FileDataCase> {};
+
+std::string Padded(const std::string& text) { return text + std::string(80 - text.size(), ' '); }
+
+TEST_P(FileDataTest, DrawsTheBlockCellByCell) {
+  const FileDataCase& c = GetParam();
+  WaveFormat f;
+  f.formatTag = 1;
+  f.channelCount = static_cast<std::uint16_t>(c.channels);
+  f.sampleRate = c.rate;
+  f.bitsPerSample = 24;
+  f.sampleCount = c.sampleCount;
+  f.durationSeconds = c.duration;
+
+  StartHeadlessConsole("");
+  // Black on white before, so every cell the block writes shows by its colour.
+  SetColor(kBlack, kBrightWhite);
+  ClearScreen();
+  Locate(9, 1);
+  ShowFileData(f);
+
+  EXPECT_EQ(CursorRow(), 21);
+  EXPECT_EQ(CurrentScreen().column, 0);
+  EXPECT_EQ(CurrentScreen().foreground, kDarkGrey);
+  EXPECT_EQ(CurrentScreen().background, kBrightWhite);
+
+  std::string expected[42];
+  for (std::string& row : expected) row.clear();
+  expected[11] = "                 FILE DATA";
+  for (int i = 0; i < 5; ++i) expected[13 + i] = c.rows[i];
+  for (int row = 1; row <= 41; ++row) {
+    EXPECT_EQ(ScreenRowText(row), Padded(expected[row])) << c.label << " row " << row;
+    const int length = static_cast<int>(expected[row].size());
+    for (int column = 1; column <= 80; ++column) {
+      const int want = column <= length ? kDarkGrey : kBlack;
+      EXPECT_EQ(CellForeground(row, column), want) << c.label << " at " << row << "," << column;
+      EXPECT_EQ(CellBackground(row, column), kBrightWhite);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, FileDataTest,
+    ::testing::Values(
+        FileDataCase{"short stereo", 2, 96000, 100, 100.0 / 96000,
+                     {"                 Channels     2 ",
+                      "                 Sample rate  96000 Hz",
+                      "                 Resolution   24 bits",
+                      "                 Length       100 samples",
+                      "                 Duration     0 seconds"}},
+        FileDataCase{"mono 12.86 s", 1, 96000, 1234560, 12.86,
+                     {"                 Channels     1 ",
+                      "                 Sample rate  96000 Hz",
+                      "                 Resolution   24 bits",
+                      "                 Length       1234560 samples",
+                      "                 Duration     12.86 seconds"}},
+        FileDataCase{"half a second", 2, 192000, 96000, 0.5,
+                     {"                 Channels     2 ",
+                      "                 Sample rate  192000 Hz",
+                      "                 Resolution   24 bits",
+                      "                 Length       96000 samples",
+                      "                 Duration     .5 seconds"}},
+        FileDataCase{"over 2 GiB of data", 1, 192000, 715827883, 715827883.0 / 192000,
+                     {"                 Channels     1 ",
+                      "                 Sample rate  192000 Hz",
+                      "                 Resolution   24 bits",
+                      "                 Length       715827883 samples",
+                      "                 Duration     3728.27 seconds"}},
+        FileDataCase{"duration rounded half-way", 1, 96000, 12000, 0.125,
+                     {"                 Channels     1 ",
+                      "                 Sample rate  96000 Hz",
+                      "                 Resolution   24 bits",
+                      "                 Length       12000 samples",
+                      "                 Duration     .12 seconds"}}));
+
+}  // namespace

@@ -1,0 +1,379 @@
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <string>
+
+#include "console/screen.h"
+#include "wave/working_arrays.h"
+#include "wave_test_support.h"
+
+namespace {
+
+using wavetest::Bytes;
+
+// ---- 24-bit decoding --------------------------------------------------------
+
+struct DecodeCase {
+  std::uint8_t bytes[3];
+  std::int32_t value;
+};
+
+void PrintTo(const DecodeCase& c, std::ostream* os) {
+  *os << std::hex << int{c.bytes[0]} << ' ' << int{c.bytes[1]} << ' ' << int{c.bytes[2]};
+}
+
+class DecodeSampleTest : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeSampleTest, DecodesTwosComplement) {
+  EXPECT_EQ(DecodeSample24(GetParam().bytes), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, DecodeSampleTest,
+    ::testing::Values(DecodeCase{{0xFF, 0xFF, 0x7F}, 8388607}, DecodeCase{{0x00, 0x00, 0x80}, -8388608},
+                      DecodeCase{{0xFF, 0xFF, 0xFF}, -1}, DecodeCase{{0x01, 0x00, 0x00}, 1},
+                      DecodeCase{{0x00, 0x01, 0x00}, 256}, DecodeCase{{0x00, 0x00, 0x01}, 65536},
+                      DecodeCase{{0x00, 0x00, 0x00}, 0}, DecodeCase{{0xFF, 0xFF, 0x80}, -8323073},
+                      DecodeCase{{0x01, 0x00, 0x80}, -8388607}));
+
+// ---- Buffer ------------------------------------------------------------------
+
+template <typename T>
+bool AllZero(const Buffer<T>& b) {
+  for (std::int64_t i = 0; i < b.size(); ++i) {
+    if (b[i] != T{}) return false;
+  }
+  return true;
+}
+
+TEST(Buffer, SmallAndLargeBlocksAreZeroAndWritable) {
+  for (std::int64_t count : {std::int64_t{1}, std::int64_t{1000}, std::int64_t{131071},
+                             std::int64_t{131072}, std::int64_t{400000}}) {
+    Buffer<double> b;
+    ASSERT_TRUE(b.Allocate(count)) << count;
+    EXPECT_EQ(b.size(), count);
+    EXPECT_TRUE(AllZero(b)) << count;
+    b[count - 1] = -2.5;
+    b[count / 2] = 1.5;
+    EXPECT_EQ(b[count / 2], 1.5);
+    if (count > 2) {
+      EXPECT_EQ(b[count - 1], -2.5);
+    }
+    b.Release();
+    EXPECT_EQ(b.size(), 0);
+    EXPECT_EQ(b.data(), nullptr);
+  }
+}
+
+TEST(Buffer, ReallocatingGivesFreshZeros) {
+  Buffer<std::int32_t> b;
+  ASSERT_TRUE(b.Allocate(2000000));
+  for (std::int64_t i = 0; i < b.size(); i += 4096) b[i] = 7;
+  ASSERT_TRUE(b.Allocate(2000000));
+  EXPECT_TRUE(AllZero(b));
+  ASSERT_TRUE(b.Allocate(10));
+  EXPECT_EQ(b.size(), 10);
+  EXPECT_TRUE(AllZero(b));
+}
+
+TEST(Buffer, EmptyNegativeAndImpossibleSizes) {
+  Buffer<std::uint8_t> b;
+  EXPECT_TRUE(b.Allocate(0));
+  EXPECT_EQ(b.size(), 0);
+  EXPECT_FALSE(b.Allocate(-1));
+  EXPECT_EQ(b.size(), 0);
+  Buffer<double> huge;
+  EXPECT_FALSE(huge.Allocate(std::int64_t{1} << 61));  // 16 EiB
+  EXPECT_EQ(huge.size(), 0);
+  EXPECT_EQ(huge.data(), nullptr);
+}
+
+TEST(Buffer, MoveHandsOverTheBlock) {
+  Buffer<double> a;
+  ASSERT_TRUE(a.Allocate(300000));
+  a[5] = 3.0;
+  Buffer<double> b(std::move(a));
+  EXPECT_EQ(a.size(), 0);
+  EXPECT_EQ(b.size(), 300000);
+  EXPECT_EQ(b[5], 3.0);
+  Buffer<double> c;
+  ASSERT_TRUE(c.Allocate(4));
+  c = std::move(b);
+  EXPECT_EQ(c.size(), 300000);
+  EXPECT_EQ(c[5], 3.0);
+}
+
+// ---- memory needed and allocation ---------------------------------------------
+
+TEST(WorkingMemoryNeeded, CountsThePeakOfTheJob) {
+  // N = 1000, C = 2, M = 31: raw 3*1000*2, inputs 4*1000*2, results
+  // 8*2*1030, coefficients 8*31; the output image (44 + 3*2*1030 + 1) with the
+  // results is smaller.
+  EXPECT_EQ(WorkingMemoryNeeded(1000, 2, 31), 6000 + 8000 + 16480 + 248);
+  // One minute of stereo at 192000 with 31 taps: about 3.5e8 bytes.
+  EXPECT_EQ(WorkingMemoryNeeded(11520000, 2, 31), 69120000LL + 92160000LL + 184320480LL + 248LL);
+  // Mono, no frames: only results of M - 1 zeros and the coefficients.
+  EXPECT_EQ(WorkingMemoryNeeded(0, 1, 15), 8 * 14 + 8 * 15);
+  // No frames and no taps: the output image alone (header and pad byte).
+  EXPECT_EQ(WorkingMemoryNeeded(0, 2, 0), 45);
+  // The longest recording a 32-bit size allows, in 64-bit arithmetic.
+  const std::int64_t n = 1431655765;  // 0xFFFFFFFF / 3
+  EXPECT_EQ(WorkingMemoryNeeded(n, 1, 31), 3 * n + 4 * n + 8 * (n + 30) + 248);
+}
+
+TEST(AllocateWorkingArrays, MonoArraysInTheirSizes) {
+  WaveFormat f;
+  f.channelCount = 1;
+  f.sampleCount = 10;
+  WorkingArrays a;
+  StartHeadlessConsole("");
+  ASSERT_TRUE(AllocateWorkingArrays(f, 15, a));
+  EXPECT_EQ(a.resultLength, 24);
+  EXPECT_EQ(a.rawSampleBlock.size(), 30);
+  EXPECT_EQ(a.impulseResponse.size(), 15);
+  EXPECT_EQ(a.monoInput.size(), 10);
+  EXPECT_EQ(a.monoResult.size(), 24);
+  EXPECT_EQ(a.leftInput.size() + a.leftResult.size() + a.rightInput.size() + a.rightResult.size(), 0);
+  EXPECT_TRUE(AllZero(a.rawSampleBlock) && AllZero(a.impulseResponse) && AllZero(a.monoInput) &&
+              AllZero(a.monoResult));
+  EXPECT_EQ(BeepCount(), 0);
+}
+
+TEST(AllocateWorkingArrays, StereoArraysInTheirSizes) {
+  WaveFormat f;
+  f.channelCount = 2;
+  f.sampleCount = 500000;
+  WorkingArrays a;
+  StartHeadlessConsole("");
+  ASSERT_TRUE(AllocateWorkingArrays(f, 31, a));
+  EXPECT_EQ(a.resultLength, 500030);
+  EXPECT_EQ(a.rawSampleBlock.size(), 3000000);
+  EXPECT_EQ(a.impulseResponse.size(), 31);
+  EXPECT_EQ(a.monoInput.size() + a.monoResult.size(), 0);
+  EXPECT_EQ(a.leftInput.size(), 500000);
+  EXPECT_EQ(a.rightInput.size(), 500000);
+  EXPECT_EQ(a.leftResult.size(), 500030);
+  EXPECT_EQ(a.rightResult.size(), 500030);
+  EXPECT_TRUE(AllZero(a.leftResult) && AllZero(a.rightResult) && AllZero(a.rawSampleBlock));
+}
+
+TEST(AllocateWorkingArrays, NoFramesLeavesResultsOfTapsMinusOne) {
+  WaveFormat f;
+  f.channelCount = 1;
+  f.sampleCount = 0;
+  WorkingArrays a;
+  StartHeadlessConsole("");
+  ASSERT_TRUE(AllocateWorkingArrays(f, 15, a));
+  EXPECT_EQ(a.resultLength, 14);
+  EXPECT_EQ(a.rawSampleBlock.size(), 0);
+  EXPECT_EQ(a.monoInput.size(), 0);
+  EXPECT_EQ(a.monoResult.size(), 14);
+}
+
+void ExpectMemoryRefused(const WorkingArrays& a) {
+  EXPECT_EQ(BeepCount(), 1);
+  ASSERT_EQ(MessageBoxLog().size(), 1u);
+  EXPECT_EQ(MessageBoxLog()[0].text, "Not enough memory for this recording");
+  EXPECT_EQ(MessageBoxLog()[0].title, "                 ERROR");
+  EXPECT_EQ(a.resultLength, 0);
+  EXPECT_EQ(a.rawSampleBlock.size() + a.impulseResponse.size() + a.monoInput.size() +
+                a.monoResult.size() + a.leftInput.size() + a.leftResult.size() +
+                a.rightInput.size() + a.rightResult.size(),
+            0);
+}
+
+TEST(AllocateWorkingArrays, RefusesAJobBeyondTheAvailableMemory) {
+  WaveFormat f;
+  f.channelCount = 2;
+  f.sampleCount = std::int64_t{1} << 40;  // some 30 TB of working memory
+  WorkingArrays a;
+  StartHeadlessConsole("");
+  EXPECT_FALSE(AllocateWorkingArrays(f, 31, a));
+  ExpectMemoryRefused(a);
+}
+
+// The child process reports through its exit status: 0 when all held.
+int RunInChild(int (*body)()) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+std::int64_t AddressSpaceInUse() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long long kib = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "VmSize: %lld kB", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return kib * 1024;
+}
+
+int AllocateUnderAddressSpaceLimit() {
+  StartHeadlessConsole("");
+  const std::int64_t inUse = AddressSpaceInUse();
+  if (inUse <= 0) return 2;
+  // Room for the raw block (60 MB) but not for the input and result arrays.
+  rlimit limit{};
+  limit.rlim_cur = static_cast<rlim_t>(inUse + (100LL << 20));
+  limit.rlim_max = limit.rlim_cur;
+  if (setrlimit(RLIMIT_AS, &limit) != 0) return 3;
+  WaveFormat f;
+  f.channelCount = 1;
+  f.sampleCount = 20000000;  // some 300 MB in all, well inside what is available
+  WorkingArrays a;
+  if (AllocateWorkingArrays(f, 31, a)) return 4;
+  if (BeepCount() != 1) return 5;
+  if (MessageBoxLog().size() != 1 || MessageBoxLog()[0].text != "Not enough memory for this recording" ||
+      MessageBoxLog()[0].title != "                 ERROR") {
+    return 6;
+  }
+  if (a.rawSampleBlock.size() != 0 || a.impulseResponse.size() != 0 || a.monoInput.size() != 0 ||
+      a.monoResult.size() != 0) {
+    return 7;
+  }
+  // What was taken has been given back: the same job minus the result array fits.
+  Buffer<std::uint8_t> raw;
+  if (!raw.Allocate(60000000)) return 8;
+  return 0;
+}
+
+TEST(AllocateWorkingArrays, RefusedAllocationGivesBackWhatWasTaken) {
+  EXPECT_EQ(RunInChild(AllocateUnderAddressSpaceLimit), 0);
+}
+
+// ---- loading samples ---------------------------------------------------------
+
+struct Loaded {
+  WorkingArrays arrays;
+  WaveFormat format;
+};
+
+// Writes `header` followed by `data`, allocates for N frames of C channels
+// and loads.
+void LoadFrom(const Bytes& header, const Bytes& data, int channels, std::int64_t frames,
+              Loaded& out) {
+  wavetest::ScratchFolder folder;
+  Bytes file = header;
+  file.insert(file.end(), data.begin(), data.end());
+  wavetest::WriteBytes(folder / "in.wav", file);
+  out.format.channelCount = static_cast<std::uint16_t>(channels);
+  out.format.sampleCount = frames;
+  StartHeadlessConsole("");
+  ASSERT_TRUE(AllocateWorkingArrays(out.format, 15, out.arrays));
+  LoadInputSamples(folder / "in.wav", out.format, out.arrays);
+  EXPECT_EQ(out.arrays.rawSampleBlock.size(), 0);
+  EXPECT_EQ(out.arrays.rawSampleBlock.data(), nullptr);
+  EXPECT_EQ(BeepCount(), 0);
+}
+
+TEST(LoadInputSamples, MonoRecordsInOrder) {
+  Loaded l;
+  LoadFrom(wavetest::CanonicalHeader(1, 96000, 9), {0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80},
+           1, 3, l);
+  ASSERT_EQ(l.arrays.monoInput.size(), 3);
+  EXPECT_EQ(l.arrays.monoInput[0], 1);
+  EXPECT_EQ(l.arrays.monoInput[1], -1);
+  EXPECT_EQ(l.arrays.monoInput[2], -8388608);
+}
+
+TEST(LoadInputSamples, StereoFramesInterleaved) {
+  Loaded l;
+  LoadFrom(wavetest::CanonicalHeader(2, 96000, 12),
+           {0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0xFF, 0xFF, 0x7F, 0xFE, 0xFF, 0xFF}, 2, 2, l);
+  EXPECT_EQ(l.arrays.leftInput[0], 1);
+  EXPECT_EQ(l.arrays.rightInput[0], 2);
+  EXPECT_EQ(l.arrays.leftInput[1], 8388607);
+  EXPECT_EQ(l.arrays.rightInput[1], -2);
+}
+
+TEST(LoadInputSamples, PartialLastRecordIsNeverNegativeAndTheRestIsZero) {
+  Loaded l;
+  // Record 1 has two of its bytes: FF FF and a missing high byte -> 65535.
+  LoadFrom(wavetest::CanonicalHeader(1, 96000, 15), {0x05, 0x00, 0x00, 0xFF, 0xFF}, 1, 5, l);
+  ASSERT_EQ(l.arrays.monoInput.size(), 5);
+  EXPECT_EQ(l.arrays.monoInput[0], 5);
+  EXPECT_EQ(l.arrays.monoInput[1], 65535);
+  EXPECT_EQ(l.arrays.monoInput[2], 0);
+  EXPECT_EQ(l.arrays.monoInput[3], 0);
+  EXPECT_EQ(l.arrays.monoInput[4], 0);
+}
+
+TEST(LoadInputSamples, HeaderOnlyFileGivesSilence) {
+  Loaded l;
+  LoadFrom(wavetest::CanonicalHeader(2, 96000, 600), {}, 2, 100, l);
+  EXPECT_TRUE(AllZero(l.arrays.leftInput));
+  EXPECT_TRUE(AllZero(l.arrays.rightInput));
+}
+
+TEST(LoadInputSamples, DataIsTakenFromOffset44WhateverTheHeaderSays) {
+  // A LIST chunk stands where the data should: its bytes are decoded.
+  Bytes header = wavetest::CanonicalHeader(1, 96000, 0);
+  wavetest::PutText(header, 36, "LIST");
+  wavetest::PutLe(header, 40, 6, 4);
+  Loaded l;
+  LoadFrom(header, {'I', 'N', 'F', 'O', 0x00, 0x00}, 1, 2, l);
+  EXPECT_EQ(l.arrays.monoInput[0], 'I' + 256 * 'N' + 65536 * 'F');
+  EXPECT_EQ(l.arrays.monoInput[1], 'O');
+}
+
+TEST(LoadInputSamples, BytesAfterTheLastRecordAreNotRead) {
+  Loaded l;
+  LoadFrom(wavetest::CanonicalHeader(1, 96000, 3), {0x07, 0x00, 0x00, 0x99, 0x99, 0x99}, 1, 1, l);
+  ASSERT_EQ(l.arrays.monoInput.size(), 1);
+  EXPECT_EQ(l.arrays.monoInput[0], 7);
+  EXPECT_EQ(l.arrays.monoResult.size(), 15);
+}
+
+TEST(LoadInputSamples, LargeStereoFileRoundTrips) {
+  const std::int64_t frames = 300000;  // 1.8 MB of data: a mapped block
+  Bytes data(static_cast<std::size_t>(6 * frames));
+  auto value = [](std::int64_t i, int channel) {
+    return static_cast<std::int32_t>(((i * 7919 + channel * 104729) % 16777216) - 8388608);
+  };
+  for (std::int64_t i = 0; i < frames; ++i) {
+    for (int ch = 0; ch < 2; ++ch) {
+      const std::uint32_t bits = static_cast<std::uint32_t>(value(i, ch)) & 0xFFFFFFu;
+      for (int b = 0; b < 3; ++b) {
+        data[static_cast<std::size_t>(6 * i + 3 * ch + b)] = static_cast<std::uint8_t>(bits >> (8 * b));
+      }
+    }
+  }
+  Loaded l;
+  LoadFrom(wavetest::CanonicalHeader(2, 192000, static_cast<std::uint32_t>(data.size())), data, 2,
+           frames, l);
+  int mismatches = 0;
+  for (std::int64_t i = 0; i < frames; ++i) {
+    if (l.arrays.leftInput[i] != value(i, 0) || l.arrays.rightInput[i] != value(i, 1)) ++mismatches;
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+TEST(LoadInputSamples, UnreadableFileGivesSilence) {
+  WaveFormat f;
+  f.channelCount = 1;
+  f.sampleCount = 4;
+  WorkingArrays a;
+  StartHeadlessConsole("");
+  ASSERT_TRUE(AllocateWorkingArrays(f, 15, a));
+  LoadInputSamples("/nonexistent/folder/in.wav", f, a);
+  EXPECT_EQ(a.rawSampleBlock.size(), 0);
+  ASSERT_EQ(a.monoInput.size(), 4);
+  EXPECT_TRUE(AllZero(a.monoInput));
+  EXPECT_TRUE(MessageBoxLog().empty());
+}
+
+}  // namespace
