@@ -199,6 +199,34 @@ TEST(AllocateWorkingArrays, RefusesAJobBeyondTheAvailableMemory) {
   ExpectMemoryRefused(a);
 }
 
+std::int64_t MemAvailableBytes() {
+  std::FILE* f = std::fopen("/proc/meminfo", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long long kib = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return kib < 0 ? -1 : kib * 1024;
+}
+
+TEST(AllocateWorkingArrays, RefusesAJobOverTheAvailableMemoryThatCouldBeMapped) {
+  // Half as much again as is available, in arrays each well under it: the
+  // system would map every one of them without complaint, and kill the
+  // process later when the pages were touched.
+  const std::int64_t available = MemAvailableBytes();
+  if (available <= 0) GTEST_SKIP() << "no MemAvailable";
+  WaveFormat f;
+  f.channelCount = 2;
+  f.sampleCount = available / 20;  // about 30 bytes a frame: 1.5 x available
+  ASSERT_GT(WorkingMemoryNeeded(f.sampleCount, 2, 31), available);
+  WorkingArrays a;
+  StartHeadlessConsole("");
+  EXPECT_FALSE(AllocateWorkingArrays(f, 31, a));
+  ExpectMemoryRefused(a);
+}
+
 // The child process reports through its exit status: 0 when all held.
 int RunInChild(int (*body)()) {
   std::fflush(nullptr);

@@ -1,5 +1,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -593,14 +594,22 @@ TEST_F(OutputFileTest, NameIsCutTo255Characters) {
 }
 
 TEST(OutputFailure, DeviceIsNeverReplaced) {
+  // A null device of our own in the scratch folder: the name must be refused,
+  // not renamed over.
+  wavetest::ScratchFolder folder;
+  const std::string device = folder / "null";
+  if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "device nodes cannot be made here";
+  }
   StartHeadlessConsole("");
   const WorkingArrays a = Results({1.0});
   DitherGenerator g;
-  EXPECT_FALSE(WriteOutputFile("/dev/null", Format(1, 96000), a, g));
+  EXPECT_FALSE(WriteOutputFile(device, Format(1, 96000), a, g));
   ExpectWriteFailureReported();
   struct stat status {};
-  ASSERT_EQ(lstat("/dev/null", &status), 0);
+  ASSERT_EQ(lstat(device.c_str(), &status), 0);
   EXPECT_TRUE(S_ISCHR(status.st_mode));
+  EXPECT_EQ(folder.Entries(), std::set<std::string>{"null"});
 }
 
 // The child process reports through its exit status: 0 when all held.
