@@ -44,7 +44,9 @@ constexpr Rejection kRejections[] = {
 void ReadFileStart(const std::string& inputFileName, std::uint8_t* buffer, std::size_t size) {
   const std::string name = FileSystemName(inputFileName);
   if (name.empty()) return;
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a pipe given as the input reads as nothing instead of
+  // hanging the dialogue.
+  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return;
   std::size_t done = 0;
   while (done < size) {

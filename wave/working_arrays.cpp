@@ -162,7 +162,9 @@ void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format
   // One read of the whole data section from byte 44 (the system may hand it
   // over in pieces). Whatever the file does not hold stays zero.
   const std::string name = FileSystemName(inputFileName);
-  const int fd = (rawBytes > 0 && !name.empty()) ? open(name.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  const int fd = (rawBytes > 0 && !name.empty())
+                     ? open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
+                     : -1;
   if (fd >= 0) {
     std::int64_t done = 0;
     while (done < rawBytes) {

@@ -115,6 +115,9 @@ bool FindTarget(const std::string& name, Target& target) {
   }
   // Only a regular file is replaced: never a folder, a device or a pipe.
   if (!S_ISREG(status.st_mode)) return false;
+  // A file we may not write keeps its protection, even though the folder
+  // would let us put a new file in its place.
+  if (access(target.path.c_str(), W_OK) != 0) return false;
   target.exists = true;
   target.status = status;
   return true;

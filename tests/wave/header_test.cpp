@@ -307,6 +307,16 @@ TEST(ReadWaveHeader, FileThatCannotBeOpenedIsNotAWaveFile) {
   }
 }
 
+TEST(ReadWaveHeader, PipeIsRejectedWithoutWaiting) {
+  wavetest::ScratchFolder folder;
+  ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0644), 0);
+  StartHeadlessConsole("");
+  WaveFormat f;
+  EXPECT_FALSE(ReadWaveHeader(folder / "pipe", f));
+  ASSERT_EQ(MessageBoxLog().size(), 1u);
+  EXPECT_EQ(MessageBoxLog()[0].text, " This is not a Wave file");
+}
+
 int OpenDescriptorCount() {
   int count = 0;
   DIR* dir = opendir("/proc/self/fd");

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -646,6 +647,46 @@ TEST(OutputFailure, WriteFailingPartWayKeepsTheOldFile) {
   EXPECT_EQ(RunInChild([&] { return WriteUnderFileSizeLimit(name); }), 0);
   EXPECT_EQ(wavetest::ReadBytes(name), old);
   EXPECT_EQ(folder.Entries(), std::set<std::string>{"out.wav"});
+}
+
+// Runs as an ordinary user, where the folder and file protections apply.
+int WriteAsUnprivilegedUser(const std::string& name) {
+  StartHeadlessConsole("");
+  if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
+  const WorkingArrays a = Results({1.0, 2.0});
+  DitherGenerator g;
+  if (WriteOutputFile(name, Format(1, 96000), a, g)) return 3;
+  if (BeepCount() != 1 || MessageBoxLog().size() != 1) return 4;
+  return 0;
+}
+
+TEST(OutputFailure, ProtectionsOfFileAndFolderAreKept) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs to change to another user";
+  wavetest::ScratchFolder folder;
+  ASSERT_EQ(mkdir((folder / "open").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir((folder / "closed").c_str(), 0555), 0);
+  chmod((folder / "open").c_str(), 0777);
+  chmod(folder.path().c_str(), 0755);
+  const Bytes old(77, 0x21);
+  wavetest::WriteBytes(folder / "open/readonly.wav", old);
+  chmod((folder / "open/readonly.wav").c_str(), 0444);
+  // A read-only file in a folder anyone may write: not replaced.
+  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(folder / "open/readonly.wav"); }), 0);
+  EXPECT_EQ(wavetest::ReadBytes(folder / "open/readonly.wav"), old);
+  // A folder that may not be written: nothing made in it.
+  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(folder / "closed/new.wav"); }), 0);
+  DIR* dir = opendir((folder / "closed").c_str());
+  ASSERT_NE(dir, nullptr);
+  int entries = 0;
+  while (readdir(dir) != nullptr) ++entries;
+  closedir(dir);
+  EXPECT_EQ(entries, 2);  // "." and ".." only
+  DIR* openDir = opendir((folder / "open").c_str());
+  ASSERT_NE(openDir, nullptr);
+  entries = 0;
+  while (readdir(openDir) != nullptr) ++entries;
+  closedir(openDir);
+  EXPECT_EQ(entries, 3);  // and readonly.wav
 }
 
 TEST(OutputFailure, WriteFailingPartWayLeavesNoNewFile) {
