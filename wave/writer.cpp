@@ -141,11 +141,12 @@ bool WriteReplacing(const Target& target, const Buffer<std::uint8_t>& image) {
 
   bool ok = WriteAll(fd, image.data(), image.size());
   if (ok && target.exists) {
-    // Keep the replaced file's owner (when allowed) and its mode.
+    // Keep the replaced file's owner (when allowed) and its permissions; set-id
+    // bits are not carried over to content they were never meant for.
     if (fchown(fd, target.status.st_uid, target.status.st_gid) != 0) {
-      // Not the owner's to give: the file stays ours, as a new one would be.
+      // Not ours to give away: the file stays ours, as a new one would be.
     }
-    ok = fchmod(fd, target.status.st_mode & 07777) == 0;
+    ok = fchmod(fd, target.status.st_mode & 0777) == 0;
     // The new content must be on disk before the name moves to it, or a
     // crash could leave neither the old file nor the new one.
     ok = ok && fsync(fd) == 0;
