@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -118,6 +119,9 @@ void SetupConsole() {
     bool terminal = isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
     c.mode = terminal && TerminalOpen() ? ConsoleMode::kTerminal : ConsoleMode::kPlain;
     c.decoder.plainInput = c.mode != ConsoleMode::kTerminal;
+    // A reader that goes away early (ostrivale ... | head) must not turn the
+    // exit status into a signal death: the write just fails.
+    if (c.mode == ConsoleMode::kPlain) signal(SIGPIPE, SIG_IGN);
     std::atexit(CloseConsole);
   }
   SetColor(kBlack, kBrightWhite);
