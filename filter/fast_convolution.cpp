@@ -38,14 +38,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <pthread.h>
-#include <unistd.h>
 
 #include "wave/dither_stream.h"
+#include "wave/parallel.h"
 
 namespace {
 
-constexpr double kWriterMargin = 0x1p-24;  // covers rho and the rounding of z
 constexpr std::int64_t kChunk = 1024;     // outputs per block: fits the L1 cache with its dither
 
 // A block of fast values for outputs [kBegin, kEnd), all of whose terms lie
@@ -200,19 +198,19 @@ std::int64_t ConvolveRange(const ChannelJob& job, std::int64_t kBegin, std::int6
   return exactSamples;
 }
 
-constexpr int kMaxThreads = 8;
-
-struct RangeTask {
+// One thread's share of a channel: a contiguous run of outputs.
+struct RangeTasks {
   const ChannelJob* job;
-  std::int64_t begin;
-  std::int64_t end;
-  std::int64_t exactSamples;
+  std::int64_t perTask;
+  std::int64_t resultLength;
+  std::int64_t exactSamples[8];
 };
 
-void* RunRangeTask(void* argument) {
-  RangeTask* task = static_cast<RangeTask*>(argument);
-  task->exactSamples = ConvolveRange(*task->job, task->begin, task->end);
-  return nullptr;
+void RunRange(void* context, int index) {
+  RangeTasks* tasks = static_cast<RangeTasks*>(context);
+  const std::int64_t begin = index * tasks->perTask;
+  const std::int64_t end = std::min(begin + tasks->perTask, tasks->resultLength);
+  tasks->exactSamples[index] = begin < end ? ConvolveRange(*tasks->job, begin, end) : 0;
 }
 
 }  // namespace
@@ -256,37 +254,17 @@ FastConvolutionReport ConvolveChannelFast(const double* h, int m, const std::int
     return report;
   }
   static const InteriorKernel kernel = ChooseKernel();
-  ChannelJob job{kernel, h, m, x, n, result, channel, channelCount, bound + kWriterMargin + extraMargin};
+  ChannelJob job{kernel, h, m, x, n, result, channel, channelCount, bound + kWriterRoundingMargin + extraMargin};
   report.applied = true;
 
-  if (threads <= 0) {
-    long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    threads = static_cast<int>(std::clamp<long>(cores, 1, kMaxThreads));
-  }
-  threads = std::clamp(threads, 1, kMaxThreads);
-  // Each thread takes one contiguous run of outputs; short channels stay on one.
-  const std::int64_t perThread =
+  if (threads <= 0) threads = WorkerCount();
+  threads = std::clamp(threads, 1, 8);
+  // Short channels are not worth a thread.
+  const std::int64_t perTask =
       std::max<std::int64_t>(kChunk * 64, (resultLength + threads - 1) / threads);
-  RangeTask tasks[kMaxThreads];
-  pthread_t ids[kMaxThreads];
-  bool started[kMaxThreads] = {};
-  int taskCount = 0;
-  for (std::int64_t start = 0; start < resultLength && taskCount < kMaxThreads; start += perThread) {
-    tasks[taskCount] = RangeTask{&job, start, std::min(start + perThread, resultLength), 0};
-    ++taskCount;
-  }
-  tasks[taskCount - 1].end = resultLength;
-  for (int t = 1; t < taskCount; ++t) {
-    started[t] = pthread_create(&ids[t], nullptr, RunRangeTask, &tasks[t]) == 0;
-  }
-  RunRangeTask(&tasks[0]);
-  for (int t = 1; t < taskCount; ++t) {
-    if (started[t]) {
-      pthread_join(ids[t], nullptr);
-    } else {
-      RunRangeTask(&tasks[t]);  // no thread to be had: the same work on this one
-    }
-  }
-  for (int t = 0; t < taskCount; ++t) report.exactSamples += tasks[t].exactSamples;
+  const int taskCount = static_cast<int>((resultLength + perTask - 1) / perTask);
+  RangeTasks tasks{&job, perTask, resultLength, {}};
+  RunParallel(taskCount, RunRange, &tasks);
+  for (int t = 0; t < taskCount; ++t) report.exactSamples += tasks.exactSamples[t];
   return report;
 }

@@ -31,6 +31,11 @@ SampleDither DitherOfSample(std::uint64_t sampleIndex);
 // The sum is exact in double: r1 and r2 are multiples of 2^-31 below 1.
 void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out);
 
+// What the writer's exact conversion of y may differ from rounding the real
+// y + d, plus the rounding of z = y + d in double, with room to spare: the
+// writer proves its part (|rho| < 2^-29) beside the conversion.
+constexpr double kWriterRoundingMargin = 0x1p-24;
+
 // The writer rounds y + d to the nearest integer with its own small error
 // (under 2^-29, see the writer). True when every value within `margin` of z
 // gives the same 24-bit code as z: z lies at least `margin` from every

@@ -69,6 +69,9 @@ bool Buffer<T>::Allocate(std::int64_t count) {
     memory = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) return false;
+    // Large working arrays in 2 MiB pages where the system allows it: far
+    // fewer page faults when they are first touched.
+    madvise(memory, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
   } else {
     memory = std::calloc(static_cast<std::size_t>(count), sizeof(T));
     if (memory == nullptr) return false;

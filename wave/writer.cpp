@@ -6,6 +6,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <immintrin.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -13,7 +16,9 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "wave/dither_stream.h"
 #include "wave/file_name.h"
+#include "wave/parallel.h"
 
 namespace {
 
@@ -36,37 +41,61 @@ void PutCode24(std::uint8_t* p, std::int32_t code) {
   p[2] = static_cast<std::uint8_t>(bits >> 16);
 }
 
-// A value of a result array, or 0 past its end (a channel whose array was
-// never filled is written as dithered silence rather than read out of bounds).
-double ResultAt(const Buffer<double>& result, std::int64_t k) {
-  return k < result.size() ? result[k] : 0.0;
+// The image of the output file as it will stand on disk: header, dithered
+// samples and, after data of odd length, the zero pad byte that RIFF asks for.
+std::int64_t FileImageSize(const WaveFormat& format, std::int64_t frames) {
+  const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(format.channelCount) * frames;
+  return kWaveHeaderSize + dataBytes + dataBytes % 2;
 }
 
-// The whole output file as it will stand on disk: header, dithered samples
-// and, after data of odd length, the zero pad byte that RIFF asks for.
-bool BuildFileImage(const WaveFormat& format, const WorkingArrays& arrays,
-                    DitherGenerator& generator, Buffer<std::uint8_t>& image) {
+bool BuildFileImage(const WaveFormat& format, WorkingArrays& arrays, DitherGenerator& generator,
+                    Buffer<std::uint8_t>& image) {
   const std::int64_t frames = arrays.resultLength > 0 ? arrays.resultLength : 0;
-  const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(format.channelCount) * frames;
-  const std::int64_t padBytes = dataBytes % 2;
-  if (!image.Allocate(kWaveHeaderSize + dataBytes + padBytes)) return false;
+  const std::int64_t size = FileImageSize(format, frames);
+  // The raw sample block is read and decoded by now: its pages, already in
+  // memory, serve again for the image instead of fresh ones.
+  if (arrays.rawSampleBlock.size() >= size) {
+    image = std::move(arrays.rawSampleBlock);
+    std::memset(image.data() + size - 1, 0, 1);  // the pad byte, when there is one
+  } else {
+    arrays.rawSampleBlock.Release();
+    if (!image.Allocate(size)) return false;
+  }
 
   std::uint8_t header[kWaveHeaderSize];
   BuildOutputHeader(format, frames, header);
   std::memcpy(image.data(), header, sizeof header);
 
-  std::uint8_t* out = image.data() + kWaveHeaderSize;
-  if (format.channelCount == 1) {
+  const int channels = format.channelCount == 1 || format.channelCount == 2 ? format.channelCount : 0;
+  const double* results[2] = {nullptr, nullptr};
+  bool complete = true;
+  if (channels == 1) {
+    results[0] = arrays.monoResult.data();
+    complete = arrays.monoResult.size() >= frames;
+  } else if (channels == 2) {
+    results[0] = arrays.leftResult.data();
+    results[1] = arrays.rightResult.data();
+    complete = arrays.leftResult.size() >= frames && arrays.rightResult.size() >= frames;
+  }
+  std::uint8_t* data = image.data() + kWaveHeaderSize;
+  if (channels == 0) {
+    std::memset(data, 0, static_cast<std::size_t>(size - kWaveHeaderSize));
+  } else if (complete && generator.state == DitherGenerator{}.state) {
+    EncodeSamplesFast(results, channels, frames, data);
+    const DitherJump drawn = DitherJumpOf(2 * static_cast<std::uint64_t>(channels * frames));
+    generator.state = ApplyJump(drawn, generator.state);
+  } else {
+    // Arrays shorter than the header says (never so in the job) are read as
+    // dithered silence past their end, one sample at a time.
+    const Buffer<double>* arraysOf[2] = {channels == 1 ? &arrays.monoResult : &arrays.leftResult,
+                                         &arrays.rightResult};
     for (std::int64_t k = 0; k < frames; ++k) {
-      PutCode24(out + 3 * k, ConvertSample(ResultAt(arrays.monoResult, k), generator));
-    }
-  } else if (format.channelCount == 2) {
-    for (std::int64_t k = 0; k < frames; ++k) {
-      PutCode24(out + 6 * k, ConvertSample(ResultAt(arrays.leftResult, k), generator));
-      PutCode24(out + 6 * k + 3, ConvertSample(ResultAt(arrays.rightResult, k), generator));
+      for (int c = 0; c < channels; ++c) {
+        const Buffer<double>& r = *arraysOf[c];
+        PutCode24(data + 3 * (k * channels + c), ConvertSample(k < r.size() ? r[k] : 0.0, generator));
+      }
     }
   }
-  // Any other channel count leaves the samples as zero bytes.
   return true;
 }
 
@@ -202,6 +231,139 @@ std::int32_t ConvertSample(double y, DitherGenerator& generator) {
   return static_cast<std::int32_t>(code);
 }
 
+void EncodeSamplesExact(const double* const* results, int channelCount, std::int64_t frames,
+                        DitherGenerator& generator, std::uint8_t* data) {
+  for (std::int64_t k = 0; k < frames; ++k) {
+    for (int c = 0; c < channelCount; ++c) {
+      PutCode24(data + 3 * (k * channelCount + c), ConvertSample(results[c][k], generator));
+    }
+  }
+}
+
+// The fast conversion.
+//
+// ConvertSample computes, for a value y and the draws r1, r2 of its sample,
+// round(v) with v formed at extended precision (64-bit significand, unit
+// roundoff 2^-64). How far can v be from the real number y + d, d = r1 + r2 - 1?
+//  - y >= 0: v = ((r1 + y) + r2) - 1, three roundings of numbers below 2^25 in
+//    magnitude wherever the code is not saturated, each off by at most
+//    2^(25-64) = 2^-39: |v - (y + d)| <= 3 x 2^-39.
+//  - -2^24 < y < 0: first y' = y + 2^24, formed at extended precision and
+//    stored as a double: y' lies in (0, 2^24], where half a double ulp is at
+//    most 2^-30 (and the extended rounding adds at most 2^-41); then the same
+//    three roundings; the code is round(v) - 2^24. So |rho| <= 2^-30 + 2^-41 +
+//    3 x 2^-39 < 2^-29.
+//  - y <= -2^24 or y beyond 2^24: the code saturates (shown below).
+// So the code is round(y + d + rho), |rho| < 2^-29, then saturated. Here
+// z = y + d is formed in double: below 2^24 in magnitude its rounding error
+// is at most 2^-30. CodeIsSettled(z, 2^-24) holds when z lies 2^-24 or more
+// from every half-integer: then y + d + rho, within 2^-29 + 2^-30 of z, lies
+// strictly between the same half-integers and rounds to round(z). It holds
+// too when z > 8388608 or z < -8388609: then y + d + rho is above 8388607.5
+// or below -8388608.5 and the exact code saturates, as round(z) clamped does.
+// Every other sample (near a half-integer, or not a number) is converted by
+// ConvertSample itself, with the generator set to that sample's state.
+
+namespace {
+
+constexpr std::int64_t kEncodeChunk = 1024;
+
+// Codes of settled values: round(y + d) clamped to the 24-bit range.
+void RoundCodesPlain(const double* y, const double* d, std::int64_t count, std::int32_t* codes) {
+  for (std::int64_t i = 0; i < count; ++i) {
+    double z = y[i] + d[i];
+    if (!(z >= -8388608.0)) z = -8388608.0;  // also what becomes of not-a-number
+    if (z > 8388607.0) z = 8388607.0;
+    // Clamping to integer limits first gives the same code as rounding first.
+    codes[i] = static_cast<std::int32_t>((z + 0x1.8p52) - 0x1.8p52);
+  }
+}
+
+__attribute__((target("avx2"))) void RoundCodesAvx2(const double* y, const double* d,
+                                                     std::int64_t count, std::int32_t* codes) {
+  const __m256d low = _mm256_set1_pd(-8388608.0);
+  const __m256d high = _mm256_set1_pd(8388607.0);
+  std::int64_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    __m256d z = _mm256_add_pd(_mm256_loadu_pd(y + i), _mm256_loadu_pd(d + i));
+    z = _mm256_round_pd(z, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    z = _mm256_min_pd(_mm256_max_pd(z, low), high);  // not-a-number becomes a limit
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + i), _mm256_cvtpd_epi32(z));
+  }
+  RoundCodesPlain(y + i, d + i, count - i, codes + i);
+}
+
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+
+struct EncodeJob {
+  const double* const* results;
+  int channelCount;
+  std::int64_t frames;
+  std::uint8_t* data;
+  double margin;
+  std::int64_t framesPerTask;
+  std::int64_t exactSamples[8];
+};
+
+void EncodeRange(void* context, int index) {
+  EncodeJob& job = *static_cast<EncodeJob*>(context);
+  const std::int64_t begin = index * job.framesPerTask;
+  const std::int64_t end = std::min(begin + job.framesPerTask, job.frames);
+  double dither[kEncodeChunk];
+  std::int64_t unsettled[kEncodeChunk];
+  std::int32_t codes[kEncodeChunk];
+  std::int64_t exactSamples = 0;
+  const int channels = job.channelCount;
+  for (std::int64_t k0 = begin; k0 < end; k0 += kEncodeChunk) {
+    const std::int64_t count = std::min(kEncodeChunk, end - k0);
+    for (int c = 0; c < channels; ++c) {
+      const double* y = job.results[c] + k0;
+      const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * channels + c;
+      FillDitherOffsets(firstSample, channels, count, dither);
+      if (HasAvx2()) {
+        RoundCodesAvx2(y, dither, count, codes);
+      } else {
+        RoundCodesPlain(y, dither, count, codes);
+      }
+      const std::int64_t found = FindUnsettledCodes(y, dither, count, job.margin, unsettled);
+      for (std::int64_t u = 0; u < found; ++u) {
+        const std::int64_t i = unsettled[u];
+        const std::uint64_t sample = firstSample + static_cast<std::uint64_t>(i) * channels;
+        DitherGenerator generator{ApplyJump(DitherJumpOf(2 * sample), DitherGenerator{}.state)};
+        codes[i] = ConvertSample(y[i], generator);
+      }
+      exactSamples += found;
+      std::uint8_t* out = job.data + 3 * (k0 * channels + c);
+      for (std::int64_t i = 0; i < count; ++i) PutCode24(out + 3 * channels * i, codes[i]);
+    }
+  }
+  job.exactSamples[index] = exactSamples;
+}
+
+}  // namespace
+
+std::int64_t EncodeSamplesFast(const double* const* results, int channelCount, std::int64_t frames,
+                               std::uint8_t* data, double extraMargin) {
+  if (frames <= 0 || channelCount <= 0) return 0;
+  const int workers = WorkerCount();
+  // Short recordings are not worth a thread.
+  const std::int64_t framesPerTask =
+      std::max<std::int64_t>(kEncodeChunk * 64, (frames + workers - 1) / workers);
+  const int tasks = static_cast<int>((frames + framesPerTask - 1) / framesPerTask);
+  EncodeJob job{results, channelCount, frames, data, kWriterRoundingMargin + extraMargin,
+                framesPerTask, {}};
+  RunParallel(tasks, EncodeRange, &job);
+  std::int64_t exactSamples = 0;
+  for (int t = 0; t < tasks; ++t) exactSamples += job.exactSamples[t];
+  return exactSamples;
+}
+
 void BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength,
                        std::uint8_t (&header)[kWaveHeaderSize]) {
   // Sizes are the low 32 bits of their products, as the header holds them.
@@ -227,7 +389,7 @@ void BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength,
 }
 
 bool WriteOutputFile(const std::string& outputFileName, const WaveFormat& format,
-                     const WorkingArrays& arrays, DitherGenerator& generator) {
+                     WorkingArrays& arrays, DitherGenerator& generator) {
   Target target;
   Buffer<std::uint8_t> image;
   const bool ok = FindTarget(FileSystemName(outputFileName), target) &&

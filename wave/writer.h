@@ -19,13 +19,29 @@ double DrawDither(DitherGenerator& generator);
 // extended precision, saturated to -8388608 .. 8388607; not-a-number gives 0.
 std::int32_t ConvertSample(double y, DitherGenerator& generator);
 
+// The data image of `frames` frames of `channelCount` result arrays: 3 bytes a
+// sample, frames in order, channels interleaved, each sample converted by
+// ConvertSample with the generator's draws in that order.
+void EncodeSamplesExact(const double* const* results, int channelCount, std::int64_t frames,
+                        DitherGenerator& generator, std::uint8_t* data);
+
+// The same bytes as EncodeSamplesExact from the generator's start state,
+// computed a vector at a time: the exact conversion runs only for samples
+// whose value lies near a rounding boundary. Returns how many did.
+// `extraMargin` widens that neighbourhood (tests use it to force the exact
+// conversion everywhere).
+std::int64_t EncodeSamplesFast(const double* const* results, int channelCount, std::int64_t frames,
+                               std::uint8_t* data, double extraMargin = 0.0);
+
 // The 44-byte output header for `resultLength` frames.
 void BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength,
                        std::uint8_t (&header)[kWaveHeaderSize]);
 
 // Writes the output file whole: header and data to a temporary file in the
 // same folder, renamed over `outputFileName` only when every byte is written.
+// The image is built in the raw sample block's memory when it is large
+// enough (the block is taken over and released).
 // On failure: Beep, the "could not be written" box, the temporary file
 // removed, any existing file untouched, false.
 bool WriteOutputFile(const std::string& outputFileName, const WaveFormat& format,
-                     const WorkingArrays& arrays, DitherGenerator& generator);
+                     WorkingArrays& arrays, DitherGenerator& generator);

@@ -356,7 +356,7 @@ class OutputFileTest : public ::testing::Test {
 };
 
 TEST_F(OutputFileTest, MonoOddLengthGetsItsPadByte) {
-  const WorkingArrays a = Results({0.0, 1000.0, -1000.0});
+  WorkingArrays a = Results({0.0, 1000.0, -1000.0});
   DitherGenerator g;
   std::uint32_t state = g.state;
   ASSERT_TRUE(WriteOutputFile(folder_ / "out.wav", Format(1, 96000), a, g));
@@ -373,7 +373,7 @@ TEST_F(OutputFileTest, MonoOddLengthGetsItsPadByte) {
 TEST_F(OutputFileTest, StereoFramesInterleavedLeftFirst) {
   const std::vector<double> left = {100.25, -5000.0};
   const std::vector<double> right = {8388607.9, -8388609.0};
-  const WorkingArrays a = Results(left, right);
+  WorkingArrays a = Results(left, right);
   DitherGenerator g;
   std::uint32_t state = g.state;
   ASSERT_TRUE(WriteOutputFile(folder_ / "out.wav", Format(2, 192000), a, g));
@@ -401,7 +401,7 @@ TEST_F(OutputFileTest, CodesPlusAndMinusOneBytes) {
     if (std::abs(d1) < 0.4L && std::abs(d2) < 0.4L) break;
     DrawDither(g);
   }
-  const WorkingArrays a = Results({1.0, -1.0});
+  WorkingArrays a = Results({1.0, -1.0});
   ASSERT_TRUE(WriteOutputFile(folder_ / "out.wav", Format(1, 96000), a, g));
   const Bytes written = wavetest::ReadBytes(folder_ / "out.wav");
   ASSERT_EQ(written.size(), 44u + 6u);
@@ -409,7 +409,7 @@ TEST_F(OutputFileTest, CodesPlusAndMinusOneBytes) {
 }
 
 TEST_F(OutputFileTest, NotANumberIsWrittenAsZeroAndKeepsTheDitherAligned) {
-  const WorkingArrays a = Results({kNaN, 2000.0, kNaN, -kInf});
+  WorkingArrays a = Results({kNaN, 2000.0, kNaN, -kInf});
   DitherGenerator g;
   std::uint32_t state = g.state;
   ASSERT_TRUE(WriteOutputFile(folder_ / "out.wav", Format(1, 96000), a, g));
@@ -463,7 +463,7 @@ TEST_F(OutputFileTest, LargeStereoOutputIsWrittenWhole) {
 }
 
 TEST_F(OutputFileTest, NewFileGetsTheOrdinaryMode) {
-  const WorkingArrays a = Results({1.0});
+  WorkingArrays a = Results({1.0});
   for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{0}}) {
     const mode_t previous = umask(mask);
     DitherGenerator g;
@@ -478,7 +478,7 @@ TEST_F(OutputFileTest, ReplacesALongerFileWholeAndKeepsItsMode) {
   const std::string name = folder_ / "out.wav";
   wavetest::WriteBytes(name, Bytes(10000, 0xAB));
   chmod(name.c_str(), 0604);
-  const WorkingArrays a = Results({0.0, 1000.0, -1000.0});
+  WorkingArrays a = Results({0.0, 1000.0, -1000.0});
   DitherGenerator g;
   std::uint32_t state = g.state;
   ASSERT_TRUE(WriteOutputFile(name, Format(1, 96000), a, g));
@@ -513,7 +513,7 @@ TEST_F(OutputFileTest, OutputNameMayBeTheInputName) {
 TEST_F(OutputFileTest, WritesThroughASymbolicLink) {
   wavetest::WriteBytes(folder_ / "real.wav", Bytes(100, 0x77));
   ASSERT_EQ(symlink("real.wav", (folder_ / "link.wav").c_str()), 0);
-  const WorkingArrays a = Results({5.0, 6.0});
+  WorkingArrays a = Results({5.0, 6.0});
   DitherGenerator g;
   ASSERT_TRUE(WriteOutputFile(folder_ / "link.wav", Format(1, 96000), a, g));
   struct stat status {};
@@ -549,7 +549,7 @@ TEST_P(OutputFailureTest, ReportsAndLeavesEverythingAsItWas) {
   const std::string name = GetParam().prepare(folder);
   const std::set<std::string> before = folder.Entries();
   StartHeadlessConsole("");
-  const WorkingArrays a = Results({1.0, 2.0, 3.0});
+  WorkingArrays a = Results({1.0, 2.0, 3.0});
   DitherGenerator g;
   EXPECT_FALSE(WriteOutputFile(name, Format(1, 96000), a, g)) << GetParam().label;
   ExpectWriteFailureReported();
@@ -586,7 +586,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(OutputFileTest, NameIsCutTo255Characters) {
   const std::string typed = folder_ / std::string(300, 'n');
-  const WorkingArrays a = Results({1.0});
+  WorkingArrays a = Results({1.0});
   DitherGenerator g;
   ASSERT_TRUE(WriteOutputFile(typed, Format(1, 96000), a, g));
   const std::string used = typed.substr(0, 255);
@@ -603,7 +603,7 @@ TEST(OutputFailure, DeviceIsNeverReplaced) {
     GTEST_SKIP() << "device nodes cannot be made here";
   }
   StartHeadlessConsole("");
-  const WorkingArrays a = Results({1.0});
+  WorkingArrays a = Results({1.0});
   DitherGenerator g;
   EXPECT_FALSE(WriteOutputFile(device, Format(1, 96000), a, g));
   ExpectWriteFailureReported();
@@ -631,7 +631,7 @@ int WriteUnderFileSizeLimit(const std::string& name) {
   limit.rlim_max = RLIM_INFINITY;
   if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
   std::vector<double> values(10000, 1234.0);
-  const WorkingArrays a = Results(values);
+  WorkingArrays a = Results(values);
   DitherGenerator g;
   if (WriteOutputFile(name, Format(1, 96000), a, g)) return 3;
   if (BeepCount() != 1 || MessageBoxLog().size() != 1) return 4;
@@ -653,7 +653,7 @@ TEST(OutputFailure, WriteFailingPartWayKeepsTheOldFile) {
 int WriteAsUnprivilegedUser(const std::string& name) {
   StartHeadlessConsole("");
   if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
-  const WorkingArrays a = Results({1.0, 2.0});
+  WorkingArrays a = Results({1.0, 2.0});
   DitherGenerator g;
   if (WriteOutputFile(name, Format(1, 96000), a, g)) return 3;
   if (BeepCount() != 1 || MessageBoxLog().size() != 1) return 4;
