@@ -102,6 +102,18 @@ template void Buffer<std::int32_t>::Release();
 template bool Buffer<double>::Allocate(std::int64_t);
 template void Buffer<double>::Release();
 
+std::int64_t OutputImageBytes(int channelCount, std::int64_t frames) {
+  const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(channelCount) * (frames > 0 ? frames : 0);
+  return kWaveHeaderSize + dataBytes + dataBytes % 2;
+}
+
+// The raw block holds the sample data first and the output image later.
+std::int64_t RawBlockBytes(std::int64_t sampleCount, int channelCount, std::int64_t resultLength) {
+  const std::int64_t sampleBytes = 3 * sampleCount * channelCount;
+  const std::int64_t imageBytes = OutputImageBytes(channelCount, resultLength);
+  return sampleBytes > imageBytes ? sampleBytes : imageBytes;
+}
+
 std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount,
                                  int coefficientCount) {
   // No recording comes near this many frames (a data size is 32-bit); beyond
@@ -109,19 +121,16 @@ std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount,
   constexpr std::int64_t kMaxFrames = std::int64_t{1} << 48;
   if (sampleCount > kMaxFrames) return std::numeric_limits<std::int64_t>::max();
   const std::int64_t n = sampleCount > 0 ? sampleCount : 0;
-  const std::int64_t c = channelCount > 0 ? channelCount : 0;
+  const int c = channelCount > 0 ? channelCount : 0;
   const std::int64_t m = coefficientCount > 0 ? coefficientCount : 0;
   const std::int64_t resultLength = n + m - 1 > 0 ? n + m - 1 : 0;
   // Only mono and stereo jobs have per-channel arrays.
   const std::int64_t arrayChannels = (c == 1 || c == 2) ? c : 0;
-
-  const std::int64_t results = 8 * arrayChannels * resultLength;
-  // While the samples load: raw block, inputs, results and coefficients.
-  const std::int64_t loading = 3 * n * c + 4 * n * arrayChannels + results + 8 * m;
-  // While the output is written: results and the output file image (header,
-  // data and a possible pad byte).
-  const std::int64_t writing = results + kWaveHeaderSize + 3 * c * resultLength + 1;
-  return loading > writing ? loading : writing;
+  // Everything is allocated at once and the writer needs nothing more: the
+  // raw block (which later holds the output image), inputs, results and
+  // coefficients.
+  return RawBlockBytes(n, c, resultLength) + 4 * n * arrayChannels +
+         8 * arrayChannels * resultLength + 8 * m;
 }
 
 bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, WorkingArrays& arrays) {
@@ -143,7 +152,8 @@ bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, Worki
   }
 
   arrays.resultLength = n + m - 1 > 0 ? n + m - 1 : 0;
-  bool ok = arrays.rawSampleBlock.Allocate(3 * n * c) && arrays.impulseResponse.Allocate(m);
+  bool ok = arrays.rawSampleBlock.Allocate(RawBlockBytes(n, c, arrays.resultLength)) &&
+            arrays.impulseResponse.Allocate(m);
   if (ok && c == 1) {
     ok = arrays.monoInput.Allocate(n) && arrays.monoResult.Allocate(arrays.resultLength);
   } else if (ok && c == 2) {
@@ -157,29 +167,38 @@ bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, Worki
   return true;
 }
 
-void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format,
-                      WorkingArrays& arrays) {
+void ReadSampleData(const std::string& inputFileName, const WaveFormat& format,
+                    WorkingArrays& arrays) {
   std::uint8_t* raw = arrays.rawSampleBlock.data();
-  const std::int64_t rawBytes = arrays.rawSampleBlock.size();
+  std::int64_t rawBytes = 3 * format.sampleCount * format.channelCount;
+  if (rawBytes > arrays.rawSampleBlock.size()) rawBytes = arrays.rawSampleBlock.size();
+  if (rawBytes <= 0) return;
 
   // One read of the whole data section from byte 44 (the system may hand it
   // over in pieces). Whatever the file does not hold stays zero.
   const std::string name = FileSystemName(inputFileName);
-  const int fd = (rawBytes > 0 && !name.empty())
-                     ? open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
-                     : -1;
-  if (fd >= 0) {
-    std::int64_t done = 0;
-    while (done < rawBytes) {
-      const ssize_t got = pread(fd, raw + done, static_cast<std::size_t>(rawBytes - done),
-                                static_cast<off_t>(kWaveHeaderSize + done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      done += got;
-    }
-    close(fd);
+  const int fd = name.empty() ? -1 : open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  std::int64_t done = 0;
+  while (done < rawBytes) {
+    const ssize_t got = pread(fd, raw + done, static_cast<std::size_t>(rawBytes - done),
+                              static_cast<off_t>(kWaveHeaderSize + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += got;
   }
+  close(fd);
+}
 
+void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format,
+                      WorkingArrays& arrays) {
+  ReadSampleData(inputFileName, format, arrays);
+  DecodeSampleData(format, arrays);
+}
+
+void DecodeSampleData(const WaveFormat& format, WorkingArrays& arrays) {
+  const std::uint8_t* raw = arrays.rawSampleBlock.data();
+  const std::int64_t rawBytes = arrays.rawSampleBlock.size();
   // Frames to decode: never more than the arrays were given room for.
   std::int64_t n = format.sampleCount;
   const int c = format.channelCount;
@@ -200,5 +219,4 @@ void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format
       right[i] = DecodeSample24(raw + 6 * i + 3);
     }
   }
-  arrays.rawSampleBlock.Release();
 }

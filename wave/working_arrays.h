@@ -46,7 +46,9 @@ class Buffer {
 
 struct WorkingArrays {
   std::int64_t resultLength = 0;          // ResultLength = N + M - 1
-  Buffer<std::uint8_t> rawSampleBlock;    // RawSampleBlock: 3 x N x C bytes
+  // RawSampleBlock: the 3 x N x C bytes of sample data; sized to hold the
+  // output file image too, which the writer builds in it afterwards.
+  Buffer<std::uint8_t> rawSampleBlock;
   Buffer<double> impulseResponse;         // ImpulseResponse: M coefficients
   Buffer<std::int32_t> monoInput;         // MonoInput (C = 1)
   Buffer<double> monoResult;              // MonoResult (C = 1)
@@ -56,6 +58,10 @@ struct WorkingArrays {
   Buffer<double> rightResult;             // RightResult (C = 2)
 };
 
+// Bytes of the output file image for `frames` frames of C channels: header,
+// data and the pad byte that RIFF asks for after data of odd length.
+std::int64_t OutputImageBytes(int channelCount, std::int64_t frames);
+
 // Bytes the job needs at its peak for N frames of C channels and M taps.
 std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount, int coefficientCount);
 
@@ -64,11 +70,16 @@ std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount, int
 // "Not enough memory" box, nothing allocated, false.
 bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, WorkingArrays& arrays);
 
-// Reads the sample data in one piece from byte 44 (bytes missing at the end of
-// the file read as zero), decodes it into the input arrays and releases the
-// raw block.
+// Reads the sample data in one piece from byte 44 into the raw block (bytes
+// missing at the end of the file read as zero) and decodes it into the input
+// arrays. The raw block stays, for the writer.
 void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format,
                       WorkingArrays& arrays);
+
+// The two halves of LoadInputSamples, for measuring them apart.
+void ReadSampleData(const std::string& inputFileName, const WaveFormat& format,
+                    WorkingArrays& arrays);
+void DecodeSampleData(const WaveFormat& format, WorkingArrays& arrays);
 
 // The two's-complement value of a 24-bit little-endian sample.
 inline std::int32_t DecodeSample24(const std::uint8_t* bytes) {

@@ -43,15 +43,12 @@ void PutCode24(std::uint8_t* p, std::int32_t code) {
 
 // The image of the output file as it will stand on disk: header, dithered
 // samples and, after data of odd length, the zero pad byte that RIFF asks for.
-std::int64_t FileImageSize(const WaveFormat& format, std::int64_t frames) {
-  const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(format.channelCount) * frames;
-  return kWaveHeaderSize + dataBytes + dataBytes % 2;
-}
+}  // namespace
 
-bool BuildFileImage(const WaveFormat& format, WorkingArrays& arrays, DitherGenerator& generator,
-                    Buffer<std::uint8_t>& image) {
+bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGenerator& generator,
+                      Buffer<std::uint8_t>& image) {
   const std::int64_t frames = arrays.resultLength > 0 ? arrays.resultLength : 0;
-  const std::int64_t size = FileImageSize(format, frames);
+  const std::int64_t size = OutputImageBytes(format.channelCount, frames);
   // The raw sample block is read and decoded by now: its pages, already in
   // memory, serve again for the image instead of fresh ones.
   if (arrays.rawSampleBlock.size() >= size) {
@@ -98,6 +95,8 @@ bool BuildFileImage(const WaveFormat& format, WorkingArrays& arrays, DitherGener
   }
   return true;
 }
+
+namespace {
 
 bool WriteAll(int fd, const std::uint8_t* bytes, std::int64_t count) {
   std::int64_t done = 0;
@@ -388,13 +387,16 @@ void BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength,
   PutU32(header + 40, outputDataSize);
 }
 
+bool WriteOutputImage(const std::string& outputFileName, const Buffer<std::uint8_t>& image) {
+  Target target;
+  return FindTarget(FileSystemName(outputFileName), target) && WriteReplacing(target, image);
+}
+
 bool WriteOutputFile(const std::string& outputFileName, const WaveFormat& format,
                      WorkingArrays& arrays, DitherGenerator& generator) {
-  Target target;
   Buffer<std::uint8_t> image;
-  const bool ok = FindTarget(FileSystemName(outputFileName), target) &&
-                  BuildFileImage(format, arrays, generator, image) &&
-                  WriteReplacing(target, image);
+  const bool ok = BuildOutputImage(format, arrays, generator, image) &&
+                  WriteOutputImage(outputFileName, image);
   image.Release();
   if (!ok) {
     Beep();

@@ -45,3 +45,10 @@ void BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength,
 // removed, any existing file untouched, false.
 bool WriteOutputFile(const std::string& outputFileName, const WaveFormat& format,
                      WorkingArrays& arrays, DitherGenerator& generator);
+
+// The two halves of WriteOutputFile, for measuring them apart: the file image
+// (header, dithered samples, pad byte) in memory, and the replacing write of
+// it, neither of which shows anything.
+bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGenerator& generator,
+                      Buffer<std::uint8_t>& image);
+bool WriteOutputImage(const std::string& outputFileName, const Buffer<std::uint8_t>& image);
