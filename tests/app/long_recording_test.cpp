@@ -1,0 +1,174 @@
+// One hour of random stereo at 96000 samples per second, filtered by the real
+// program with filter F (31 taps), checked sample by sample against the exact
+// procedure: every result element formed term by term at extended precision
+// and every code through the exact dithered conversion, streamed over the
+// files so that the check needs little memory of its own.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "filter/filter_choice.h"
+#include "filter/impulse_file.h"
+#include "wave/working_arrays.h"
+#include "wave/writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr int kRate = 96000;
+constexpr std::int64_t kFrames = std::int64_t{3600} * kRate;
+
+std::int64_t AvailableBytes() {
+  std::FILE* f = std::fopen("/proc/meminfo", "r");
+  if (f == nullptr) return 0;
+  long long kib = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return static_cast<std::int64_t>(kib) * 1024;
+}
+
+void PutLE(std::uint8_t* p, std::uint32_t v, int width) {
+  for (int b = 0; b < width; ++b) p[b] = static_cast<std::uint8_t>(v >> (8 * b));
+}
+
+// Random 24-bit samples, the whole range, from a fixed seed.
+bool WriteRandomRecording(const fs::path& path) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  std::uint8_t header[44] = {};
+  const std::uint32_t dataSize = static_cast<std::uint32_t>(kFrames * 6);
+  std::memcpy(header, "RIFF", 4);
+  PutLE(header + 4, dataSize + 36, 4);
+  std::memcpy(header + 8, "WAVEfmt ", 8);
+  PutLE(header + 16, 16, 4);
+  PutLE(header + 20, 1, 2);
+  PutLE(header + 22, 2, 2);
+  PutLE(header + 24, kRate, 4);
+  PutLE(header + 28, kRate * 6, 4);
+  PutLE(header + 32, 6, 2);
+  PutLE(header + 34, 24, 2);
+  std::memcpy(header + 36, "data", 4);
+  PutLE(header + 40, dataSize, 4);
+  bool ok = std::fwrite(header, 1, 44, f) == 44;
+  std::vector<std::uint8_t> block(6 << 20);
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  for (std::int64_t done = 0; ok && done < kFrames * 6;) {
+    const std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(block.size()), kFrames * 6 - done);
+    for (std::int64_t i = 0; i < n; ++i) {
+      state ^= state << 13;
+      state ^= state >> 7;
+      state ^= state << 17;
+      block[i] = static_cast<std::uint8_t>(state >> 24);
+    }
+    ok = std::fwrite(block.data(), 1, static_cast<std::size_t>(n), f) == static_cast<std::size_t>(n);
+    done += n;
+  }
+  return std::fclose(f) == 0 && ok;
+}
+
+TEST(LongRecording, OneHourOfStereoMatchesTheExactProcedure) {
+  if (kSanitized) GTEST_SKIP() << "too long and too large under the sanitizers";
+  // The job holds about 15 bytes a sample: some 10 GB for this hour.
+  if (AvailableBytes() < (std::int64_t{13} << 30)) GTEST_SKIP() << "needs 13 GB of free memory";
+  char pattern[] = "/tmp/ostrivale-hour-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const fs::path dir = pattern;
+  struct Cleanup {
+    fs::path dir;
+    ~Cleanup() { fs::remove_all(dir); }
+  } cleanup{dir};
+  if (fs::space(dir).available < (std::uint64_t{5} << 30)) GTEST_SKIP() << "needs 5 GB of disk";
+
+  ASSERT_TRUE(WriteRandomRecording(dir / "hour.wav"));
+  fs::copy_file(fs::path(OSTRIVALE_SOURCE_DIR) / "data" / "FilterF.dat", dir / "FilterF.dat");
+  const std::string command = "cd '" + dir.string() + "' && printf 'hour.wav\\nF\\nout.wav\\n' | '" +
+                              OSTRIVALE_BINARY + "' > screen.txt 2> errors.txt";
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << "status " << raw;
+
+  // The filter as the program reads it.
+  const FilterTableEntry* entry = FindFilter('F');
+  std::vector<double> h(entry->coefficientCount);
+  FilterChoice choice{'F', (dir / "FilterF.dat").string(), entry->coefficientCount};
+  ASSERT_TRUE(LoadImpulseResponse(choice, h.data()));
+  const int m = entry->coefficientCount;
+
+  std::FILE* in = std::fopen((dir / "hour.wav").c_str(), "rb");
+  std::FILE* out = std::fopen((dir / "out.wav").c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  ASSERT_NE(out, nullptr);
+  const std::int64_t resultLength = kFrames + m - 1;
+  ASSERT_EQ(fs::file_size(dir / "out.wav"), static_cast<std::uintmax_t>(44 + 6 * resultLength));
+  std::fseek(in, 44, SEEK_SET);
+  std::fseek(out, 44, SEEK_SET);
+
+  // A sliding window of the input: the last m frames before each block and
+  // the block itself, per channel.
+  constexpr std::int64_t kBlock = 1 << 16;
+  std::vector<std::int32_t> window[2];
+  for (auto& w : window) w.assign(m - 1 + kBlock, 0);
+  std::vector<std::uint8_t> inBytes(6 * kBlock), outBytes(6 * kBlock);
+  DitherGenerator generator;
+  std::int64_t differing = 0;
+  for (std::int64_t k0 = 0; k0 < resultLength; k0 += kBlock) {
+    const std::int64_t count = std::min(kBlock, resultLength - k0);
+    const std::int64_t inFrames = std::max<std::int64_t>(0, std::min(count, kFrames - k0));
+    ASSERT_EQ(std::fread(inBytes.data(), 6, static_cast<std::size_t>(inFrames), in),
+              static_cast<std::size_t>(inFrames));
+    ASSERT_EQ(std::fread(outBytes.data(), 6, static_cast<std::size_t>(count), out),
+              static_cast<std::size_t>(count));
+    for (int c = 0; c < 2; ++c) {
+      for (std::int64_t i = 0; i < count; ++i) {
+        window[c][m - 1 + i] = i < inFrames ? DecodeSample24(inBytes.data() + 6 * i + 3 * c) : 0;
+      }
+    }
+    for (std::int64_t i = 0; i < count; ++i) {
+      for (int c = 0; c < 2; ++c) {
+        // Element k0 + i as the exact engine forms it: only the terms of
+        // frames inside the recording, in ascending order.
+        const std::int64_t k = k0 + i;
+        double value = 0.0;
+        const std::int64_t first = std::max<std::int64_t>(0, k - m + 1);
+        const std::int64_t last = std::min<std::int64_t>(k, kFrames - 1);
+        for (std::int64_t f = first; f <= last; ++f) {
+          const long double product = static_cast<long double>(h[k - f]) *
+                                      static_cast<long double>(window[c][m - 1 + (f - k0)]);
+          value = static_cast<double>(product + static_cast<long double>(value));
+        }
+        const std::int32_t code = ConvertSample(value, generator);
+        const std::int32_t written = DecodeSample24(outBytes.data() + 6 * i + 3 * c);
+        if (code != written && differing++ < 5) {
+          ADD_FAILURE() << "frame " << k << " channel " << c << ": exact " << code << ", written " << written;
+        }
+      }
+    }
+    for (int c = 0; c < 2; ++c) {
+      std::copy(window[c].begin() + count, window[c].begin() + count + m - 1, window[c].begin());
+    }
+  }
+  std::fclose(in);
+  std::fclose(out);
+  EXPECT_EQ(differing, 0);
+}
+
+}  // namespace
