@@ -50,10 +50,12 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
   const std::int64_t frames = arrays.resultLength > 0 ? arrays.resultLength : 0;
   const std::int64_t size = OutputImageBytes(format.channelCount, frames);
   // The raw sample block is read and decoded by now: its pages, already in
-  // memory, serve again for the image instead of fresh ones.
-  if (arrays.rawSampleBlock.size() >= size) {
+  // memory, serve again for the image, grown by the few frames of the
+  // filter's decay, instead of a fresh block.
+  if (arrays.rawSampleBlock.data() != nullptr && arrays.rawSampleBlock.size() <= size &&
+      arrays.rawSampleBlock.Grow(size)) {
     image = std::move(arrays.rawSampleBlock);
-    std::memset(image.data() + size - 1, 0, 1);  // the pad byte, when there is one
+    image[size - 1] = 0;  // the pad byte, when there is one
   } else {
     arrays.rawSampleBlock.Release();
     if (!image.Allocate(size)) return false;
