@@ -85,7 +85,9 @@ int main(int argc, char** argv) {
   DitherGenerator generator;
   Buffer<std::uint8_t> image;
   if (exact) {
-    // The reference conversion, one sample after the other.
+    // The reference conversion, one sample after the other, into a block of
+    // its own once the raw block is given back.
+    arrays.rawSampleBlock.Release();
     image.Allocate(OutputImageBytes(format.channelCount, arrays.resultLength));
     std::uint8_t header[kWaveHeaderSize];
     BuildOutputHeader(format, arrays.resultLength, header);
