@@ -41,59 +41,73 @@
 
 #include "wave/dither_stream.h"
 #include "wave/parallel.h"
+#include "wave/vector_level.h"
+#include "wave/working_arrays.h"
 
 namespace {
 
 constexpr std::int64_t kChunk = 1024;     // outputs per block: fits the L1 cache with its dither
 
 // A block of fast values for outputs [kBegin, kEnd), all of whose terms lie
-// inside the input (k - m + 1 >= 0 and k <= n - 1).
+// inside the input (k - m + 1 >= 0 and k <= n - 1). The kernel first widens
+// the samples the block needs, x[kBegin - m + 1 .. kEnd), to doubles in
+// `stage` (room for kEnd - kBegin + m - 1 of them, in the cache), so that
+// each sample is converted once rather than once per tap.
 using InteriorKernel = void (*)(const double* h, int m, const std::int32_t* x, std::int64_t kBegin,
-                                std::int64_t kEnd, double* y);
+                                std::int64_t kEnd, double* y, double* stage);
 
 void InteriorPlain(const double* h, int m, const std::int32_t* x, std::int64_t kBegin,
-                   std::int64_t kEnd, double* y) {
-  for (std::int64_t k = kBegin; k < kEnd; ++k) {
-    const std::int32_t* xk = x + k;
+                   std::int64_t kEnd, double* y, double* stage) {
+  const std::int64_t staged = kEnd - kBegin + m - 1;
+  const std::int32_t* from = x + (kBegin - m + 1);
+  for (std::int64_t i = 0; i < staged; ++i) stage[i] = static_cast<double>(from[i]);
+  const double* s = stage + (m - 1);  // s[t] is x[kBegin + t]
+  for (std::int64_t t = 0; t < kEnd - kBegin; ++t) {
     double sum = 0.0;
-    for (int j = 0; j < m; ++j) sum += h[j] * static_cast<double>(xk[-j]);
-    y[k] = sum;
+    for (int j = 0; j < m; ++j) sum += h[j] * s[t - j];
+    y[kBegin + t] = sum;
   }
 }
 
 __attribute__((target("avx2,fma")))
 void InteriorAvx2(const double* h, int m, const std::int32_t* x, std::int64_t kBegin,
-                  std::int64_t kEnd, double* y) {
-  std::int64_t k = kBegin;
-  for (; k + 16 <= kEnd; k += 16) {
+                  std::int64_t kEnd, double* y, double* stage) {
+  const std::int64_t staged = kEnd - kBegin + m - 1;
+  const std::int32_t* from = x + (kBegin - m + 1);
+  std::int64_t i = 0;
+  for (; i + 4 <= staged; i += 4) {
+    _mm256_storeu_pd(stage + i, _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i))));
+  }
+  for (; i < staged; ++i) stage[i] = static_cast<double>(from[i]);
+  const double* s = stage + (m - 1);
+  const std::int64_t count = kEnd - kBegin;
+  double* out = y + kBegin;
+  std::int64_t t = 0;
+  for (; t + 16 <= count; t += 16) {
     __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
     __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
-    const std::int32_t* xk = x + k;
     for (int j = 0; j < m; ++j) {
       const __m256d c = _mm256_broadcast_sd(h + j);
-      const std::int32_t* p = xk - j;
-      a0 = _mm256_fmadd_pd(c, _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))), a0);
-      a1 = _mm256_fmadd_pd(c, _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4))), a1);
-      a2 = _mm256_fmadd_pd(c, _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8))), a2);
-      a3 = _mm256_fmadd_pd(c, _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12))), a3);
+      const double* p = s + t - j;
+      a0 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p), a0);
+      a1 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p + 4), a1);
+      a2 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p + 8), a2);
+      a3 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p + 12), a3);
     }
-    _mm256_storeu_pd(y + k, a0);
-    _mm256_storeu_pd(y + k + 4, a1);
-    _mm256_storeu_pd(y + k + 8, a2);
-    _mm256_storeu_pd(y + k + 12, a3);
+    _mm256_storeu_pd(out + t, a0);
+    _mm256_storeu_pd(out + t + 4, a1);
+    _mm256_storeu_pd(out + t + 8, a2);
+    _mm256_storeu_pd(out + t + 12, a3);
   }
-  for (; k + 4 <= kEnd; k += 4) {
+  for (; t + 4 <= count; t += 4) {
     __m256d a0 = _mm256_setzero_pd();
-    for (int j = 0; j < m; ++j) {
-      a0 = _mm256_fmadd_pd(_mm256_broadcast_sd(h + j),
-                           _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k - j))), a0);
-    }
-    _mm256_storeu_pd(y + k, a0);
+    for (int j = 0; j < m; ++j) a0 = _mm256_fmadd_pd(_mm256_broadcast_sd(h + j), _mm256_loadu_pd(s + t - j), a0);
+    _mm256_storeu_pd(out + t, a0);
   }
-  for (; k < kEnd; ++k) {
+  for (; t < count; ++t) {
     double sum = 0.0;
-    for (int j = 0; j < m; ++j) sum = std::fma(h[j], static_cast<double>(x[k - j]), sum);
-    y[k] = sum;
+    for (int j = 0; j < m; ++j) sum = std::fma(h[j], s[t - j], sum);
+    out[t] = sum;
   }
 }
 
@@ -105,44 +119,55 @@ __attribute__((target("avx512f,avx2,fma"))) inline __m512d Widen8(__m256i v) {
 
 __attribute__((target("avx512f,avx2,fma")))
 void InteriorAvx512(const double* h, int m, const std::int32_t* x, std::int64_t kBegin,
-                    std::int64_t kEnd, double* y) {
-  std::int64_t k = kBegin;
-  for (; k + 32 <= kEnd; k += 32) {
+                    std::int64_t kEnd, double* y, double* stage) {
+  const std::int64_t staged = kEnd - kBegin + m - 1;
+  const std::int32_t* from = x + (kBegin - m + 1);
+  std::int64_t i = 0;
+  for (; i + 8 <= staged; i += 8) {
+    _mm512_storeu_pd(stage + i, Widen8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i))));
+  }
+  for (; i < staged; ++i) stage[i] = static_cast<double>(from[i]);
+  const double* s = stage + (m - 1);
+  const std::int64_t count = kEnd - kBegin;
+  double* out = y + kBegin;
+  std::int64_t t = 0;
+  for (; t + 32 <= count; t += 32) {
     __m512d a0 = _mm512_setzero_pd(), a1 = _mm512_setzero_pd();
     __m512d a2 = _mm512_setzero_pd(), a3 = _mm512_setzero_pd();
-    const std::int32_t* xk = x + k;
     for (int j = 0; j < m; ++j) {
       const __m512d c = _mm512_set1_pd(h[j]);
-      const std::int32_t* p = xk - j;
-      a0 = _mm512_fmadd_pd(c, Widen8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))), a0);
-      a1 = _mm512_fmadd_pd(c, Widen8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8))), a1);
-      a2 = _mm512_fmadd_pd(c, Widen8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16))), a2);
-      a3 = _mm512_fmadd_pd(c, Widen8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 24))), a3);
+      const double* p = s + t - j;
+      a0 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p), a0);
+      a1 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 8), a1);
+      a2 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 16), a2);
+      a3 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 24), a3);
     }
-    _mm512_storeu_pd(y + k, a0);
-    _mm512_storeu_pd(y + k + 8, a1);
-    _mm512_storeu_pd(y + k + 16, a2);
-    _mm512_storeu_pd(y + k + 24, a3);
+    _mm512_storeu_pd(out + t, a0);
+    _mm512_storeu_pd(out + t + 8, a1);
+    _mm512_storeu_pd(out + t + 16, a2);
+    _mm512_storeu_pd(out + t + 24, a3);
   }
-  for (; k + 8 <= kEnd; k += 8) {
+  for (; t + 8 <= count; t += 8) {
     __m512d a0 = _mm512_setzero_pd();
-    for (int j = 0; j < m; ++j) {
-      a0 = _mm512_fmadd_pd(_mm512_set1_pd(h[j]),
-                           Widen8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + k - j))), a0);
-    }
-    _mm512_storeu_pd(y + k, a0);
+    for (int j = 0; j < m; ++j) a0 = _mm512_fmadd_pd(_mm512_set1_pd(h[j]), _mm512_loadu_pd(s + t - j), a0);
+    _mm512_storeu_pd(out + t, a0);
   }
-  for (; k < kEnd; ++k) {
+  for (; t < count; ++t) {
     double sum = 0.0;
-    for (int j = 0; j < m; ++j) sum = std::fma(h[j], static_cast<double>(x[k - j]), sum);
-    y[k] = sum;
+    for (int j = 0; j < m; ++j) sum = std::fma(h[j], s[t - j], sum);
+    out[t] = sum;
   }
 }
 
 InteriorKernel ChooseKernel() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return InteriorAvx512;
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return InteriorAvx2;
+  switch (ActiveVectorLevel()) {
+    case VectorLevel::kAvx512:
+      return InteriorAvx512;
+    case VectorLevel::kAvx2:
+      return InteriorAvx2;
+    case VectorLevel::kPlain:
+      break;
+  }
   return InteriorPlain;
 }
 
@@ -171,6 +196,22 @@ struct ChannelJob {
 std::int64_t ConvolveRange(const ChannelJob& job, std::int64_t kBegin, std::int64_t kEnd) {
   double dither[kChunk];
   std::int64_t unsettled[kChunk];
+  // The widened samples of one block; on the stack for the filters of the
+  // table, from the heap for longer ones.
+  constexpr int kStackTaps = 256;
+  double stackStage[kChunk + kStackTaps];
+  Buffer<double> heapStage;
+  double* stage = stackStage;
+  if (job.m > kStackTaps) {
+    if (!heapStage.Allocate(kChunk + job.m)) {
+      // No memory for it: every element the exact way, which needs none.
+      for (std::int64_t k = kBegin; k < kEnd; ++k) {
+        job.result[k] = ExactResultElement(job.h, job.m, job.x, job.n, k);
+      }
+      return kEnd - kBegin;
+    }
+    stage = heapStage.data();
+  }
   std::int64_t exactSamples = 0;
   const std::int64_t interiorBegin = job.m - 1;  // first output with every term inside
   const std::int64_t interiorEnd = job.n;        // one past the last
@@ -179,7 +220,7 @@ std::int64_t ConvolveRange(const ChannelJob& job, std::int64_t kBegin, std::int6
     const std::int64_t a = std::max(c0, interiorBegin);
     const std::int64_t b = std::min(c1, interiorEnd);
     if (a < b) {
-      job.kernel(job.h, job.m, job.x, a, b, job.result);
+      job.kernel(job.h, job.m, job.x, a, b, job.result, stage);
       for (std::int64_t k = c0; k < a; ++k) job.result[k] = EdgeValue(job.h, job.m, job.x, job.n, k);
       for (std::int64_t k = b; k < c1; ++k) job.result[k] = EdgeValue(job.h, job.m, job.x, job.n, k);
     } else {
@@ -253,8 +294,7 @@ FastConvolutionReport ConvolveChannelFast(const double* h, int m, const std::int
     report.exactSamples = resultLength;
     return report;
   }
-  static const InteriorKernel kernel = ChooseKernel();
-  ChannelJob job{kernel, h, m, x, n, result, channel, channelCount, bound + kWriterRoundingMargin + extraMargin};
+  ChannelJob job{ChooseKernel(), h, m, x, n, result, channel, channelCount, bound + kWriterRoundingMargin + extraMargin};
   report.applied = true;
 
   if (threads <= 0) threads = WorkerCount();

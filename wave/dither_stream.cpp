@@ -2,6 +2,8 @@
 
 #include <immintrin.h>
 
+#include "wave/vector_level.h"
+
 namespace {
 
 constexpr std::uint32_t kMultiplier = 134775813u;
@@ -130,14 +132,6 @@ __attribute__((target("avx2"))) std::int64_t FindUnsettledAvx2(const double* y, 
   return found;
 }
 
-bool HasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
-
 }  // namespace
 
 void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out) {
@@ -148,7 +142,7 @@ void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count
   const DitherJump toNext = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride));
   state[0] = ApplyJump(toFirst, kSeed);
   for (int lane = 1; lane < kLanes; ++lane) state[lane] = ApplyJump(toNext, state[lane - 1]);
-  if (HasAvx2()) {
+  if (ActiveVectorLevel() >= VectorLevel::kAvx2) {
     FillDitherAvx2(state, step, count, out);
   } else {
     FillDitherPlain(state, step, count, out);
@@ -157,6 +151,6 @@ void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count
 
 std::int64_t FindUnsettledCodes(const double* y, const double* d, std::int64_t count,
                                 double margin, std::int64_t* unsettled) {
-  return HasAvx2() ? FindUnsettledAvx2(y, d, count, margin, unsettled)
+  return ActiveVectorLevel() >= VectorLevel::kAvx2 ? FindUnsettledAvx2(y, d, count, margin, unsettled)
                    : FindUnsettledPlain(y, d, count, margin, unsettled);
 }

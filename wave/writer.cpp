@@ -19,6 +19,7 @@
 #include "wave/dither_stream.h"
 #include "wave/file_name.h"
 #include "wave/parallel.h"
+#include "wave/vector_level.h"
 
 namespace {
 
@@ -294,14 +295,6 @@ __attribute__((target("avx2"))) void RoundCodesAvx2(const double* y, const doubl
   RoundCodesPlain(y + i, d + i, count - i, codes + i);
 }
 
-bool HasAvx2() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-}
-
 struct EncodeJob {
   const double* const* results;
   int channelCount;
@@ -327,7 +320,7 @@ void EncodeRange(void* context, int index) {
       const double* y = job.results[c] + k0;
       const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * channels + c;
       FillDitherOffsets(firstSample, channels, count, dither);
-      if (HasAvx2()) {
+      if (ActiveVectorLevel() >= VectorLevel::kAvx2) {
         RoundCodesAvx2(y, dither, count, codes);
       } else {
         RoundCodesPlain(y, dither, count, codes);

@@ -13,6 +13,7 @@
 #include "filter/fast_convolution.h"
 #include "filter/impulse_file.h"
 #include "wave/dither_stream.h"
+#include "wave/vector_level.h"
 #include "wave/writer.h"
 
 namespace {
@@ -241,6 +242,19 @@ TEST(FastConvolution, FallbackIsRareOnMusic) {
   std::printf("exact fallback on one second of a stereo chord: %lld of %lld samples\n",
               static_cast<long long>(exactSamples), static_cast<long long>(2 * (192000 + 19)));
   EXPECT_LT(exactSamples, 20);
+}
+
+// Every vector path gives the exact codes: the plain one that runs on any
+// x86-64 processor, AVX2 and AVX-512 (those the processor has).
+TEST(FastConvolution, EveryVectorLevelGivesTheExactCodes) {
+  for (VectorLevel level : {VectorLevel::kPlain, VectorLevel::kAvx2, VectorLevel::kAvx512}) {
+    SCOPED_TRACE(static_cast<int>(level));
+    LimitVectorLevel(level);
+    ExpectSameCodes(ShippedFilter('F'), RandomSignal(2, 30011, 8388608, 41));
+    ExpectSameCodes({3.0, -2.5, 1.75, 0.5, -4.0}, RandomSignal(1, 5003, 8388608, 43));
+    ExpectSameCodes(ShippedFilter('D'), RandomSignal(1, 7, 8388608, 47));
+  }
+  LimitVectorLevel(VectorLevel::kAvx512);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "wave/dither_stream.h"
+#include "wave/vector_level.h"
 #include "wave/writer.h"
 
 namespace {
@@ -112,6 +113,19 @@ TEST(FastEncode, LongRecordingsSplitAcrossThreadsGiveTheExactBytes) {
   EXPECT_LT(exactSamples, 100);
 }
 
+TEST(FastEncode, EveryVectorLevelGivesTheExactBytes) {
+  Channels results = Random(2, 30001, 9000000.0, 45);
+  results[0][17] = std::numeric_limits<double>::quiet_NaN();
+  results[1][4000] = -std::numeric_limits<double>::infinity();
+  const std::vector<std::uint8_t> exact = Exact(results);
+  for (VectorLevel level : {VectorLevel::kPlain, VectorLevel::kAvx2, VectorLevel::kAvx512}) {
+    LimitVectorLevel(level);
+    EXPECT_EQ(Fast(results), exact) << static_cast<int>(level);
+    EXPECT_EQ(Fast(results, 0.5), exact) << static_cast<int>(level);
+  }
+  LimitVectorLevel(VectorLevel::kAvx512);
+}
+
 TEST(DitherStream, OffsetsFollowTheOneSequentialGenerator) {
   DitherGenerator generator;
   std::vector<double> sequential;
@@ -120,15 +134,19 @@ TEST(DitherStream, OffsetsFollowTheOneSequentialGenerator) {
     const double r2 = DrawDither(generator);
     sequential.push_back(r1 + r2 - 1.0);
   }
-  for (int stride : {1, 2}) {
-    for (int first : {0, 1, 7, 250}) {
-      std::vector<double> offsets(200);
-      FillDitherOffsets(static_cast<std::uint64_t>(first), stride, 200, offsets.data());
-      for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(offsets[i], sequential[first + i * stride]) << stride << " " << first << " " << i;
+  for (VectorLevel level : {VectorLevel::kPlain, VectorLevel::kAvx2}) {
+    LimitVectorLevel(level);
+    for (int stride : {1, 2}) {
+      for (int first : {0, 1, 7, 250}) {
+        std::vector<double> offsets(200);
+        FillDitherOffsets(static_cast<std::uint64_t>(first), stride, 200, offsets.data());
+        for (int i = 0; i < 200; ++i) {
+          ASSERT_EQ(offsets[i], sequential[first + i * stride]) << stride << " " << first << " " << i;
+        }
       }
     }
   }
+  LimitVectorLevel(VectorLevel::kAvx512);
   SampleDither third = DitherOfSample(3);
   DitherGenerator g;
   for (int i = 0; i < 6; ++i) DrawDither(g);
