@@ -1,6 +1,7 @@
 // Tap updates per second of the exact and the fast convolution engines, for
 // the tap counts of the six filters, on one channel of pseudo-random 24-bit
-// samples.
+// samples; and dithered conversions per second of the exact and the fast
+// writer.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "filter/convolution.h"
 #include "filter/fast_convolution.h"
+#include "wave/writer.h"
 
 namespace {
 
@@ -63,7 +65,44 @@ void BM_FastEngine(benchmark::State& state) {
       static_cast<double>(exact) / static_cast<double>(kFrames + m - 1) / static_cast<double>(state.iterations());
 }
 
+// Filtered values of a stereo recording at a realistic level.
+std::vector<double> MakeResults() {
+  std::mt19937 random(777);
+  std::normal_distribution<double> value(0.0, 1.5e6);
+  std::vector<double> r(2 * kFrames);
+  for (double& v : r) v = value(random);
+  return r;
+}
+
+void BM_ExactConversion(benchmark::State& state) {
+  std::vector<double> r = MakeResults();
+  const double* channels[2] = {r.data(), r.data() + kFrames};
+  std::vector<std::uint8_t> data(6 * kFrames);
+  for (auto _ : state) {
+    DitherGenerator generator;
+    EncodeSamplesExact(channels, 2, kFrames, generator, data.data());
+    benchmark::DoNotOptimize(data.data());
+  }
+  state.counters["samples/s"] = benchmark::Counter(
+      2.0 * kFrames * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_FastConversion(benchmark::State& state) {
+  std::vector<double> r = MakeResults();
+  const double* channels[2] = {r.data(), r.data() + kFrames};
+  std::vector<std::uint8_t> data(6 * kFrames);
+  for (auto _ : state) {
+    EncodeSamplesFast(channels, 2, kFrames, data.data());
+    benchmark::DoNotOptimize(data.data());
+  }
+  state.counters["samples/s"] = benchmark::Counter(
+      2.0 * kFrames * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 }  // namespace
+
+BENCHMARK(BM_ExactConversion)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FastConversion)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_ExactEngine)->Arg(15)->Arg(17)->Arg(19)->Arg(20)->Arg(31)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FastEngine)
