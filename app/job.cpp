@@ -35,12 +35,13 @@ double JobClockSeconds() {
 bool InputFileOpens(const std::string& inputFileName) {
   std::string name = FileSystemName(inputFileName);
   if (name.empty()) return false;
-  int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a named pipe with no writer cannot hang the dialogue.
+  int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
-  bool regular = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+  bool notFolder = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
   close(fd);
-  return regular;
+  return notFolder;
 }
 
 void ShowInputScreen() {
