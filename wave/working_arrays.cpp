@@ -82,32 +82,6 @@ bool Buffer<T>::Allocate(std::int64_t count) {
 }
 
 template <typename T>
-bool Buffer<T>::Grow(std::int64_t count) {
-  if (count <= count_) return true;
-  if (data_ == nullptr) return Allocate(count);
-  constexpr std::int64_t kMaxCount = std::numeric_limits<std::int64_t>::max() /
-                                     static_cast<std::int64_t>(sizeof(T));
-  if (count > kMaxCount) return false;
-  const std::int64_t oldBytes = count_ * static_cast<std::int64_t>(sizeof(T));
-  const std::int64_t bytes = count * static_cast<std::int64_t>(sizeof(T));
-  if (oldBytes >= kMapThresholdBytes) {
-    // The kernel extends the mapping or moves its pages; the new part is
-    // fresh anonymous memory, so zero.
-    void* memory = mremap(data_, static_cast<std::size_t>(oldBytes), static_cast<std::size_t>(bytes),
-                          MREMAP_MAYMOVE);
-    if (memory == MAP_FAILED) return false;
-    data_ = static_cast<T*>(memory);
-    count_ = count;
-    return true;
-  }
-  Buffer<T> larger;
-  if (!larger.Allocate(count)) return false;
-  std::memcpy(larger.data_, data_, static_cast<std::size_t>(oldBytes));
-  *this = std::move(larger);
-  return true;
-}
-
-template <typename T>
 void Buffer<T>::Release() {
   if (data_ != nullptr) {
     const std::int64_t bytes = count_ * static_cast<std::int64_t>(sizeof(T));
@@ -122,7 +96,6 @@ void Buffer<T>::Release() {
 }
 
 template bool Buffer<std::uint8_t>::Allocate(std::int64_t);
-template bool Buffer<std::uint8_t>::Grow(std::int64_t);
 template void Buffer<std::uint8_t>::Release();
 template bool Buffer<std::int32_t>::Allocate(std::int64_t);
 template void Buffer<std::int32_t>::Release();
@@ -132,6 +105,13 @@ template void Buffer<double>::Release();
 std::int64_t OutputImageBytes(int channelCount, std::int64_t frames) {
   const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(channelCount) * (frames > 0 ? frames : 0);
   return kWaveHeaderSize + dataBytes + dataBytes % 2;
+}
+
+// The raw block holds the sample data first and the output image later.
+std::int64_t RawBlockBytes(std::int64_t sampleCount, int channelCount, std::int64_t resultLength) {
+  const std::int64_t sampleBytes = 3 * sampleCount * channelCount;
+  const std::int64_t imageBytes = OutputImageBytes(channelCount, resultLength);
+  return sampleBytes > imageBytes ? sampleBytes : imageBytes;
 }
 
 std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount,
@@ -146,14 +126,11 @@ std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount,
   const std::int64_t resultLength = n + m - 1 > 0 ? n + m - 1 : 0;
   // Only mono and stereo jobs have per-channel arrays.
   const std::int64_t arrayChannels = (c == 1 || c == 2) ? c : 0;
-
-  const std::int64_t results = 8 * arrayChannels * resultLength;
-  // While the samples load: raw block, inputs, results and coefficients.
-  const std::int64_t loading = 3 * n * c + 4 * n * arrayChannels + results + 8 * m;
-  // While the output is written: results and the output file image, grown
-  // from the raw block once the inputs and coefficients are gone.
-  const std::int64_t writing = results + OutputImageBytes(c, resultLength);
-  return loading > writing ? loading : writing;
+  // Everything is allocated at once and the writer needs nothing more: the
+  // raw block (which later holds the output image), inputs, results and
+  // coefficients.
+  return RawBlockBytes(n, c, resultLength) + 4 * n * arrayChannels +
+         8 * arrayChannels * resultLength + 8 * m;
 }
 
 bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, WorkingArrays& arrays) {
@@ -175,7 +152,8 @@ bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, Worki
   }
 
   arrays.resultLength = n + m - 1 > 0 ? n + m - 1 : 0;
-  bool ok = arrays.rawSampleBlock.Allocate(3 * n * c) && arrays.impulseResponse.Allocate(m);
+  bool ok = arrays.rawSampleBlock.Allocate(RawBlockBytes(n, c, arrays.resultLength)) &&
+            arrays.impulseResponse.Allocate(m);
   if (ok && c == 1) {
     ok = arrays.monoInput.Allocate(n) && arrays.monoResult.Allocate(arrays.resultLength);
   } else if (ok && c == 2) {

@@ -31,10 +31,6 @@ class Buffer {
 
   // Allocates `count` zeroed elements; false (and empty) when memory is refused.
   bool Allocate(std::int64_t count);
-  // Makes room for `count` elements, keeping the present ones; the new ones
-  // are zero. Large blocks grow in place or are moved by remapping their
-  // pages, never by copying. False (and unchanged) when memory is refused.
-  bool Grow(std::int64_t count);
   void Release();
 
   T* data() { return data_; }
@@ -50,8 +46,8 @@ class Buffer {
 
 struct WorkingArrays {
   std::int64_t resultLength = 0;          // ResultLength = N + M - 1
-  // RawSampleBlock: the 3 x N x C bytes of sample data. The writer grows it
-  // into the output file image once the inputs are gone.
+  // RawSampleBlock: the 3 x N x C bytes of sample data; sized to hold the
+  // output file image too, which the writer builds in it afterwards.
   Buffer<std::uint8_t> rawSampleBlock;
   Buffer<double> impulseResponse;         // ImpulseResponse: M coefficients
   Buffer<std::int32_t> monoInput;         // MonoInput (C = 1)

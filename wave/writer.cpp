@@ -51,12 +51,10 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
   const std::int64_t frames = arrays.resultLength > 0 ? arrays.resultLength : 0;
   const std::int64_t size = OutputImageBytes(format.channelCount, frames);
   // The raw sample block is read and decoded by now: its pages, already in
-  // memory, serve again for the image, grown by the few frames of the
-  // filter's decay, instead of a fresh block.
-  if (arrays.rawSampleBlock.data() != nullptr && arrays.rawSampleBlock.size() <= size &&
-      arrays.rawSampleBlock.Grow(size)) {
+  // memory, serve again for the image instead of fresh ones.
+  if (arrays.rawSampleBlock.size() >= size) {
     image = std::move(arrays.rawSampleBlock);
-    image[size - 1] = 0;  // the pad byte, when there is one
+    std::memset(image.data() + size - 1, 0, 1);  // the pad byte, when there is one
   } else {
     arrays.rawSampleBlock.Release();
     if (!image.Allocate(size)) return false;

@@ -113,19 +113,21 @@ TEST(Buffer, MoveHandsOverTheBlock) {
 // ---- memory needed and allocation ---------------------------------------------
 
 TEST(WorkingMemoryNeeded, CountsThePeakOfTheJob) {
-  // N = 1000, C = 2, M = 31: raw 3*1000*2, inputs 4*1000*2, results
-  // 8*2*1030, coefficients 8*31; the output image (44 + 3*2*1030) with the
-  // results is smaller.
-  EXPECT_EQ(WorkingMemoryNeeded(1000, 2, 31), 6000 + 8000 + 16480 + 248);
+  // N = 1000, C = 2, M = 31: the raw block sized for the output image that
+  // later takes its place (44 + 3*2*1030, more than the 6000 sample bytes),
+  // inputs 4*1000*2, results 8*2*1030, coefficients 8*31.
+  EXPECT_EQ(WorkingMemoryNeeded(1000, 2, 31), 6224 + 8000 + 16480 + 248);
   // One minute of stereo at 192000 with 31 taps: about 3.5e8 bytes.
-  EXPECT_EQ(WorkingMemoryNeeded(11520000, 2, 31), 69120000LL + 92160000LL + 184320480LL + 248LL);
-  // Mono, no frames: only results of M - 1 zeros and the coefficients.
-  EXPECT_EQ(WorkingMemoryNeeded(0, 1, 15), 8 * 14 + 8 * 15);
+  EXPECT_EQ(WorkingMemoryNeeded(11520000, 2, 31), 69120224LL + 92160000LL + 184320480LL + 248LL);
+  // Mono, no frames: the image of M - 1 frames, results of M - 1 zeros and
+  // the coefficients.
+  EXPECT_EQ(WorkingMemoryNeeded(0, 1, 15), 86 + 8 * 14 + 8 * 15);
   // No frames and no taps: the output header alone.
   EXPECT_EQ(WorkingMemoryNeeded(0, 2, 0), 44);
-  // The longest recording a 32-bit size allows, in 64-bit arithmetic.
+  // The longest recording a 32-bit size allows, in 64-bit arithmetic: an odd
+  // data length, so the image holds a pad byte.
   const std::int64_t n = 1431655765;  // 0xFFFFFFFF / 3
-  EXPECT_EQ(WorkingMemoryNeeded(n, 1, 31), 3 * n + 4 * n + 8 * (n + 30) + 248);
+  EXPECT_EQ(WorkingMemoryNeeded(n, 1, 31), (44 + 3 * (n + 30) + 1) + 4 * n + 8 * (n + 30) + 248);
 }
 
 TEST(AllocateWorkingArrays, MonoArraysInTheirSizes) {
@@ -136,7 +138,7 @@ TEST(AllocateWorkingArrays, MonoArraysInTheirSizes) {
   StartHeadlessConsole("");
   ASSERT_TRUE(AllocateWorkingArrays(f, 15, a));
   EXPECT_EQ(a.resultLength, 24);
-  EXPECT_EQ(a.rawSampleBlock.size(), 30);
+  EXPECT_EQ(a.rawSampleBlock.size(), 44 + 3 * 24);  // room for the output image
   EXPECT_EQ(a.impulseResponse.size(), 15);
   EXPECT_EQ(a.monoInput.size(), 10);
   EXPECT_EQ(a.monoResult.size(), 24);
@@ -154,7 +156,7 @@ TEST(AllocateWorkingArrays, StereoArraysInTheirSizes) {
   StartHeadlessConsole("");
   ASSERT_TRUE(AllocateWorkingArrays(f, 31, a));
   EXPECT_EQ(a.resultLength, 500030);
-  EXPECT_EQ(a.rawSampleBlock.size(), 3000000);
+  EXPECT_EQ(a.rawSampleBlock.size(), 44 + 6 * 500030);
   EXPECT_EQ(a.impulseResponse.size(), 31);
   EXPECT_EQ(a.monoInput.size() + a.monoResult.size(), 0);
   EXPECT_EQ(a.leftInput.size(), 500000);
@@ -172,7 +174,7 @@ TEST(AllocateWorkingArrays, NoFramesLeavesResultsOfTapsMinusOne) {
   StartHeadlessConsole("");
   ASSERT_TRUE(AllocateWorkingArrays(f, 15, a));
   EXPECT_EQ(a.resultLength, 14);
-  EXPECT_EQ(a.rawSampleBlock.size(), 0);
+  EXPECT_EQ(a.rawSampleBlock.size(), 44 + 3 * 14);
   EXPECT_EQ(a.monoInput.size(), 0);
   EXPECT_EQ(a.monoResult.size(), 14);
 }
