@@ -1,0 +1,1003 @@
+// The real program against hostile input files, hostile impulse files,
+// failing output, too little memory and signals: each case a process of the
+// built program in plain mode (keys on standard input, the final screen on
+// standard output, message boxes on standard error), or in a tmux pane for
+// the terminal. Steps that cannot be timed from outside (a file changing
+// between the header and the samples) run in-process through the wave API.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/console_state.h"
+#include "tests/app/tmux_pane.h"
+#include "wave/wave_format.h"
+#include "wave/working_arrays.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+const std::string kNotFound = "ERROR: File not found.  Please enter a valid filename\n";
+const std::string kNotWave = "ERROR: This is not a Wave file\n";
+const std::string kNotPcm = "ERROR: This is not a PCM format Wave file\n";
+const std::string kNot24Bit = "ERROR: This is not a 24-bit Wave file\n";
+const std::string kNotWritten = "ERROR: The output file could not be written\n";
+const std::string kNoMemory = "ERROR: Not enough memory for this recording\n";
+
+// The unprivileged user and group of Debian ("nobody", "nogroup").
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+void PutLE(std::string& s, std::size_t offset, std::uint32_t value, int width) {
+  for (int b = 0; b < width; ++b) s[offset + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
+}
+
+// A canonical 44-byte header declaring `dataSize` bytes, then `samples`
+// (interleaved 24-bit values).
+std::string MakeWave(int channels, int rate, const std::vector<std::int32_t>& samples,
+                     std::int64_t dataSize = -1) {
+  std::string s(44, '\0');
+  const auto size = static_cast<std::uint32_t>(dataSize >= 0 ? dataSize : samples.size() * 3);
+  s.replace(0, 4, "RIFF");
+  PutLE(s, 4, size + 36, 4);
+  s.replace(8, 4, "WAVE");
+  s.replace(12, 4, "fmt ");
+  PutLE(s, 16, 16, 4);
+  PutLE(s, 20, 1, 2);
+  PutLE(s, 22, static_cast<std::uint32_t>(channels), 2);
+  PutLE(s, 24, static_cast<std::uint32_t>(rate), 4);
+  PutLE(s, 28, static_cast<std::uint32_t>(rate * channels * 3), 4);
+  PutLE(s, 32, static_cast<std::uint32_t>(channels * 3), 2);
+  PutLE(s, 34, 24, 2);
+  s.replace(36, 4, "data");
+  PutLE(s, 40, size, 4);
+  for (std::int32_t v : samples) {
+    const auto u = static_cast<std::uint32_t>(v);
+    s.push_back(static_cast<char>(u & 0xFF));
+    s.push_back(static_cast<char>((u >> 8) & 0xFF));
+    s.push_back(static_cast<char>((u >> 16) & 0xFF));
+  }
+  return s;
+}
+
+// The 24-bit codes of an output file, from offset 44 (a pad byte ignored).
+std::vector<std::int32_t> Codes(const std::string& file) {
+  std::vector<std::int32_t> codes;
+  for (std::size_t at = 44; at + 3 <= file.size(); at += 3) {
+    std::int32_t v = static_cast<unsigned char>(file[at]) |
+                     static_cast<unsigned char>(file[at + 1]) << 8 |
+                     static_cast<unsigned char>(file[at + 2]) << 16;
+    codes.push_back(v > 8388607 ? v - 16777216 : v);
+  }
+  return codes;
+}
+
+// Expected size of a mono output of `frames` frames: header, data, pad byte.
+std::size_t MonoOutputSize(std::size_t frames) { return 44 + 3 * frames + (3 * frames) % 2; }
+
+std::set<std::string> Entries(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
+
+// Bytes from a fixed seed: the same "random" file on every run.
+std::string RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(count, '\0');
+  for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+struct RunLimits {
+  rlim_t fileSize = RLIM_INFINITY;      // RLIMIT_FSIZE in the child
+  rlim_t addressSpace = RLIM_INFINITY;  // RLIMIT_AS in the child
+  bool unprivileged = false;            // run as nobody
+};
+
+struct RunResult {
+  bool finished = false;  // false: still running at the guard limit, killed
+  int status = -1;        // exit status, or -1 when ended by a signal
+  int signal = 0;
+  std::string screen;
+  std::string errors;
+  std::vector<std::string> rows;
+};
+
+// Each test gets a work folder (the program's current folder, nothing else
+// in it but what the test puts there) and a folder for keys and output.
+class Hardening : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char work[] = "/tmp/ostrivale-hard-XXXXXX";
+    char io[] = "/tmp/ostrivale-io-XXXXXX";
+    ASSERT_NE(mkdtemp(work), nullptr);
+    ASSERT_NE(mkdtemp(io), nullptr);
+    work_ = work;
+    io_ = io;
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    // Folders made unwritable by a test are opened up again to be removed.
+    for (const auto& entry : fs::recursive_directory_iterator(work_, ignored)) {
+      if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0755);
+    }
+    fs::remove_all(work_, ignored);
+    fs::remove_all(io_, ignored);
+  }
+
+  // Starts the program with `keys` on standard input; returns its pid.
+  pid_t Start(const std::string& keys, const RunLimits& limits = {}) {
+    WriteFile(io_ / "keys", keys);
+    const std::string keysPath = io_ / "keys";
+    const std::string screenPath = io_ / "screen";
+    const std::string errorsPath = io_ / "errors";
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    // The child: descriptors, limits, user, then the program.
+    const int in = open(keysPath.c_str(), O_RDONLY);
+    const int out = open(screenPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(120);
+    dup2(in, STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    close(in);
+    close(out);
+    close(err);
+    if (chdir(work_.c_str()) != 0) _exit(121);
+    rlimit limit{};
+    if (limits.fileSize != RLIM_INFINITY) {
+      limit.rlim_cur = limit.rlim_max = limits.fileSize;
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(122);
+    }
+    if (limits.addressSpace != RLIM_INFINITY) {
+      limit.rlim_cur = limit.rlim_max = limits.addressSpace;
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(123);
+    }
+    if (limits.unprivileged) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNoGroup) != 0 || setuid(kNobody) != 0) _exit(124);
+    }
+    execl(OSTRIVALE_BINARY, OSTRIVALE_BINARY, static_cast<char*>(nullptr));
+    _exit(125);
+  }
+
+  // Waits for the program; one that is still running after the guard limit
+  // (a hang) is killed and reported as not finished.
+  RunResult Finish(pid_t pid, int guardSeconds = 120) {
+    RunResult result;
+    int raw = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(guardSeconds);
+    for (;;) {
+      const pid_t done = waitpid(pid, &raw, WNOHANG);
+      if (done == pid) {
+        result.finished = true;
+        break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &raw, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
+    if (WIFSIGNALED(raw)) result.signal = WTERMSIG(raw);
+    result.screen = ReadFile(io_ / "screen");
+    result.errors = ReadFile(io_ / "errors");
+    std::istringstream lines(result.screen);
+    for (std::string line; std::getline(lines, line);) result.rows.push_back(line);
+    return result;
+  }
+
+  RunResult Run(const std::string& keys, const RunLimits& limits = {}, int guardSeconds = 120) {
+    return Finish(Start(keys, limits), guardSeconds);
+  }
+
+  // An impulse file with `first` as coefficient 0 and zeros after it.
+  void WriteIdentityImpulse(char letter, const std::string& first, int count) {
+    std::string text = first + "\r\n";
+    for (int i = 1; i < count; ++i) text += "0\r\n";
+    WriteFile(work_ / (std::string("Filter") + letter + ".dat"), text);
+  }
+
+  static std::string Row(const RunResult& r, int row) {
+    return row - 1 < static_cast<int>(r.rows.size()) ? r.rows[row - 1] : std::string();
+  }
+
+  // The folders must be usable by the unprivileged user.
+  void OpenFoldersToEveryone() {
+    chmod(work_.c_str(), 0755);
+    chmod(io_.c_str(), 0755);
+  }
+
+  fs::path work_;
+  fs::path io_;
+};
+
+// A rejected input file restarts at the banner; with no more keys the
+// program then ends with status 1 and the screen holds the banner alone.
+void ExpectRejected(const RunResult& r, const std::string& box) {
+  ASSERT_TRUE(r.finished) << "the program hung";
+  EXPECT_EQ(r.signal, 0) << "ended by signal " << r.signal << "\n" << r.errors;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, box);
+  EXPECT_EQ(r.rows.size(), 8u) << r.screen;
+  EXPECT_EQ(r.rows.empty() ? "" : r.rows.back(), "   Input file?");
+}
+
+// ---- input files ---------------------------------------------------------
+
+TEST_F(Hardening, EmptyInputFileIsNotAWaveFile) {
+  WriteFile(work_ / "empty.wav", "");
+  ExpectRejected(Run("empty.wav\n"), kNotWave);
+}
+
+struct CutHeader {
+  std::size_t length;      // bytes of a valid mono 96000 header kept
+  std::string box;         // the rejection, or empty when accepted
+  std::string lengthRow;   // the Length row when accepted
+};
+
+class CutHeaders : public Hardening, public ::testing::WithParamInterface<CutHeader> {};
+
+// Bytes beyond the end of a short file read as zero: the tests then refuse
+// the file at the first field that is missing, or accept what is there.
+TEST_P(CutHeaders, MissingBytesReadAsZero) {
+  const CutHeader& c = GetParam();
+  const std::string whole = MakeWave(1, 96000, std::vector<std::int32_t>(100, 7));
+  WriteFile(work_ / "cut.wav", whole.substr(0, c.length));
+  const RunResult r = Run("cut.wav\n");
+  if (!c.box.empty()) {
+    ExpectRejected(r, c.box);
+    return;
+  }
+  ASSERT_TRUE(r.finished);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1);  // the keys end at the filter question
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(Row(r, 13), "                 Channels     1");
+  EXPECT_EQ(Row(r, 14), "                 Sample rate  96000 Hz");
+  EXPECT_EQ(Row(r, 16), c.lengthRow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InputFiles, CutHeaders,
+    ::testing::Values(CutHeader{1, kNotWave, ""}, CutHeader{11, kNotWave, ""},
+                      CutHeader{12, kNotPcm, ""}, CutHeader{20, kNotPcm, ""},
+                      CutHeader{21, kNot24Bit, ""}, CutHeader{34, kNot24Bit, ""},
+                      // The low byte of the resolution is 24 and the rest zero.
+                      CutHeader{35, "", "                 Length       0 samples"},
+                      // The data size's low three bytes: 300 bytes, 100 frames.
+                      CutHeader{43, "", "                 Length       100 samples"}),
+    [](const ::testing::TestParamInfo<CutHeader>& cut) {
+      return "Bytes" + std::to_string(cut.param.length);
+    });
+
+TEST_F(Hardening, HeaderOnlyGivesTheFilterTailOfDitherAlone) {
+  WriteFile(work_ / "in.wav", MakeWave(1, 192000, {}));
+  WriteIdentityImpulse('D', "1", 15);
+  const RunResult r = Run("in.wav\nD\nout.wav\n");
+  ASSERT_TRUE(r.finished);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(Row(r, 16), "                 Length       0 samples");
+  const std::string out = ReadFile(work_ / "out.wav");
+  ASSERT_EQ(out.size(), MonoOutputSize(14));
+  for (std::int32_t code : Codes(out)) EXPECT_LE(std::abs(code), 1);
+}
+
+TEST_F(Hardening, DataSizeZeroIgnoresTheBytesThatFollow) {
+  std::string file = MakeWave(1, 192000, {}, 0) + MakeWave(1, 192000, std::vector<std::int32_t>(100, 99999)).substr(44);
+  WriteFile(work_ / "in.wav", file);
+  WriteIdentityImpulse('D', "1", 15);
+  const RunResult r = Run("in.wav\nD\nout.wav\n");
+  ASSERT_TRUE(r.finished);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(Row(r, 16), "                 Length       0 samples");
+  const std::string out = ReadFile(work_ / "out.wav");
+  ASSERT_EQ(out.size(), MonoOutputSize(14));
+  for (std::int32_t code : Codes(out)) EXPECT_LE(std::abs(code), 1);
+}
+
+TEST_F(Hardening, DataSizeFarBeyondTheFileReadsZerosAfterItsEnd) {
+  // A million frames declared, two and a half samples present: the third
+  // sample's missing high byte is zero, so it is never negative.
+  std::string file = MakeWave(1, 192000, {5000, -5000}, 3000000);
+  file += std::string("\xFF\xFF", 2);
+  WriteFile(work_ / "in.wav", file);
+  WriteIdentityImpulse('D', "1", 15);
+  const RunResult r = Run("in.wav\nD\nout.wav\n");
+  ASSERT_TRUE(r.finished);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(Row(r, 16), "                 Length       1000000 samples");
+  const std::string out = ReadFile(work_ / "out.wav");
+  ASSERT_EQ(out.size(), MonoOutputSize(1000014));
+  const std::vector<std::int32_t> codes = Codes(out);
+  EXPECT_LE(std::abs(codes[0] - 5000), 1);
+  EXPECT_LE(std::abs(codes[1] + 5000), 1);
+  EXPECT_LE(std::abs(codes[2] - 65535), 1);
+  std::int32_t largest = 0;
+  for (std::size_t i = 3; i < codes.size(); ++i) largest = std::max(largest, std::abs(codes[i]));
+  EXPECT_LE(largest, 1) << "the samples past the end of the file must be silence";
+}
+
+TEST_F(Hardening, FoldersAndPathsThroughFilesAreNotFound) {
+  fs::create_directory(work_ / "folder");
+  WriteFile(work_ / "plain.wav", MakeWave(1, 96000, {1}));
+  const RunResult r = Run("folder\nplain.wav/inner.wav\n.\n/\n");
+  ASSERT_TRUE(r.finished);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, kNotFound + kNotFound + kNotFound + kNotFound);
+  EXPECT_EQ(r.rows.size(), 8u);
+}
+
+TEST_F(Hardening, FileWithoutReadPermissionIsNotFound) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to change to the unprivileged user";
+  WriteFile(work_ / "secret.wav", MakeWave(1, 96000, {1, 2, 3}));
+  chmod((work_ / "secret.wav").c_str(), 0600);  // root's alone
+  OpenFoldersToEveryone();
+  RunLimits limits;
+  limits.unprivileged = true;
+  ExpectRejected(Run("secret.wav\n", limits), kNotFound);
+}
+
+// A named pipe has no writer: opening it for reading must not wait for
+// one, and it holds no wave header either way.
+TEST_F(Hardening, NamedPipeIsRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo((work_ / "pipe.wav").c_str(), 0644), 0);
+  const RunResult r = Run("pipe.wav\n", {}, 30);
+  ASSERT_TRUE(r.finished) << "the program waited on the pipe";
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.errors == kNotFound || r.errors == kNotWave) << r.errors;
+}
+
+TEST_F(Hardening, RandomBytesAreRefusedOrFilteredWithoutHarm) {
+  // Random files of several lengths, and random headers that carry "WAVE".
+  std::string keys;
+  int files = 0;
+  for (std::size_t length : {1u, 43u, 44u, 45u, 4096u, 100000u}) {
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+      std::string bytes = RandomBytes(length, seed * 7919u + static_cast<unsigned>(length));
+      if (seed == 3 && length >= 12) bytes.replace(8, 4, "WAVE");
+      std::string name = "r";
+      name.append(std::to_string(files++)).append(".wav");
+      WriteFile(work_ / name, bytes);
+      keys += name + "\n";
+    }
+  }
+  const RunResult r = Run(keys);
+  ASSERT_TRUE(r.finished);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1);
+  // One refusal per file, each one of the header messages.
+  std::istringstream lines(r.errors);
+  int boxes = 0;
+  for (std::string line; std::getline(lines, line);) {
+    line += "\n";
+    EXPECT_TRUE(line == kNotWave || line == kNotPcm || line == kNot24Bit ||
+                line == "ERROR: This is not a 96kHz or 192kHz Wave file\n" ||
+                line == "ERROR: This is not a mono or stereo Wave file\n")
+        << line;
+    ++boxes;
+  }
+  EXPECT_EQ(boxes, files);
+}
+
+TEST_F(Hardening, RandomSampleDataIsFilteredWhole) {
+  std::string file = MakeWave(2, 96000, {}, 300000) + RandomBytes(300000, 42);
+  WriteFile(work_ / "noise.wav", file);
+  WriteIdentityImpulse('F', "1", 31);
+  const RunResult r = Run("noise.wav\nF\nout.wav\n");
+  ASSERT_TRUE(r.finished);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  const std::string out = ReadFile(work_ / "out.wav");
+  ASSERT_EQ(out.size(), 44u + 6 * (50000 + 30));
+  const std::vector<std::int32_t> codes = Codes(out);
+  // The identity filter gives the input back within the dither step.
+  for (std::size_t i = 0; i < 100000; i += 997) {
+    const auto* b = reinterpret_cast<const unsigned char*>(file.data() + 44 + 3 * i);
+    std::int32_t v = b[0] | b[1] << 8 | b[2] << 16;
+    if (v > 8388607) v -= 16777216;
+    const std::int32_t code = codes[i];
+    // Near full scale the dither may saturate instead of wrapping.
+    EXPECT_LE(std::abs(static_cast<std::int64_t>(code) - v), 1) << i;
+  }
+}
+
+// The file changes after the header was read and before the samples are
+// loaded (the user may take minutes over the filter and output questions).
+class ChangedInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/ostrivale-changed-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+    path_ = (folder_ / "in.wav").string();
+    std::vector<std::int32_t> samples;
+    for (int i = 0; i < 1000; ++i) samples.push_back(1000 + i);
+    WriteFile(path_, MakeWave(1, 96000, samples));
+    StartHeadlessConsole("");
+    ASSERT_TRUE(ReadWaveHeader(path_, format_));
+    ASSERT_EQ(format_.sampleCount, 1000);
+    ASSERT_TRUE(AllocateWorkingArrays(format_, 19, arrays_));
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  fs::path folder_;
+  std::string path_;
+  WaveFormat format_;
+  WorkingArrays arrays_;
+};
+
+TEST_F(ChangedInput, TruncatedFileLoadsWhatIsLeftAndZeros) {
+  ASSERT_EQ(truncate(path_.c_str(), 44 + 3 * 10 + 2), 0);
+  LoadInputSamples(path_, format_, arrays_);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(arrays_.monoInput[i], 1000 + i) << i;
+  EXPECT_EQ(arrays_.monoInput[10], (1000 + 10) & 0xFFFF);  // high byte gone
+  for (int i = 11; i < 1000; ++i) ASSERT_EQ(arrays_.monoInput[i], 0) << i;
+  EXPECT_EQ(MessageBoxLog().size(), 0u);
+}
+
+TEST_F(ChangedInput, RemovedFileLoadsSilence) {
+  ASSERT_EQ(unlink(path_.c_str()), 0);
+  LoadInputSamples(path_, format_, arrays_);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(arrays_.monoInput[i], 0) << i;
+}
+
+TEST_F(ChangedInput, FileReplacedByAFolderLoadsSilence) {
+  ASSERT_EQ(unlink(path_.c_str()), 0);
+  ASSERT_EQ(mkdir(path_.c_str(), 0755), 0);
+  LoadInputSamples(path_, format_, arrays_);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(arrays_.monoInput[i], 0) << i;
+}
+
+int LoadFromReplacedPipe(const std::string& path) {
+  StartHeadlessConsole("");
+  WaveFormat format;
+  if (!ReadWaveHeader(path, format)) return 2;
+  WorkingArrays arrays;
+  if (!AllocateWorkingArrays(format, 19, arrays)) return 3;
+  if (unlink(path.c_str()) != 0 || mkfifo(path.c_str(), 0644) != 0) return 4;
+  LoadInputSamples(path, format, arrays);
+  for (int i = 0; i < 1000; ++i) {
+    if (arrays.monoInput[i] != 0) return 5;
+  }
+  return 0;
+}
+
+TEST_F(ChangedInput, FileReplacedByAPipeLoadsSilenceWithoutWaiting) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(LoadFromReplacedPipe(path_));
+  int raw = 0;
+  bool finished = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid, &raw, WNOHANG) == pid) {
+      finished = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!finished) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &raw, 0);
+  }
+  ASSERT_TRUE(finished) << "loading waited for a writer on the pipe";
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
+}
+
+// ---- impulse files ---------------------------------------------------------
+
+// Mono 192000 input 1000, -1000, 0, 0, ... through filter D (15 unscaled
+// taps): with a single coefficient h the output is 1000 h, -1000 h, then
+// silence.
+class ImpulseFiles : public Hardening {
+ protected:
+  std::vector<std::int32_t> Filter(const std::string& impulseText) {
+    std::vector<std::int32_t> samples(50, 0);
+    samples[0] = 1000;
+    samples[1] = -1000;
+    WriteFile(work_ / "in.wav", MakeWave(1, 192000, samples));
+    WriteFile(work_ / "FilterD.dat", impulseText);
+    last_ = Run("in.wav\nD\nout.wav\n");
+    EXPECT_TRUE(last_.finished);
+    EXPECT_EQ(last_.signal, 0);
+    EXPECT_EQ(last_.status, 0) << last_.errors;
+    EXPECT_EQ(last_.errors, "");
+    const std::string out = ReadFile(work_ / "out.wav");
+    EXPECT_EQ(out.size(), MonoOutputSize(50 + 14));
+    return Codes(out);
+  }
+  RunResult last_;
+};
+
+TEST_F(ImpulseFiles, EmptyFileGivesSilence) {
+  const std::vector<std::int32_t> codes = Filter("");
+  ASSERT_EQ(codes.size(), 64u);
+  for (std::int32_t code : codes) EXPECT_LE(std::abs(code), 1);
+}
+
+TEST_F(ImpulseFiles, BinaryGarbageIsReadAsFieldsWithoutHarm) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    std::string garbage = RandomBytes(20000, seed);
+    const std::vector<std::int32_t> codes = Filter(garbage);
+    ASSERT_EQ(codes.size(), 64u) << seed;
+    for (std::int32_t code : codes) {
+      EXPECT_GE(code, -8388608);
+      EXPECT_LE(code, 8388607);
+    }
+  }
+}
+
+struct HugeValue {
+  std::string text;     // coefficient 0, the others 0
+  bool fullScale;       // 1000 x value lies beyond full scale
+};
+
+class HugeValues : public ImpulseFiles, public ::testing::WithParamInterface<HugeValue> {};
+
+// Values at and beyond the largest double (infinity after conversion)
+// saturate at full scale: they never wrap round to the other sign or crash
+// the conversion. Where an infinite coefficient meets a silent sample the
+// value is not a number, written as silence.
+TEST_P(HugeValues, SaturateAtFullScale) {
+  const HugeValue& v = GetParam();
+  std::string text = v.text + "\r\n";
+  for (int i = 1; i < 15; ++i) text += "0\r\n";
+  const std::vector<std::int32_t> codes = Filter(text);
+  ASSERT_EQ(codes.size(), 64u);
+  if (v.fullScale) {
+    EXPECT_EQ(codes[0], 8388607);
+    EXPECT_EQ(codes[1], -8388608);
+  } else {
+    EXPECT_LE(std::abs(codes[0]), 1);
+    EXPECT_LE(std::abs(codes[1]), 1);
+  }
+  for (std::size_t i = 2; i < codes.size(); ++i) EXPECT_LE(std::abs(codes[i]), 1) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ImpulseFiles, HugeValues,
+    ::testing::Values(HugeValue{"1e308", true}, HugeValue{"1.7976931348623157e308", true},
+                      HugeValue{"1e309", true}, HugeValue{"1D400", true},
+                      HugeValue{"9e99999999999999999999", true},
+                      HugeValue{std::string("1").append(400, '0'), true},
+                      HugeValue{"8388.609", true},  // just past full scale
+                      HugeValue{"1e-400", false}, HugeValue{"-0", false}),
+    [](const ::testing::TestParamInfo<HugeValue>& value) {
+      std::string name = "Value" + std::to_string(value.index) + "_";
+      for (char c : value.param.text.substr(0, 24)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return name;
+    });
+
+TEST_F(ImpulseFiles, MoreThanTenMegabytesAreReadOnlyAsFarAsNeeded) {
+  std::string text = "0.5\r\n0.25\r\n";
+  for (int i = 2; i < 15; ++i) text += "0\r\n";
+  text.reserve(text.size() + 11 * 1000 * 1000);
+  while (text.size() < 11u * 1000 * 1000) text += "123456789,\r\n";
+  const std::vector<std::int32_t> codes = Filter(text);
+  ASSERT_EQ(codes.size(), 64u);
+  EXPECT_LE(std::abs(codes[0] - 500), 1);
+  EXPECT_LE(std::abs(codes[1] + 250), 1);  // 250 - 500
+  EXPECT_LE(std::abs(codes[2] + 250), 1);
+  for (std::size_t i = 3; i < codes.size(); ++i) EXPECT_LE(std::abs(codes[i]), 1) << i;
+}
+
+TEST_F(ImpulseFiles, FieldsOfAMegabyteConvertLikeShortOnes) {
+  constexpr std::size_t kMega = 1 << 20;
+  std::string text;
+  // 1, then a megabyte of zero decimals.
+  text.append("+1.").append(kMega, '0').append("\r\n");
+  // Tabs inside a field are dropped.
+  text.append(kMega, '\t').append("0.5\r\n");
+  // Quoted, a megabyte of leading blanks.
+  text.append("\"").append(kMega, ' ').append("0.25\"\r\n");
+  // 1.25e-1048579: zero.
+  text.append("0.").append(kMega, '0').append("125\r\n");
+  // 1.77...e9: the digits past the 18th only set the magnitude.
+  text.append("1").append(kMega - 1, '7').append("e-1048570\r\n");
+  for (int i = 5; i < 15; ++i) text += "0\r\n";
+  const std::vector<std::int32_t> codes = Filter(text);
+  ASSERT_EQ(codes.size(), 64u);
+  // 1000 h[k] - 1000 h[k-1]
+  EXPECT_LE(std::abs(codes[0] - 1000), 1);
+  EXPECT_LE(std::abs(codes[1] + 500), 1);
+  EXPECT_LE(std::abs(codes[2] + 250), 1);
+  EXPECT_LE(std::abs(codes[3] + 250), 1);
+  EXPECT_EQ(codes[4], 8388607);  // 1000 x 1.78e9 saturates
+  EXPECT_EQ(codes[5], -8388608);
+  for (std::size_t i = 6; i < codes.size(); ++i) EXPECT_LE(std::abs(codes[i]), 1) << i;
+}
+
+// ---- output that cannot be written ----------------------------------------
+
+// Mono 96000 input, 10000 samples, through filter F (31 unscaled taps): an
+// output of 44 + 3 x 10030 bytes.
+class FailingOutput : public Hardening {
+ protected:
+  void SetUp() override {
+    Hardening::SetUp();
+    std::vector<std::int32_t> samples;
+    for (int i = 0; i < 10000; ++i) samples.push_back((i * 7919) % 200000 - 100000);
+    input_ = MakeWave(1, 96000, samples);
+    WriteFile(work_ / "in.wav", input_);
+    WriteIdentityImpulse('F', "1", 31);
+  }
+
+  // Runs the job into `outputName` and checks the failure report: the box,
+  // status 1, the screen ending at the writing status line, and the folder's
+  // entries unchanged (no temporary file left).
+  void ExpectNotWritten(const std::string& outputName, const RunLimits& limits = {}) {
+    const std::set<std::string> before = Entries(work_);
+    const RunResult r = Run("in.wav\nF\n" + outputName + "\n", limits, 60);
+    ASSERT_TRUE(r.finished) << "the program hung writing " << outputName;
+    EXPECT_EQ(r.signal, 0) << "ended by signal " << r.signal;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, kNotWritten);
+    EXPECT_EQ(r.rows.empty() ? "" : r.rows.back(), "   Writing output file...");
+    EXPECT_EQ(r.rows.size(), 32u);
+    EXPECT_EQ(Entries(work_), before);
+  }
+
+  std::string input_;
+};
+
+TEST_F(FailingOutput, FolderThatDoesNotExist) {
+  ExpectNotWritten("no-such-folder/out.wav");
+  EXPECT_FALSE(fs::exists(work_ / "no-such-folder"));
+}
+
+TEST_F(FailingOutput, NameThatIsAFolder) {
+  fs::create_directory(work_ / "sub");
+  WriteFile(work_ / "sub" / "keep.wav", "kept");
+  ExpectNotWritten("sub");
+  ExpectNotWritten("sub/");
+  EXPECT_TRUE(fs::is_directory(work_ / "sub"));
+  EXPECT_EQ(Entries(work_ / "sub"), std::set<std::string>{"keep.wav"});
+  EXPECT_EQ(ReadFile(work_ / "sub" / "keep.wav"), "kept");
+}
+
+TEST_F(FailingOutput, NameThatIsANamedPipe) {
+  ASSERT_EQ(mkfifo((work_ / "out.wav").c_str(), 0644), 0);
+  ExpectNotWritten("out.wav");
+  struct stat status {};
+  ASSERT_EQ(lstat((work_ / "out.wav").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISFIFO(status.st_mode)) << "the pipe was replaced by a file";
+}
+
+TEST_F(FailingOutput, FolderWithoutWritePermission) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to change to the unprivileged user";
+  fs::create_directory(work_ / "closed");
+  WriteFile(work_ / "closed" / "out.wav", "old contents");
+  chmod((work_ / "closed").c_str(), 0555);
+  OpenFoldersToEveryone();
+  RunLimits limits;
+  limits.unprivileged = true;
+  ExpectNotWritten("closed/out.wav", limits);
+  EXPECT_EQ(ReadFile(work_ / "closed" / "out.wav"), "old contents");
+  EXPECT_EQ(Entries(work_ / "closed"), std::set<std::string>{"out.wav"});
+}
+
+TEST_F(FailingOutput, ReadOnlyFileInAWritableFolder) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to change to the unprivileged user";
+  fs::create_directory(work_ / "open");
+  chmod((work_ / "open").c_str(), 0777);
+  WriteFile(work_ / "open" / "out.wav", "old contents");
+  chown((work_ / "open" / "out.wav").c_str(), kNobody, kNoGroup);
+  chmod((work_ / "open" / "out.wav").c_str(), 0444);
+  OpenFoldersToEveryone();
+  RunLimits limits;
+  limits.unprivileged = true;
+  ExpectNotWritten("open/out.wav", limits);
+  EXPECT_EQ(ReadFile(work_ / "open" / "out.wav"), "old contents");
+  EXPECT_EQ(Entries(work_ / "open"), std::set<std::string>{"out.wav"});
+}
+
+TEST_F(FailingOutput, WriteFailingPartWayKeepsTheOldFile) {
+  const std::string old(5000, 'o');
+  WriteFile(work_ / "out.wav", old);
+  RunLimits limits;
+  limits.fileSize = 4096;  // the new file needs some 30 kB
+  ExpectNotWritten("out.wav", limits);
+  EXPECT_EQ(ReadFile(work_ / "out.wav"), old);
+}
+
+TEST_F(FailingOutput, WriteFailingPartWayOverTheInputKeepsTheInput) {
+  RunLimits limits;
+  limits.fileSize = 4096;
+  ExpectNotWritten("in.wav", limits);
+  EXPECT_EQ(ReadFile(work_ / "in.wav"), input_);
+}
+
+TEST_F(FailingOutput, TheInputFileItselfIsReplacedWhole) {
+  const RunResult r = Run("in.wav\nF\nin.wav\n");
+  ASSERT_TRUE(r.finished);
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.errors, "");
+  EXPECT_EQ(ReadFile(work_ / "in.wav").size(), MonoOutputSize(10030));
+  EXPECT_EQ(Entries(work_), (std::set<std::string>{"FilterF.dat", "in.wav"}));
+}
+
+// Ended by SIGTERM while the new file is being written: the old file stays
+// and nothing half-written is left beside it.
+TEST_F(Hardening, TerminatedWhileWritingLeavesNoTemporaryFile) {
+  // Some 150 MB of output: long enough to stop the program while it writes.
+  WriteFile(work_ / "in.wav", MakeWave(1, 192000, {1000, 2000}, 150000000));
+  WriteIdentityImpulse('D', "1", 15);
+  WriteFile(work_ / "out.wav", "old contents");
+  const pid_t pid = Start("in.wav\nD\nout.wav\n");
+  // Wait until a file other than the three known ones appears: the new file
+  // under a temporary name. Then stop the program there and end it.
+  const std::set<std::string> known = {"in.wav", "FilterD.dat", "out.wav"};
+  bool writing = tmuxpane::Session::WaitUntil(
+      [&] {
+        for (const std::string& name : Entries(work_))
+          if (known.count(name) == 0) return true;
+        return false;
+      },
+      120);
+  kill(pid, SIGSTOP);
+  kill(pid, SIGTERM);
+  kill(pid, SIGCONT);
+  const RunResult r = Finish(pid);
+  ASSERT_TRUE(writing) << "no temporary file appeared; status " << r.status << " " << r.errors;
+  ASSERT_TRUE(r.finished);
+  EXPECT_EQ(r.signal, SIGTERM);
+  EXPECT_EQ(Entries(work_), known) << "a half-written file was left behind";
+  EXPECT_EQ(ReadFile(work_ / "out.wav"), "old contents");
+}
+
+// ---- memory ----------------------------------------------------------------
+
+struct MemoryCase {
+  int channels;
+  std::uint32_t dataSize;
+};
+
+class TooLittleMemory : public Hardening, public ::testing::WithParamInterface<MemoryCase> {};
+
+// A header that declares gigabytes of data (with a file of a few bytes)
+// under an address-space limit of 1 GiB: the job is refused with the memory
+// box before anything is loaded, and nothing is written.
+TEST_P(TooLittleMemory, GetsTheMemoryBoxNotACrash) {
+  if (kAddressSanitizer) {
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no RLIMIT_AS under it";
+  }
+  const MemoryCase& c = GetParam();
+  WriteFile(work_ / "in.wav", MakeWave(c.channels, 192000, {1, 2, 3, 4}, c.dataSize));
+  WriteIdentityImpulse('D', "1", 15);
+  RunLimits limits;
+  limits.addressSpace = rlim_t{1} << 30;
+  const RunResult r = Run("in.wav\nD\nout.wav\n", limits);
+  ASSERT_TRUE(r.finished);
+  EXPECT_EQ(r.signal, 0) << "ended by signal " << r.signal;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.errors, kNoMemory);
+  // The 192000 filter question takes two rows: the output prompt is on row 24.
+  EXPECT_EQ(r.rows.size(), 24u);
+  EXPECT_EQ(Row(r, 24), "   Output file?  out.wav");
+  EXPECT_FALSE(fs::exists(work_ / "out.wav"));
+  EXPECT_EQ(Entries(work_), (std::set<std::string>{"FilterD.dat", "in.wav"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Memory, TooLittleMemory,
+                         ::testing::Values(MemoryCase{1, 0xFFFFFFFFu}, MemoryCase{2, 0xFFFFFFFAu},
+                                           MemoryCase{2, 0x80000000u}, MemoryCase{1, 300000000u}),
+                         [](const ::testing::TestParamInfo<MemoryCase>& memory) {
+                           return (memory.param.channels == 1 ? std::string("Mono")
+                                                              : std::string("Stereo")) +
+                                  std::to_string(memory.param.dataSize) + "Bytes";
+                         });
+
+// ---- the terminal ----------------------------------------------------------
+
+class TerminalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!tmuxpane::Session::Available()) FAIL() << "tmux is needed (Debian package tmux)";
+    char folder[] = "/tmp/ostrivale-tty-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+  }
+  void TearDown() override {
+    session_.Stop();
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  // After the program was ended by the signal: the shell is back on the main
+  // screen, in its own colours, with echo and canonical input on again.
+  void ExpectTerminalRestored(int signal) {
+    const std::string exit = "EXIT=" + std::to_string(128 + signal);
+    ASSERT_TRUE(session_.WaitForText(exit)) << session_.Text();
+    ASSERT_TRUE(session_.WaitForText("eol2")) << session_.Text();  // the end of stty -a
+    EXPECT_EQ(session_.Format("#{alternate_on}"), "0");
+    EXPECT_EQ(session_.Format("#{cursor_flag}"), "1");
+    const std::string shell = session_.Text();
+    EXPECT_EQ(shell.find("Ostrivale v1"), std::string::npos) << shell;
+    const std::vector<std::string> words = tmuxpane::Words(shell);
+    for (const std::string mode : {"icanon", "echo", "isig", "icrnl", "ixon", "opost"}) {
+      EXPECT_NE(std::find(words.begin(), words.end(), mode), words.end()) << mode << "\n" << shell;
+      EXPECT_EQ(std::find(words.begin(), words.end(), "-" + mode), words.end()) << mode;
+    }
+  }
+
+  fs::path folder_;
+  tmuxpane::Session session_;
+};
+
+class TerminalSignals : public TerminalTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TerminalSignals, WhileALineIsTyped) {
+  ASSERT_TRUE(session_.Start(folder_, OSTRIVALE_BINARY));
+  ASSERT_TRUE(session_.WaitForText("Input file?")) << session_.Text();
+  session_.Literal("half-typed na");
+  ASSERT_TRUE(session_.WaitForText("half-typed na")) << session_.Text();
+  EXPECT_EQ(session_.Format("#{alternate_on}"), "1");
+  const pid_t pid = session_.ProgramPid();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, GetParam()), 0);
+  ExpectTerminalRestored(GetParam());
+}
+
+TEST_P(TerminalSignals, WhileTheJobComputes) {
+  // 50 million frames declared, a few present: seconds of loading and
+  // convolving. The program is stopped as soon as a computing status line
+  // shows, then sent the signal, then let go.
+  WriteFile(folder_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}, 150000000));
+  std::string impulse = "1\r\n";
+  for (int i = 1; i < 15; ++i) impulse += "0.01\r\n";
+  WriteFile(folder_ / "FilterD.dat", impulse);
+  ASSERT_TRUE(session_.Start(folder_, OSTRIVALE_BINARY));
+  ASSERT_TRUE(session_.WaitForText("Input file?")) << session_.Text();
+  session_.Literal("in.wav");
+  session_.Keys("Enter");
+  ASSERT_TRUE(session_.WaitForText("(minimum phase)")) << session_.Text();
+  session_.Literal("D");
+  session_.Keys("Enter");
+  ASSERT_TRUE(session_.WaitForText("Output file?")) << session_.Text();
+  session_.Literal("out.wav");
+  session_.Keys("Enter");
+  ASSERT_TRUE(session_.WaitForText("Loading impulse and input arrays...")) << session_.Text();
+  const pid_t pid = session_.ProgramPid();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGSTOP), 0);
+  const std::string stopped = session_.Text();
+  EXPECT_EQ(stopped.find("press any key"), std::string::npos)
+      << "the job had already finished: make it longer\n" << stopped;
+  kill(pid, GetParam());
+  kill(pid, SIGCONT);
+  ExpectTerminalRestored(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Terminal, TerminalSignals, ::testing::Values(SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& signal) {
+                           return signal.param == SIGTERM ? std::string("SIGTERM")
+                                                        : std::string("SIGHUP");
+                         });
+
+class TerminalResize : public TerminalTest {};
+
+// The screen as a list of rows of 80 cells.
+std::vector<std::vector<tmuxpane::PaneCell>> Grid(const tmuxpane::Pane& pane, int rows) {
+  std::vector<std::vector<tmuxpane::PaneCell>> grid;
+  for (int row = 1; row <= rows; ++row) grid.push_back(tmuxpane::RowCells(pane, row, 80));
+  return grid;
+}
+
+// A resize in the middle of the dialogue, larger, smaller and back, redraws
+// every cell of the screen as it was, colours included, and the cursor where
+// it was.
+TEST_F(TerminalResize, RedrawsWithoutLosingACell) {
+  WriteFile(folder_ / "in.wav", MakeWave(2, 96000, std::vector<std::int32_t>(960, 5)));
+  ASSERT_TRUE(session_.Start(folder_, OSTRIVALE_BINARY));
+  ASSERT_TRUE(session_.WaitForText("Input file?")) << session_.Text();
+  session_.Literal("in.wav");
+  session_.Keys("Enter");
+  ASSERT_TRUE(session_.WaitForText("(minimum phase)")) << session_.Text();
+  session_.Literal("q");  // typed, not yet entered
+  ASSERT_TRUE(session_.WaitUntil([&] {
+    const std::string row = tmuxpane::TrimRight(tmuxpane::RowText(session_.Colours(), 21));
+    return row.size() > 2 && row.substr(row.size() - 2) == " q";
+  })) << session_.Text();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const auto before = Grid(session_.Colours(), 41);
+  const std::string cursor = session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}");
+  ASSERT_EQ(tmuxpane::TrimRight(tmuxpane::RowText(session_.Colours(), 11)),
+            "                 FILE DATA");
+
+  // Larger: the whole screen stands at the top left as before.
+  ASSERT_TRUE(session_.Resize(100, 50));
+  ASSERT_TRUE(session_.WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "100 50"; }));
+  EXPECT_TRUE(session_.WaitUntil([&] { return Grid(session_.Colours(), 41) == before; }, 20))
+      << session_.Text();
+
+  // Smaller: the rows shown are a run of the screen's rows, the cursor's among them.
+  ASSERT_TRUE(session_.Resize(80, 20));
+  ASSERT_TRUE(session_.WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 20"; }));
+  const int cursorRow = 20;  // zero-based: the filter question on row 21
+  int shownTop = -1;
+  session_.WaitUntil(
+      [&] {
+        const auto small = Grid(session_.Colours(), 20);
+        for (int top = 0; top + 20 <= static_cast<int>(before.size()); ++top) {
+          if (std::equal(small.begin(), small.end(), before.begin() + top)) {
+            shownTop = top;
+            return true;
+          }
+        }
+        return false;
+      },
+      20);
+  ASSERT_GE(shownTop, 0) << "the rows shown are not the screen's\n" << session_.Text();
+  EXPECT_LE(shownTop, cursorRow);
+  EXPECT_GT(shownTop + 20, cursorRow);
+  EXPECT_EQ(session_.Format("#{cursor_y}"), std::to_string(cursorRow - shownTop));
+
+  // Back to 80 x 41: every cell as it was, and the cursor too.
+  ASSERT_TRUE(session_.Resize(80, 41));
+  ASSERT_TRUE(session_.WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 41"; }));
+  EXPECT_TRUE(session_.WaitUntil([&] { return Grid(session_.Colours(), 41) == before; }, 20))
+      << session_.Text();
+  EXPECT_EQ(session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}"), cursor);
+
+  // And the dialogue goes on: the typed letter is still there to be entered.
+  session_.Keys("BSpace");
+  session_.Literal("x");
+  session_.Keys("Enter");
+  ASSERT_TRUE(session_.WaitForText("[ OK ]")) << session_.Text();
+}
+
+}  // namespace

@@ -1,0 +1,226 @@
+// A tmux pane for tests of the program in a real terminal: a private tmux
+// server, a detached session whose pane runs a shell command, send-keys to
+// type, capture-pane to read the screen back (characters and colours),
+// resize-window, and the pane's own state (alternate screen, cursor).
+#pragma once
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tmuxpane {
+
+// Runs a shell command and returns its standard output.
+inline std::string Capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+// `text` as one shell word.
+inline std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+inline std::string TrimRight(std::string text) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
+  return text;
+}
+
+// The blank-separated words of `text`.
+inline std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : text) {
+    if (c == ' ' || c == '\n' || c == ';') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  return words;
+}
+
+// One pane cell as tmux reports it: a character (UTF-8) and SGR colour codes
+// (30-37/90-97 and 40-47/100-107; -1 for the terminal's default).
+struct PaneCell {
+  std::string text = " ";
+  int foreground = -1;
+  int background = -1;
+  bool operator==(const PaneCell&) const = default;
+};
+
+using Pane = std::vector<std::vector<PaneCell>>;
+
+// Reads `capture-pane -p -e -N` output: colours carry over from cell to cell
+// and from row to row until changed.
+inline Pane ParsePane(const std::string& captured) {
+  Pane pane(1);
+  int foreground = -1;
+  int background = -1;
+  for (std::size_t i = 0; i < captured.size();) {
+    char c = captured[i];
+    if (c == '\n') {
+      pane.emplace_back();
+      ++i;
+    } else if (c == '\x1b' && i + 1 < captured.size() && captured[i + 1] == '[') {
+      std::size_t end = captured.find_first_of("ABCDEFGHJKSTfmhl", i + 2);
+      if (end == std::string::npos) break;
+      if (captured[end] == 'm') {
+        std::vector<int> codes;
+        std::string parameters = captured.substr(i + 2, end - i - 2);
+        std::size_t at = 0;
+        do {
+          std::size_t semi = parameters.find(';', at);
+          std::string piece =
+              parameters.substr(at, semi == std::string::npos ? std::string::npos : semi - at);
+          codes.push_back(piece.empty() ? 0 : std::atoi(piece.c_str()));
+          at = semi == std::string::npos ? std::string::npos : semi + 1;
+        } while (at != std::string::npos);
+        for (int code : codes) {
+          if (code == 0) {
+            foreground = background = -1;
+          } else if (code == 39) {
+            foreground = -1;
+          } else if (code == 49) {
+            background = -1;
+          } else if ((code >= 30 && code <= 37) || (code >= 90 && code <= 97)) {
+            foreground = code;
+          } else if ((code >= 40 && code <= 47) || (code >= 100 && code <= 107)) {
+            background = code;
+          }
+        }
+      }
+      i = end + 1;
+    } else {
+      std::size_t length = 1;
+      auto lead = static_cast<unsigned char>(c);
+      if (lead >= 0xF0)
+        length = 4;
+      else if (lead >= 0xE0)
+        length = 3;
+      else if (lead >= 0xC0)
+        length = 2;
+      pane.back().push_back(PaneCell{captured.substr(i, length), foreground, background});
+      i += length;
+    }
+  }
+  if (!pane.empty() && pane.back().empty()) pane.pop_back();  // after the last line end
+  return pane;
+}
+
+inline std::string RowText(const Pane& pane, int row) {
+  std::string text;
+  if (row < 1 || row > static_cast<int>(pane.size())) return text;
+  for (const PaneCell& cell : pane[static_cast<std::size_t>(row - 1)]) text += cell.text;
+  return text;
+}
+
+// The cells of `row` from column 1 to `columns`, blanks in the default
+// colours where tmux left the row short.
+inline std::vector<PaneCell> RowCells(const Pane& pane, int row, int columns) {
+  std::vector<PaneCell> cells;
+  if (row >= 1 && row <= static_cast<int>(pane.size())) cells = pane[static_cast<std::size_t>(row - 1)];
+  cells.resize(static_cast<std::size_t>(columns));
+  return cells;
+}
+
+// A private tmux server with one session, "job", whose pane runs `command`
+// in `directory` with the program's pid written to `directory`/pid. When the
+// program ends the pane reports EXIT=<status> and `stty -a`, then idles.
+class Session {
+ public:
+  Session() = default;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session() { Stop(); }
+
+  static bool Available() { return std::system("command -v tmux >/dev/null 2>&1") == 0; }
+
+  // Starts `program` in an `columns` x `rows` pane. False when tmux refused.
+  bool Start(const std::filesystem::path& directory, const std::string& program, int columns = 80,
+             int rows = 41) {
+    directory_ = directory;
+    tmux_ = "tmux -f /dev/null -L ostrivale-hardening-" + std::to_string(getpid());
+    const std::string pidFile = (directory / "pid").string();
+    const std::string inner = "echo $$ > " + Quote(pidFile) + "; exec " + Quote(program);
+    const std::string pane = "cd " + Quote(directory.string()) + " && sh -c " + Quote(inner) +
+                             "; echo EXIT=$?; stty -a; sleep 600";
+    const std::string command = "TERM=xterm-256color " + tmux_ + " new-session -d -s job -x " +
+                                std::to_string(columns) + " -y " + std::to_string(rows) + " " +
+                                Quote(pane);
+    return std::system(command.c_str()) == 0;
+  }
+
+  void Stop() {
+    if (!tmux_.empty()) std::system((tmux_ + " kill-server >/dev/null 2>&1").c_str());
+    tmux_.clear();
+  }
+
+  std::string Text() { return Capture(tmux_ + " capture-pane -p -N -t job"); }
+  Pane Colours() { return ParsePane(Capture(tmux_ + " capture-pane -p -e -N -t job")); }
+  std::string Format(const std::string& format) {
+    return TrimRight(Capture(tmux_ + " display-message -p -t job " + Quote(format)));
+  }
+
+  // Waits until the pane shows `text`; the limit only guards against a hang.
+  bool WaitForText(const std::string& text, int seconds = 30) {
+    return WaitUntil([&] { return Text().find(text) != std::string::npos; }, seconds);
+  }
+
+  template <typename Condition>
+  static bool WaitUntil(Condition condition, int seconds = 30) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (condition()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
+  }
+
+  // send-keys with tmux key names (Enter, BSpace) or literal text (-l).
+  void Keys(const std::string& keys) { std::system((tmux_ + " send-keys -t job " + keys).c_str()); }
+  void Literal(const std::string& text) {
+    std::system((tmux_ + " send-keys -t job -l " + Quote(text)).c_str());
+  }
+
+  bool Resize(int columns, int rows) {
+    const std::string command = tmux_ + " resize-window -t job -x " + std::to_string(columns) +
+                                " -y " + std::to_string(rows) + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+  }
+
+  pid_t ProgramPid() {
+    std::ifstream in(directory_ / "pid");
+    long pid = 0;
+    in >> pid;
+    return static_cast<pid_t>(pid);
+  }
+
+ private:
+  std::filesystem::path directory_;
+  std::string tmux_;
+};
+
+}  // namespace tmuxpane

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The project's one test command:
+#   (a) the normal build and its whole test suite,
+#   (b) the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+#   (c) a short run of each fuzz target (when clang is there).
+# Exits non-zero when any part fails. Needs the Debian packages cmake, make,
+# g++, libgtest-dev, libgmock-dev and tmux; for (c) also clang and
+# libclang-rt-14-dev (without clang the fuzz part is skipped, or fails when
+# OSTRIVALE_REQUIRE_FUZZ=1).
+#
+#   tests/run_all.sh            everything, fuzz targets 10 s each
+#   OSTRIVALE_FUZZ_SECONDS=60   longer fuzz runs
+#   OSTRIVALE_SKIP_SANITIZE=1   leave out (b); OSTRIVALE_SKIP_FUZZ=1 leaves out (c)
+#   OSTRIVALE_BUILD_DIR, OSTRIVALE_ASAN_BUILD_DIR   other build folders
+set -u
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+build="${OSTRIVALE_BUILD_DIR:-build}"
+asan_build="${OSTRIVALE_ASAN_BUILD_DIR:-build-asan}"
+fuzz_seconds="${OSTRIVALE_FUZZ_SECONDS:-10}"
+
+results=()
+failed=0
+
+# Runs ctest in `$1`, keeps the summary lines for the report at the end.
+run_ctest() {
+  local folder="$1" label="$2" log
+  log="$(mktemp)"
+  ctest --test-dir "$folder" --output-on-failure -j2 2>&1 | tee "$log"
+  local status=${PIPESTATUS[0]}
+  local summary
+  summary="$(grep -E 'tests passed|tests failed' "$log" | tail -n 1)"
+  rm -f "$log"
+  if [ "$status" -ne 0 ]; then
+    failed=1
+    results+=("$label: FAILED ($summary)")
+  else
+    results+=("$label: $summary")
+  fi
+}
+
+echo "== (a) normal build and tests in $build"
+if cmake -S . -B "$build" && cmake --build "$build" -j2; then
+  run_ctest "$build" "normal build"
+else
+  failed=1
+  results+=("normal build: BUILD FAILED")
+fi
+
+if [ "${OSTRIVALE_SKIP_SANITIZE:-0}" != 1 ]; then
+  echo "== (b) sanitizer build and tests in $asan_build"
+  # Leaks, bad frees and undefined behaviour all end the test that meets them.
+  export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1}"
+  export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+  if cmake -S . -B "$asan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTRIVALE_SANITIZE=ON \
+       -DOSTRIVALE_BUILD_BENCH=OFF && cmake --build "$asan_build" -j2; then
+    run_ctest "$asan_build" "sanitizer build"
+  else
+    failed=1
+    results+=("sanitizer build: BUILD FAILED")
+  fi
+fi
+
+if [ "${OSTRIVALE_SKIP_FUZZ:-0}" != 1 ]; then
+  echo "== (c) fuzz smoke run, $fuzz_seconds s per target"
+  if command -v clang++ >/dev/null 2>&1; then
+    if fuzz_out="$("$root/tools/fuzz.sh" "$fuzz_seconds" 2>&1)"; then
+      results+=("fuzz: $(printf '%s' "$fuzz_out" | grep -E '^fuzz_[a-z]+: ' | tr '\n' ';' | sed 's/;$//')")
+    else
+      printf '%s\n' "$fuzz_out"
+      failed=1
+      results+=("fuzz: FAILED")
+    fi
+    printf '%s\n' "$fuzz_out" | grep -E '^fuzz_[a-z]+: '
+  elif [ "${OSTRIVALE_REQUIRE_FUZZ:-0}" = 1 ]; then
+    failed=1
+    results+=("fuzz: clang++ not found (apt-get install clang libclang-rt-14-dev)")
+  else
+    results+=("fuzz: skipped, clang++ not found")
+  fi
+fi
+
+echo "== summary"
+for line in "${results[@]}"; do echo "$line"; done
+exit "$failed"
