@@ -71,7 +71,6 @@ if [ "${OSTRIVALE_SKIP_FUZZ:-0}" != 1 ]; then
       failed=1
       results+=("fuzz: FAILED")
     fi
-    printf '%s\n' "$fuzz_out" | grep -E '^fuzz_[a-z]+: '
   elif [ "${OSTRIVALE_REQUIRE_FUZZ:-0}" = 1 ]; then
     failed=1
     results+=("fuzz: clang++ not found (apt-get install clang libclang-rt-14-dev)")
