@@ -1,6 +1,7 @@
 #include "wave/writer.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -152,7 +153,7 @@ bool FindTarget(const std::string& name, Target& target) {
   return true;
 }
 
-bool WriteReplacing(const Target& target, const Buffer<std::uint8_t>& image) {
+bool WriteReplacingNow(const Target& target, const Buffer<std::uint8_t>& image) {
   const std::string::size_type slash = target.path.rfind('/');
   const std::string folder =
       slash == std::string::npos ? std::string() : target.path.substr(0, slash + 1);
@@ -199,6 +200,20 @@ bool WriteReplacing(const Target& target, const Buffer<std::uint8_t>& image) {
     }
   }
   return true;
+}
+
+// A signal that ends the program (from outside, or a closed terminal) is held
+// while the temporary file exists and delivered once it is renamed or
+// removed: an interrupted write never leaves a stray file beside the output.
+bool WriteReplacing(const Target& target, const Buffer<std::uint8_t>& image) {
+  sigset_t ending;
+  sigset_t previous;
+  sigemptyset(&ending);
+  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) sigaddset(&ending, sig);
+  pthread_sigmask(SIG_BLOCK, &ending, &previous);
+  const bool ok = WriteReplacingNow(target, image);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return ok;
 }
 
 }  // namespace
