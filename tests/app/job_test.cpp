@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/app_test_support.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -27,45 +29,9 @@ struct RunResult {
   std::vector<std::string> rows;  // screen split into rows (1-based: rows[0] is row 1)
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
-
-void PutLE(std::string& s, std::size_t offset, std::uint32_t value, int width) {
-  for (int b = 0; b < width; ++b) s[offset + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
-}
-
-// A canonical 44-byte header and the given 24-bit samples (interleaved).
-std::string MakeWave(int channels, int rate, const std::vector<std::int32_t>& samples) {
-  std::string s(44, '\0');
-  std::uint32_t dataSize = static_cast<std::uint32_t>(samples.size() * 3);
-  s.replace(0, 4, "RIFF");
-  PutLE(s, 4, dataSize + 36, 4);
-  s.replace(8, 4, "WAVE");
-  s.replace(12, 4, "fmt ");
-  PutLE(s, 16, 16, 4);
-  PutLE(s, 20, 1, 2);
-  PutLE(s, 22, static_cast<std::uint32_t>(channels), 2);
-  PutLE(s, 24, static_cast<std::uint32_t>(rate), 4);
-  PutLE(s, 28, static_cast<std::uint32_t>(rate * channels * 3), 4);
-  PutLE(s, 32, static_cast<std::uint32_t>(channels * 3), 2);
-  PutLE(s, 34, 24, 2);
-  s.replace(36, 4, "data");
-  PutLE(s, 40, dataSize, 4);
-  for (std::int32_t v : samples) {
-    std::uint32_t u = static_cast<std::uint32_t>(v);
-    s.push_back(static_cast<char>(u & 0xFF));
-    s.push_back(static_cast<char>((u >> 8) & 0xFF));
-    s.push_back(static_cast<char>((u >> 16) & 0xFF));
-  }
-  return s;
-}
+using apptest::MakeWave;
+using apptest::ReadFile;
+using apptest::WriteFile;
 
 class PlainRun : public ::testing::Test {
  protected:

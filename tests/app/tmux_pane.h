@@ -137,6 +137,15 @@ inline std::string RowText(const Pane& pane, int row) {
   return text;
 }
 
+// The cell at (row, column), both from 1; colours -2 where tmux sent none.
+inline const PaneCell& CellAt(const Pane& pane, int row, int column) {
+  static const PaneCell kMissing{"", -2, -2};
+  if (row < 1 || row > static_cast<int>(pane.size())) return kMissing;
+  const auto& cells = pane[static_cast<std::size_t>(row - 1)];
+  if (column < 1 || column > static_cast<int>(cells.size())) return kMissing;
+  return cells[static_cast<std::size_t>(column - 1)];
+}
+
 // The cells of `row` from column 1 to `columns`, blanks in the default
 // colours where tmux left the row short.
 inline std::vector<PaneCell> RowCells(const Pane& pane, int row, int columns) {
