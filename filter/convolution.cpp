@@ -56,11 +56,12 @@ void ConvolveChannels(const WaveFormat& format, int coefficientCount, WorkingArr
                                              arrays.leftResult.size(), m);
     const std::int64_t nRight = FramesThatFit(format.sampleCount, arrays.rightInput.size(),
                                               arrays.rightResult.size(), m);
-    if (m > 0) {
-      ConvolveChannelFast(h, m, arrays.leftInput.data(), nLeft, arrays.leftResult.data(), 0, 2);
-      ConvolveChannelFast(h, m, arrays.rightInput.data(), nRight, arrays.rightResult.data(), 1, 2);
-    }
+    // The left input goes back to the system as soon as the left channel is
+    // done: the right channel's results, touched afterwards, can take its
+    // pages, which lowers the peak and spares fresh memory.
+    if (m > 0) ConvolveChannelFast(h, m, arrays.leftInput.data(), nLeft, arrays.leftResult.data(), 0, 2);
     arrays.leftInput.Release();
+    if (m > 0) ConvolveChannelFast(h, m, arrays.rightInput.data(), nRight, arrays.rightResult.data(), 1, 2);
     arrays.rightInput.Release();
     arrays.impulseResponse.Release();
   }
