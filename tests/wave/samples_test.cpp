@@ -229,16 +229,7 @@ TEST(AllocateWorkingArrays, RefusesAJobOverTheAvailableMemoryThatCouldBeMapped) 
   ExpectMemoryRefused(a);
 }
 
-// The child process reports through its exit status: 0 when all held.
-int RunInChild(int (*body)()) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
-  return WEXITSTATUS(status);
-}
+using wavetest::RunInChild;
 
 std::int64_t AddressSpaceInUse() {
   std::FILE* f = std::fopen("/proc/self/status", "r");

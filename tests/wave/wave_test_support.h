@@ -4,10 +4,13 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -101,6 +104,19 @@ inline mode_t FileMode(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) return 0;
   return status.st_mode & 07777;
+}
+
+// Runs `body` in a forked child (for limits and identities that must not
+// touch the test process) and returns its exit status: 0 when all held,
+// 1000 + the signal when it was killed, -1 when it could not be waited for.
+inline int RunInChild(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
+  return WEXITSTATUS(status);
 }
 
 }  // namespace wavetest

@@ -613,16 +613,7 @@ TEST(OutputFailure, DeviceIsNeverReplaced) {
   EXPECT_EQ(folder.Entries(), std::set<std::string>{"null"});
 }
 
-// The child process reports through its exit status: 0 when all held.
-int RunInChild(const std::function<int()>& body) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  if (WIFSIGNALED(status)) return 1000 + WTERMSIG(status);
-  return WEXITSTATUS(status);
-}
+using wavetest::RunInChild;
 
 int WriteUnderFileSizeLimit(const std::string& name) {
   StartHeadlessConsole("");
