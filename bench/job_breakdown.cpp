@@ -89,13 +89,12 @@ int main(int argc, char** argv) {
     // its own once the raw block is given back.
     arrays.rawSampleBlock.Release();
     image.Allocate(OutputImageBytes(format.channelCount, arrays.resultLength));
-    std::uint8_t header[kWaveHeaderSize];
-    BuildOutputHeader(format, arrays.resultLength, header);
-    std::memcpy(image.data(), header, sizeof header);
+    const OutputHeader header = BuildOutputHeader(format, arrays.resultLength);
+    std::memcpy(image.data(), header.bytes, static_cast<std::size_t>(header.size));
     const double* results[2] = {format.channelCount == 1 ? arrays.monoResult.data() : arrays.leftResult.data(),
                                 arrays.rightResult.data()};
     EncodeSamplesExact(results, format.channelCount, arrays.resultLength, generator,
-                       image.data() + kWaveHeaderSize);
+                       image.data() + header.size);
   } else if (!BuildOutputImage(format, arrays, generator, image)) {
     return 1;
   }

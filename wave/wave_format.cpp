@@ -8,18 +8,10 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "wave/byte_order.h"
 #include "wave/file_name.h"
 
 namespace {
-
-std::uint32_t ReadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::uint16_t ReadU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
 
 struct Rejection {
   HeaderVerdict verdict;
@@ -62,13 +54,13 @@ void ReadFileStart(const std::string& inputFileName, std::uint8_t* buffer, std::
 
 HeaderVerdict DecodeWaveHeader(const std::uint8_t (&header)[kWaveHeaderSize], WaveFormat& format) {
   WaveFormat f;
-  f.formatTag = static_cast<std::int16_t>(ReadU16(header + 20));
+  f.formatTag = static_cast<std::int16_t>(LoadU16(header + 20));
   f.channelCount = header[22];  // byte 23, the high byte, is not part of it
-  f.sampleRate = static_cast<std::int32_t>(ReadU32(header + 24));
-  f.byteRate = static_cast<std::int32_t>(ReadU32(header + 28));
-  f.blockAlign = static_cast<std::int16_t>(ReadU16(header + 32));
-  f.bitsPerSample = static_cast<std::int16_t>(ReadU16(header + 34));
-  f.dataSize = ReadU32(header + 40);
+  f.sampleRate = static_cast<std::int32_t>(LoadU32(header + 24));
+  f.byteRate = static_cast<std::int32_t>(LoadU32(header + 28));
+  f.blockAlign = static_cast<std::int16_t>(LoadU16(header + 32));
+  f.bitsPerSample = static_cast<std::int16_t>(LoadU16(header + 34));
+  f.dataSize = LoadU32(header + 40);
   format = f;
 
   if (std::memcmp(header + 8, "WAVE", 4) != 0) return HeaderVerdict::NotWave;

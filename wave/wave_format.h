@@ -14,7 +14,8 @@ struct WaveFormat {
   std::int32_t byteRate = 0;        // bytes 28-31
   std::int16_t blockAlign = 0;      // bytes 32-33
   std::int16_t bitsPerSample = 0;   // bytes 34-35
-  std::uint32_t dataSize = 0;       // bytes 40-43, unsigned as RIFF defines it
+  std::uint64_t dataSize = 0;       // bytes 40-43, unsigned as RIFF defines it
+  std::int64_t dataOffset = kWaveHeaderSize;  // where the first sample byte is
   std::int64_t sampleCount = 0;     // frames per channel ("Length")
   double durationSeconds = 0.0;     // sampleCount / sampleRate ("Duration")
 };

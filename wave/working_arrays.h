@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "wave/byte_order.h"
 #include "wave/wave_format.h"
 
 // A zero-filled array owned by one holder. Released explicitly as soon as the
@@ -80,9 +81,3 @@ void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format
 void ReadSampleData(const std::string& inputFileName, const WaveFormat& format,
                     WorkingArrays& arrays);
 void DecodeSampleData(const WaveFormat& format, WorkingArrays& arrays);
-
-// The two's-complement value of a 24-bit little-endian sample.
-inline std::int32_t DecodeSample24(const std::uint8_t* bytes) {
-  std::int32_t v = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16);
-  return v > 8388607 ? v - 16777216 : v;
-}

@@ -17,36 +17,14 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "wave/byte_order.h"
 #include "wave/dither_stream.h"
 #include "wave/file_name.h"
 #include "wave/parallel.h"
 #include "wave/vector_level.h"
 
-namespace {
-
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-void PutU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void PutCode24(std::uint8_t* p, std::int32_t code) {
-  const std::uint32_t bits = static_cast<std::uint32_t>(code);
-  p[0] = static_cast<std::uint8_t>(bits);
-  p[1] = static_cast<std::uint8_t>(bits >> 8);
-  p[2] = static_cast<std::uint8_t>(bits >> 16);
-}
-
 // The image of the output file as it will stand on disk: header, dithered
 // samples and, after data of odd length, the zero pad byte that RIFF asks for.
-}  // namespace
-
 bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGenerator& generator,
                       Buffer<std::uint8_t>& image) {
   const std::int64_t frames = arrays.resultLength > 0 ? arrays.resultLength : 0;
@@ -61,9 +39,8 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
     if (!image.Allocate(size)) return false;
   }
 
-  std::uint8_t header[kWaveHeaderSize];
-  BuildOutputHeader(format, frames, header);
-  std::memcpy(image.data(), header, sizeof header);
+  const OutputHeader header = BuildOutputHeader(format, frames);
+  std::memcpy(image.data(), header.bytes, static_cast<std::size_t>(header.size));
 
   const int channels = format.channelCount == 1 || format.channelCount == 2 ? format.channelCount : 0;
   const double* results[2] = {nullptr, nullptr};
@@ -91,7 +68,7 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
     for (std::int64_t k = 0; k < frames; ++k) {
       for (int c = 0; c < channels; ++c) {
         const Buffer<double>& r = *arraysOf[c];
-        PutCode24(data + 3 * (k * channels + c), ConvertSample(k < r.size() ? r[k] : 0.0, generator));
+        StoreCode24(data + 3 * (k * channels + c), ConvertSample(k < r.size() ? r[k] : 0.0, generator));
       }
     }
   }
@@ -250,7 +227,7 @@ void EncodeSamplesExact(const double* const* results, int channelCount, std::int
                         DitherGenerator& generator, std::uint8_t* data) {
   for (std::int64_t k = 0; k < frames; ++k) {
     for (int c = 0; c < channelCount; ++c) {
-      PutCode24(data + 3 * (k * channelCount + c), ConvertSample(results[c][k], generator));
+      StoreCode24(data + 3 * (k * channelCount + c), ConvertSample(results[c][k], generator));
     }
   }
 }
@@ -347,7 +324,7 @@ void EncodeRange(void* context, int index) {
       }
       exactSamples += found;
       std::uint8_t* out = job.data + 3 * (k0 * channels + c);
-      for (std::int64_t i = 0; i < count; ++i) PutCode24(out + 3 * channels * i, codes[i]);
+      for (std::int64_t i = 0; i < count; ++i) StoreCode24(out + 3 * channels * i, codes[i]);
     }
   }
   job.exactSamples[index] = exactSamples;
@@ -369,30 +346,6 @@ std::int64_t EncodeSamplesFast(const double* const* results, int channelCount, s
   std::int64_t exactSamples = 0;
   for (int t = 0; t < tasks; ++t) exactSamples += job.exactSamples[t];
   return exactSamples;
-}
-
-void BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength,
-                       std::uint8_t (&header)[kWaveHeaderSize]) {
-  // Sizes are the low 32 bits of their products, as the header holds them.
-  const std::uint32_t outputDataSize = static_cast<std::uint32_t>(
-      static_cast<std::uint64_t>(static_cast<std::int64_t>(format.blockAlign)) *
-      static_cast<std::uint64_t>(resultLength));
-  std::uint32_t riffSize = outputDataSize + 36u;
-  if (riffSize % 2 != 0) riffSize += 1u;
-
-  std::memcpy(header + 0, "RIFF", 4);
-  PutU32(header + 4, riffSize);
-  std::memcpy(header + 8, "WAVE", 4);
-  std::memcpy(header + 12, "fmt ", 4);
-  PutU32(header + 16, 16u);
-  PutU16(header + 20, 1u);
-  PutU16(header + 22, format.channelCount);
-  PutU32(header + 24, static_cast<std::uint32_t>(format.sampleRate));
-  PutU32(header + 28, static_cast<std::uint32_t>(format.byteRate));
-  PutU16(header + 32, static_cast<std::uint16_t>(format.blockAlign));
-  PutU16(header + 34, static_cast<std::uint16_t>(format.bitsPerSample));
-  std::memcpy(header + 36, "data", 4);
-  PutU32(header + 40, outputDataSize);
 }
 
 bool WriteOutputImage(const std::string& outputFileName, const Buffer<std::uint8_t>& image) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "wave/output_header.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 
@@ -32,10 +33,6 @@ void EncodeSamplesExact(const double* const* results, int channelCount, std::int
 // conversion everywhere).
 std::int64_t EncodeSamplesFast(const double* const* results, int channelCount, std::int64_t frames,
                                std::uint8_t* data, double extraMargin = 0.0);
-
-// The 44-byte output header for `resultLength` frames.
-void BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength,
-                       std::uint8_t (&header)[kWaveHeaderSize]);
 
 // Writes the output file whole: header and data to a temporary file in the
 // same folder, renamed over `outputFileName` only when every byte is written.

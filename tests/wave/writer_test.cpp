@@ -255,9 +255,8 @@ WaveFormat Format(int channels, int rate) {
 }
 
 Bytes HeaderOf(const WaveFormat& f, std::int64_t frames) {
-  std::uint8_t h[kWaveHeaderSize];
-  BuildOutputHeader(f, frames, h);
-  return Bytes(h, h + kWaveHeaderSize);
+  const OutputHeader header = BuildOutputHeader(f, frames);
+  return Bytes(header.bytes, header.bytes + header.size);
 }
 
 const Bytes kMonoOddHeader = {
