@@ -18,11 +18,6 @@
 set(OSTRIVALE_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(OSTRIVALE_PACKAGE_BINARY_DIR ${PROJECT_BINARY_DIR}/packaging)
 
-# Directories made by the install rules get 0755 whatever the umask: a package
-# built under umask 077 would otherwise ship folders nobody else may enter.
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-
 if(WIN32)
   # ---- Windows zip (not built yet: it waits for the Windows build) --------
   # ostrivale.exe with the six FilterX.dat beside it, where the program looks
@@ -104,6 +99,8 @@ set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_OSTRIVALE_DATA_DIR "${OSTRIVALE_DATA_DIR}")
 set(CPACK_OSTRIVALE_CHANGELOG "${OSTRIVALE_PACKAGING_DIR}/changelog")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingChecks.cmake)
+# Folders of the staged tree 0755 whatever the builder's umask (see the file).
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackagingStaging.cmake)
 
 include(CPack)
 

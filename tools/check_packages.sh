@@ -91,6 +91,11 @@ if [ ! -f "$tgz" ]; then
 else
   top="ostrivale-${version}-linux-x86_64"
   same_files "$tgz" "$(tar -tzf "$tgz" | grep -v '/$')" "$(expected_files | sed "s|^|$top/|")"
+  # lintian checks the .deb's modes; the archive must carry the same ones.
+  tar -tzvf "$tgz" | awk '{
+      want = $6 ~ /\/$/ ? "drwxr-xr-x" : $6 ~ /\/usr\/bin\/ostrivale$/ ? "-rwxr-xr-x" : "-rw-r--r--"
+      if ($1 != want) { print "    " $1 " " $6 ", not " want; bad = 1 }
+    } END { exit bad }' || fail "$tgz holds files or folders with other modes than expected"
 fi
 
 # The Windows zip, where the Windows build has made one: the program, its six
@@ -154,6 +159,7 @@ samples="$(little_endian 4194304 3)$(little_endian 0 3)"
 for ((k = 1; k < frames; k++)); do samples+="$(little_endian 0 6)"; done
 chmod 0777 "$work"  # the folder of an ordinary user, who writes the output there
 printf "$header$samples" >"$work/in.wav"
+chmod 0644 "$work/in.wav"
 
 echo "== the installed program, as user nobody, in an empty folder"
 (cd "$work" && printf 'in.wav\nb\nout.wav\n' |
