@@ -12,8 +12,9 @@
 # (`cpack -G DEB` or `cpack -G TGZ` in the build folder make one of them.)
 #
 # The version is the one given to project() at the top; packaging/changelog
-# must have an entry for it. Included after GNUInstallDirs, before the install
-# rules, which take their destinations from here.
+# must have an entry for it. Included after GNUInstallDirs and
+# OSTRIVALE_DATA_DIR, before the install rules, which take their destinations
+# from here.
 
 set(OSTRIVALE_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(OSTRIVALE_PACKAGE_BINARY_DIR ${PROJECT_BINARY_DIR}/packaging)
@@ -93,7 +94,6 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 
 # Checks made by cpack before each package is built (see the file).
 set(CPACK_OSTRIVALE_DATA_DIR "${OSTRIVALE_DATA_DIR}")
@@ -104,8 +104,9 @@ set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackagingStaging.cmake)
 
 include(CPack)
 
-# One command for every package of this system. Only the program and the
-# compressed documents are built for it, not the tests.
+# One command for every package of this system. cpack builds the whole
+# project before it installs it, tests included when they are enabled: the
+# package build above leaves them out.
 add_custom_target(packages
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake
   # CPack's staging trees are of no use once the packages are made.

@@ -32,9 +32,9 @@ skip() {
 
 # ---- Preconditions ----------------------------------------------------------
 [ "$(id -u)" = 0 ] || skip "installing the package needs root"
-for tool in dpkg dpkg-deb dpkg-shlibdeps lintian man runuser tar gzip od awk; do
+for tool in dpkg dpkg-deb dpkg-shlibdeps file lintian man runuser tar gzip od awk; do
   command -v "$tool" >/dev/null 2>&1 ||
-    skip "$tool not found (apt-get install dpkg-dev lintian man-db fakeroot file)"
+    skip "$tool not found (apt-get install dpkg-dev file lintian man-db)"
 done
 if dpkg-query -W -f='${db:Status-Status}' ostrivale 2>/dev/null | grep -q '^installed'; then
   skip "a package ostrivale is installed already"
