@@ -2,21 +2,27 @@
 # The project's one test command:
 #   (a) the normal build and its whole test suite,
 #   (b) the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
-#   (c) a short run of each fuzz target (when clang is there).
+#   (c) a short run of each fuzz target (when clang is there),
+#   (d) the Debian package and the Linux archive: built, checked with lintian,
+#       installed, run, removed (tools/check_packages.sh).
 # Exits non-zero when any part fails. Needs the Debian packages cmake, make,
 # g++, libgtest-dev, libgmock-dev and tmux; for (c) also clang and
 # libclang-rt-14-dev (without clang the fuzz part is skipped, or fails when
-# OSTRIVALE_REQUIRE_FUZZ=1).
+# OSTRIVALE_REQUIRE_FUZZ=1); for (d) root and dpkg-dev, lintian, man-db and
+# file (without them the package part is skipped, or fails when
+# OSTRIVALE_REQUIRE_PACKAGES=1).
 #
 #   tests/run_all.sh            everything, fuzz targets 10 s each
 #   OSTRIVALE_FUZZ_SECONDS=60   longer fuzz runs
-#   OSTRIVALE_SKIP_SANITIZE=1   leave out (b); OSTRIVALE_SKIP_FUZZ=1 leaves out (c)
-#   OSTRIVALE_BUILD_DIR, OSTRIVALE_ASAN_BUILD_DIR   other build folders
+#   OSTRIVALE_SKIP_SANITIZE=1   leave out (b); OSTRIVALE_SKIP_FUZZ=1 leaves out (c);
+#   OSTRIVALE_SKIP_PACKAGES=1 leaves out (d)
+#   OSTRIVALE_BUILD_DIR, OSTRIVALE_ASAN_BUILD_DIR, OSTRIVALE_PACKAGE_BUILD_DIR   other build folders
 set -u
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 build="${OSTRIVALE_BUILD_DIR:-build}"
 asan_build="${OSTRIVALE_ASAN_BUILD_DIR:-build-asan}"
+package_build="${OSTRIVALE_PACKAGE_BUILD_DIR:-build-packages}"
 fuzz_seconds="${OSTRIVALE_FUZZ_SECONDS:-10}"
 
 results=()
@@ -77,6 +83,21 @@ if [ "${OSTRIVALE_SKIP_FUZZ:-0}" != 1 ]; then
   else
     results+=("fuzz: skipped, clang++ not found")
   fi
+fi
+
+if [ "${OSTRIVALE_SKIP_PACKAGES:-0}" != 1 ]; then
+  echo "== (d) packages in $package_build"
+  package_out="$("$root/tools/check_packages.sh" "$package_build" 2>&1)"
+  package_status=$?
+  printf '%s\n' "$package_out"
+  case "$package_status" in
+    0) results+=("packages: built, no lintian errors, installed, run and removed") ;;
+    77) results+=("packages: $(grep '^SKIPPED: ' <<<"$package_out" | tail -n 1)") ;;
+    *)
+      failed=1
+      results+=("packages: FAILED ($(printf '%s' "$package_out" | grep -c '^FAILED') checks)")
+      ;;
+  esac
 fi
 
 echo "== summary"

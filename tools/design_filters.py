@@ -8,7 +8,7 @@ at 0 Hz, and rolls off the ultrasonic range:
     B        96000   19   linear      40 kHz .. 48 kHz       >= 60 dB
     F        96000   31   minimum     34 kHz .. 48 kHz       >= 50 dB
     A       192000   17   linear      60 kHz .. 96 kHz       >= 60 dB
-    C       192000   17   mixed       60 kHz .. 96 kHz       >= 50 dB
+    C       192000   17   asymmetric  60 kHz .. 96 kHz       >= 50 dB
     D       192000   15   minimum     48 kHz .. 96 kHz       >= 25 dB
     E       192000   20   minimum     48 kHz .. 96 kHz       >= 35 dB
 
@@ -20,20 +20,23 @@ How each kind is made:
            response, lifted so that it is never negative on the unit circle,
            and factorised: the M-1 zeros inside the unit circle make the
            filter, whose magnitude is the square root of the prototype's.
-  mixed    (C) a symmetric 17-tap design whose complex zeros outside the unit
+  asymmetric
+           (C) a symmetric 17-tap design whose complex zeros outside the unit
            circle are reflected inside while the real zero outside stays
            there: the magnitude is unchanged, the delay is shorter than the
-           symmetric filter's 8 samples, and the filter is neither symmetric
-           nor minimum phase. Of the designs that keep 6 dB of margin on the
-           stop band, the one with the shortest delay at 0 Hz is taken.
+           symmetric filter's 8 samples, and the filter is neither linear nor
+           minimum phase (mixed phase, in filter-design terms). Of the
+           designs that keep 6 dB of margin on the stop band, the one with
+           the shortest delay at 0 Hz is taken.
 
 Every filter is divided by the sum of its taps before it is written, so its
 gain at 0 Hz is 1. The files hold one value a line with CR LF line ends, 17
 significant digits each in plain decimal notation; A, B and C hold the coefficients times 65536.
 
 All measurements are made on the values read back from the written files.
-Writes data/Filter?.dat, docs/filter?.png, docs/filters_overview.png and
-docs/filters.md, and prints the table of measured values.
+Writes data/Filter?.dat, docs/filter?.png and docs/filters_overview.png,
+prints the tables of measured values and puts them in docs/filters.md between
+its table markers (the rest of that page is written by hand).
 
 Needs numpy, scipy and matplotlib (Debian: python3-numpy python3-scipy
 python3-matplotlib); the tool itself never needs them.
@@ -59,11 +62,14 @@ STOP_POINTS = 8001
 FILTERS = [
     ("A", 192000, 17, "linear", 60000.0, 60.0),
     ("B", 96000, 19, "linear", 40000.0, 60.0),
-    ("C", 192000, 17, "mixed", 60000.0, 50.0),
+    ("C", 192000, 17, "asymmetric", 60000.0, 50.0),
     ("D", 192000, 15, "minimum", 48000.0, 25.0),
     ("E", 192000, 20, "minimum", 48000.0, 35.0),
     ("F", 96000, 31, "minimum", 34000.0, 50.0),
 ]
+# How the tool's filter question names each kind of phase; pictures and
+# tables use the same words.
+PHASE_NAMES = {"linear": "linear phase", "minimum": "minimum phase", "asymmetric": "asymmetric"}
 SCALED = {"A", "B", "C"}
 SCALE = 65536.0
 
@@ -96,6 +102,25 @@ def ripple_of(h, rate, stop_edge):
 def dc_group_delay(h):
     """Group delay at 0 Hz in samples: sum(n h[n]) / sum(h[n])."""
     return float(np.dot(np.arange(len(h)), h) / np.sum(h))
+
+
+def delay_at(h, freq, rate):
+    """Group delay at `freq` (Hz) in samples."""
+    if freq == 0.0:
+        return dc_group_delay(h)
+    _, delay = signal.group_delay((h, [1.0]), w=np.array([freq]), fs=rate)
+    return float(delay[0])
+
+
+def step_measures(h):
+    """How far the step response dips below 0 before it first reaches half
+    the step (the pre-ringing a transient gets) and how far it overshoots
+    the step afterwards, both in percent of the step."""
+    step = np.cumsum(h)
+    rise = int(np.argmax(step >= 0.5))
+    dip = max(0.0, -float(np.min(step[:rise]))) if rise > 0 else 0.0
+    overshoot = max(0.0, float(np.max(step[rise:])) - 1.0)
+    return 100.0 * dip, 100.0 * overshoot
 
 
 def zero_radii(h):
@@ -193,7 +218,7 @@ def reflect_complex_zeros(h):
     return normalised(np.real(np.poly(moved)) * h[0])
 
 
-def design_mixed(taps, rate, stop_edge, required):
+def design_asymmetric(taps, rate, stop_edge, required):
     best = None
     for weight in WEIGHTS:
         g = remez(taps, rate, stop_edge, weight)
@@ -260,7 +285,7 @@ def draw(letter, rate, taps, phase, stop_edge, required, h, path):
     freqs = np.linspace(0.0, rate / 2.0, 4000)
     mag = np.maximum(np.abs(response(h, freqs, rate)), 1e-12)
     fig, axes = plt.subplots(3, 1, figsize=(8, 9.5))
-    fig.suptitle("Filter %s: %d taps, %s phase, %d samples/s" % (letter, taps, phase, rate))
+    fig.suptitle("Filter %s: %d taps, %s, %d samples/s" % (letter, taps, PHASE_NAMES[phase], rate))
 
     ax = axes[0]
     ax.plot(freqs / 1000.0, 20.0 * np.log10(mag), color="tab:blue")
@@ -320,7 +345,7 @@ def draw_overview(rows, path):
         ax = axes[0] if rate == 96000 else axes[1]
         freqs = np.linspace(0.0, rate / 2.0, 3000)
         mag = np.maximum(np.abs(response(h, freqs, rate)), 1e-12)
-        ax.plot(freqs / 1000.0, 20.0 * np.log10(mag), label="%s (%s)" % (letter, row["phase"]))
+        ax.plot(freqs / 1000.0, 20.0 * np.log10(mag), label="%s (%s)" % (letter, PHASE_NAMES[row["phase"]]))
     for ax, rate in zip(axes, (96000, 192000)):
         ax.set_title("%d samples/s" % rate)
         ax.set_xlim(0, rate / 2000.0)
@@ -353,7 +378,7 @@ def main(argv):
         elif phase == "minimum":
             h = design_minimum(taps, rate, stop_edge)
         else:
-            h = design_mixed(taps, rate, stop_edge, required)
+            h = design_asymmetric(taps, rate, stop_edge, required)
         path = os.path.join(data_dir, "Filter%s.dat" % letter)
         with open(path, "wb") as f:
             f.write(format_file(h, letter))
@@ -377,8 +402,8 @@ def main(argv):
             failures.append("%s: not symmetric" % letter)
         if phase == "minimum" and row["max_radius"] > CHECK_RADIUS:
             failures.append("%s: zero at radius %.4f" % (letter, row["max_radius"]))
-        if phase == "mixed" and (row["symmetric"] or row["max_radius"] <= CHECK_RADIUS):
-            failures.append("%s: not mixed phase" % letter)
+        if phase == "asymmetric" and (row["symmetric"] or row["max_radius"] <= CHECK_RADIUS):
+            failures.append("%s: not asymmetric (mixed phase)" % letter)
 
         if plots:
             draw(letter, rate, taps, phase, stop_edge, required, h,
@@ -391,10 +416,10 @@ def main(argv):
     if plots:
         draw_overview(rows, os.path.join(docs_dir, "filters_overview.png"))
 
-    table = make_table(rows)
-    print(table)
-    with open(os.path.join(docs_dir, "filters.md"), "w", encoding="utf-8") as f:
-        f.write(make_document(table, rows, plots))
+    tables = make_table(rows) + "\n\n" + make_listening_table(rows)
+    print(tables)
+    if not update_document(os.path.join(docs_dir, "filters.md"), tables):
+        failures.append("docs/filters.md: no table markers, tables not written")
     for failure in failures:
         print("FAILED " + failure, file=sys.stderr)
     return 1 if failures else 0
@@ -415,33 +440,55 @@ def make_table(rows):
     ]
     for r in sorted(rows, key=lambda r: (r["rate"], r["letter"])):
         lines.append("| %s | %d | %d | %s | %s .. %s | ±%s | %g-%g kHz | %g dB | %.1f dB | %.3f | %.4f |" % (
-            r["letter"], r["rate"], r["taps"], r["phase"], decibels(r["low"]), decibels(r["high"]),
+            r["letter"], r["rate"], r["taps"], PHASE_NAMES[r["phase"]], decibels(r["low"]), decibels(r["high"]),
             decibels(max(-r["low"], r["high"]), sign=False), r["stop_edge"] / 1000.0, r["rate"] / 2000.0,
             r["required"], r["attenuation"], r["delay"], r["max_radius"]))
     return "\n".join(lines)
 
 
-def make_document(table, rows, plots):
-    parts = [
-        "# The six filters\n",
-        "Low-pass filters for high-resolution recordings, made by `tools/design_filters.py`.",
-        "All are flat from 0 to 20 kHz within ±0.1 dB and have a gain of exactly 1 at 0 Hz.",
-        "The values below are measured on the coefficients as written to `data/Filter?.dat`",
-        "and read back (A, B and C divided by 65536): pass band on %d points from 0 to 20 kHz,"
-        % PASS_POINTS,
-        "stop band on %d points from its start to half the sample rate.\n" % STOP_POINTS,
-        table,
-        "",
-        "Delay at 0 Hz is the group delay there; the symmetric filters delay every frequency",
-        "by (taps-1)/2 samples. C keeps A's kind of magnitude response with less delay: its",
-        "complex zeros outside the unit circle are moved inside, its real zero outside stays.",
-        "Minimum-phase filters have every zero inside the unit circle.\n",
+LEVEL_FREQS = (25000.0, 30000.0, 40000.0, 48000.0)
+
+
+def make_listening_table(rows):
+    """What each filter does to the band above 20 kHz and to a transient."""
+    lines = [
+        "| Filter | Rate | Phase | Level at 25 kHz | 30 kHz | 40 kHz | 48 kHz "
+        "| Step: dip before the edge | Step: overshoot after | Delay at 0 Hz | Delay at 20 kHz |",
+        "|---|---|---|---|---|---|---|---|---|---|---|",
     ]
-    if plots:
-        parts.append("![All six magnitude responses](filters_overview.png)\n")
-        for r in sorted(rows, key=lambda r: (r["rate"], r["letter"])):
-            parts.append("![Filter %s](filter%s.png)\n" % (r["letter"], r["letter"]))
-    return "\n".join(parts)
+    for r in sorted(rows, key=lambda r: (r["rate"], r["letter"])):
+        h, rate = r["h"], r["rate"]
+        levels = 20.0 * np.log10(np.abs(response(h, np.array(LEVEL_FREQS), rate)))
+        dip, overshoot = step_measures(h)
+        delays = ["%.1f samples (%.0f µs)" % (d, d / rate * 1e6)
+                  for d in (delay_at(h, 0.0, rate), delay_at(h, PASS_EDGE, rate))]
+        lines.append("| %s | %d | %s | %s | %.1f %% | %.1f %% | %s | %s |" % (
+            r["letter"], rate, PHASE_NAMES[r["phase"]],
+            " | ".join("%.1f dB" % level for level in levels), dip, overshoot,
+            delays[0], delays[1]))
+    return "\n".join(lines)
+
+
+TABLE_BEGIN = "<!-- BEGIN measured tables: written by tools/design_filters.py -->"
+TABLE_END = "<!-- END measured tables -->"
+
+
+def update_document(path, tables):
+    """Puts the tables between the markers of the hand-written page; False
+    when the page or its markers are missing."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    except OSError:
+        return False
+    begin = text.find(TABLE_BEGIN)
+    end = text.find(TABLE_END)
+    if begin < 0 or end < begin:
+        return False
+    text = text[: begin + len(TABLE_BEGIN)] + "\n" + tables + "\n" + text[end:]
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    return True
 
 
 if __name__ == "__main__":
