@@ -128,7 +128,7 @@ struct Ds64Sizes {
 // the real size in ds64. A writer that cannot go back over its output (ffmpeg
 // into a pipe) leaves it in a RIFF file, or in an RF64 file with a ds64 it
 // never filled in (all zeros: no real file has a RIFF size of 0). Taking the
-// mark as 4 GiB would show a 4-second recording as an hour of silence, so
+// mark as 4 GiB would show a 4-second recording as two hours of silence, so
 // without a real 64-bit size the data is what the file holds: up to its end.
 // A 64-bit size is taken only as far as the file holds it: nothing bounds the
 // zeros such a size could ask for, and no recording is made of them.
@@ -140,7 +140,8 @@ std::uint64_t DataChunkSize(std::uint32_t size32, const Ds64Sizes& ds64, std::ui
 
 // Follows the chunk list from byte 12 (each chunk an id, a 32-bit size and
 // its body, padded to even length) until a "fmt " and a "data" chunk are
-// found, in either order; every other chunk is stepped over. False when that
+// found, in either order (RIFF sets none: a data chunk first is taken, and
+// the walk goes on past it); every other chunk is stepped over. False when that
 // cannot be done: the list ends first, a "fmt " chunk is shorter than 16
 // bytes, or a chunk runs past the end of the file before both are found.
 // Every step moves on by at least 8 bytes and never past the end of the
