@@ -1,9 +1,12 @@
-// Fuzzes the wave header reader: the 44 bytes decoded from fixed positions,
-// short files read through the file system, and, for accepted headers of a
-// modest length, the sample loading that follows. Every accepted header must
-// give a length that agrees with its data size, every refused one exactly one
-// message box, and the loaded samples must be the file's bytes (zero past its
-// end).
+// Fuzzes the wave header reader: canonical headers read from fixed positions,
+// every other layout walked chunk by chunk (RF64 and BW64 included), the same
+// bytes read through the file system, and, for accepted headers of a modest
+// length, the sample loading that follows and the output header made for the
+// result. Every accepted header must give fields that stand in the file and a
+// length that agrees with its data size, every refused one exactly one
+// message box; the loaded samples must be the file's bytes from the start of
+// the data (zero past its end); an output header must read back as what it
+// describes.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,6 +18,8 @@
 #include <string>
 
 #include "console/console_state.h"
+#include "wave/byte_order.h"
+#include "wave/output_header.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 
@@ -53,51 +58,111 @@ void WriteScratch(const std::uint8_t* data, std::size_t size) {
   close(fd);
 }
 
-std::uint32_t U32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+bool IdAt(const std::uint8_t* data, std::size_t size, std::int64_t at, const char* id) {
+  return at >= 0 && static_cast<std::uint64_t>(at) + 4 <= size && std::memcmp(data + at, id, 4) == 0;
 }
 
-void CheckDecoded(const std::uint8_t (&header)[kWaveHeaderSize], HeaderVerdict verdict,
-                  const WaveFormat& f) {
-  // The fields are the bytes at their fixed positions, whatever the verdict.
-  Check(f.formatTag == static_cast<std::int16_t>(header[20] | header[21] << 8), "formatTag");
-  Check(f.channelCount == header[22], "channelCount is byte 22 alone");
-  Check(f.sampleRate == static_cast<std::int32_t>(U32(header + 24)), "sampleRate");
-  Check(f.dataSize == U32(header + 40), "dataSize");
+bool FieldsAre(const std::uint8_t* body, const WaveFormat& f) {
+  return f.formatTag == static_cast<std::int16_t>(LoadU16(body)) && f.channelCount == body[2] &&
+         f.sampleRate == static_cast<std::int32_t>(LoadU32(body + 4)) &&
+         f.byteRate == static_cast<std::int32_t>(LoadU32(body + 8)) &&
+         f.blockAlign == static_cast<std::int16_t>(LoadU16(body + 12)) &&
+         f.bitsPerSample == static_cast<std::int16_t>(LoadU16(body + 14));
+}
 
+void CheckDecoded(const std::uint8_t* data, std::size_t size, HeaderVerdict verdict,
+                  const WaveFormat& f) {
+  std::uint8_t header[kWaveHeaderSize] = {};
+  std::memcpy(header, data, size < sizeof header ? size : sizeof header);
+  const bool canonical = size < sizeof header ||
+                         (IdAt(data, size, 12, "fmt ") && LoadU32(header + 16) == 16u &&
+                          IdAt(data, size, 36, "data"));
   const bool wave = std::memcmp(header + 8, "WAVE", 4) == 0;
+  if (canonical) {
+    // The fields are the bytes at their fixed positions, whatever the verdict.
+    Check(FieldsAre(header + 20, f), "canonical fields at their fixed positions");
+    Check(f.dataSize == LoadU32(header + 40), "canonical dataSize");
+    Check(f.dataOffset == kWaveHeaderSize, "canonical samples at 44");
+  } else if (verdict != HeaderVerdict::NotWave) {
+    // A walked file: the data chunk's body and a "fmt " chunk's fields.
+    Check(IdAt(data, size, f.dataOffset - 8, "data"), "samples start after a data chunk's header");
+    Check(f.dataOffset <= static_cast<std::int64_t>(size), "data starts inside the file");
+    const std::uint32_t size32 = LoadU32(data + f.dataOffset - 4);
+    const std::uint64_t held = size - static_cast<std::uint64_t>(f.dataOffset);
+    Check(size32 != 0xFFFFFFFFu ? f.dataSize == size32 : f.dataSize <= held,
+          "a 32-bit size as declared, a marked one no more than the file holds");
+    bool fieldsFound = false;
+    for (std::size_t at = 12; at + 24 <= size && !fieldsFound; ++at) {
+      fieldsFound = IdAt(data, size, static_cast<std::int64_t>(at), "fmt ") &&
+                    LoadU32(data + at + 4) >= 16u && FieldsAre(data + at + 8, f);
+    }
+    Check(fieldsFound, "the fields are those of a fmt chunk");
+  }
+
   const bool rate = f.sampleRate == 96000 || f.sampleRate == 192000;
   const bool channels = f.channelCount == 1 || f.channelCount == 2;
-  const bool accept = wave && f.formatTag == 1 && f.bitsPerSample == 24 && rate && channels;
-  Check((verdict == HeaderVerdict::Accepted) == accept, "verdict agrees with the fields");
+  const bool tests = f.formatTag == 1 && f.bitsPerSample == 24 && rate && channels;
   if (!wave) Check(verdict == HeaderVerdict::NotWave, "identifier tested first");
+  if (verdict != HeaderVerdict::NotWave) {
+    Check((verdict == HeaderVerdict::Accepted) == tests, "verdict agrees with the fields");
+  }
   if (verdict != HeaderVerdict::Accepted) return;
 
   // Length: data size over 3 bytes per channel, rounded half to even.
-  const std::int64_t bytesPerFrame = 3 * static_cast<std::int64_t>(f.channelCount);
-  Check(f.sampleCount >= 0, "length not negative");
-  const std::int64_t lower = static_cast<std::int64_t>(f.dataSize) / bytesPerFrame;
-  const std::int64_t remainder = static_cast<std::int64_t>(f.dataSize) % bytesPerFrame;
-  std::int64_t expected = lower;
+  const std::uint64_t bytesPerFrame = 3u * f.channelCount;
+  const std::uint64_t lower = f.dataSize / bytesPerFrame;
+  const std::uint64_t remainder = f.dataSize % bytesPerFrame;
+  std::uint64_t expected = lower;
   if (2 * remainder > bytesPerFrame || (2 * remainder == bytesPerFrame && lower % 2 == 1)) {
     expected = lower + 1;
   }
-  Check(f.sampleCount == expected, "length is the rounded frame count");
+  Check(f.sampleCount >= 0 && static_cast<std::uint64_t>(f.sampleCount) == expected,
+        "length is the rounded frame count");
   Check(std::isfinite(f.durationSeconds) && f.durationSeconds >= 0.0, "duration finite");
   const double seconds = static_cast<double>(f.sampleCount) / f.sampleRate;
   Check(std::fabs(f.durationSeconds - seconds) <= 1e-12 * (seconds + 1.0), "duration");
 }
 
+// An output header followed by zeros: a file of `fileSize` bytes.
+struct HeaderThenZeros {
+  const OutputHeader* header;
+};
+
+bool ReadHeaderThenZeros(void* context, std::int64_t offset, std::uint8_t* into,
+                         std::int64_t count) {
+  const OutputHeader& header = *static_cast<HeaderThenZeros*>(context)->header;
+  for (std::int64_t i = 0; i < count; ++i) {
+    into[i] = offset + i < header.size ? header.bytes[offset + i] : 0;
+  }
+  return true;
+}
+
+// The header for `frames` frames reads back as a file of that many frames.
+void CheckOutputHeader(const WaveFormat& input, std::int64_t frames) {
+  const OutputHeader header = BuildOutputHeader(input, frames);
+  const std::uint64_t dataBytes = 3u * input.channelCount * static_cast<std::uint64_t>(frames);
+  const bool wide = kWaveHeaderSize - 8 + dataBytes + dataBytes % 2 > 0xFFFFFFFFu;
+  Check(header.size == (wide ? kMaxOutputHeaderSize : kWaveHeaderSize), "RF64 form only when needed");
+  HeaderThenZeros file{&header};
+  const WaveSource source{ReadHeaderThenZeros, &file,
+                          header.size + static_cast<std::int64_t>(dataBytes + dataBytes % 2)};
+  WaveFormat back;
+  Check(DecodeWaveHeader(source, back) == HeaderVerdict::Accepted, "output header accepted");
+  Check(back.channelCount == input.channelCount && back.sampleRate == input.sampleRate,
+        "output channels and rate");
+  Check(back.blockAlign == 3 * input.channelCount &&
+            back.byteRate == input.sampleRate * 3 * input.channelCount,
+        "output block align and byte rate describe the data");
+  Check(back.dataSize == dataBytes && back.sampleCount == frames, "output sizes");
+  Check(back.dataOffset == header.size, "samples follow the output header");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // The header as the reader sees it: what the file holds, zeros after it.
-  std::uint8_t header[kWaveHeaderSize] = {};
-  std::memcpy(header, data, size < sizeof header ? size : sizeof header);
   WaveFormat decoded;
-  const HeaderVerdict verdict = DecodeWaveHeader(header, decoded);
-  CheckDecoded(header, verdict, decoded);
+  const HeaderVerdict verdict = DecodeWaveBytes(data, size, decoded);
+  CheckDecoded(data, size, verdict, decoded);
 
   // The same bytes as a file: the reader agrees and shows one box per refusal.
   WriteScratch(data, size);
@@ -108,12 +173,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(MessageBoxLog().size() == (accepted ? 0u : 1u), "one box per refusal");
   Check(BeepCount() == (accepted ? 0 : 1), "one beep per refusal");
   if (!accepted) return 0;
-  Check(read.sampleCount == decoded.sampleCount && read.dataSize == decoded.dataSize,
+  Check(read.sampleCount == decoded.sampleCount && read.dataSize == decoded.dataSize &&
+            read.dataOffset == decoded.dataOffset,
         "file and bytes give the same format");
   ShowFileData(read);
 
+  // Output headers: for this length and for one far past 4 GiB of data.
+  CheckOutputHeader(read, read.sampleCount + 16);
+  CheckOutputHeader(read, (std::int64_t{1} << 31) + static_cast<std::int64_t>(size));
+
   // Loading, for lengths that allocate quickly: the decoded samples are the
-  // file's bytes from offset 44, zero where the file has ended.
+  // file's bytes from the start of the data, zero where the file has ended.
   if (read.sampleCount > (1 << 14)) return 0;
   WorkingArrays arrays;
   Check(AllocateWorkingArrays(read, 17, arrays), "small arrays allocate");
@@ -124,8 +194,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int k = 0; k < c; ++k) {
       std::uint8_t bytes[3] = {};
       for (int b = 0; b < 3; ++b) {
-        const std::size_t at = kWaveHeaderSize + static_cast<std::size_t>(3 * (c * i + k) + b);
-        if (at < size) bytes[b] = data[at];
+        const std::int64_t at = read.dataOffset + 3 * (c * i + k) + b;
+        if (at < static_cast<std::int64_t>(size)) bytes[b] = data[at];
       }
       const std::int32_t want = DecodeSample24(bytes);
       const std::int32_t got =

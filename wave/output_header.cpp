@@ -4,29 +4,64 @@
 
 #include "wave/byte_order.h"
 
+namespace {
+
+constexpr std::uint32_t kSizeInDs64 = 0xFFFFFFFFu;  // RF64's mark in a 32-bit size field
+constexpr int kDs64BodySize = 28;  // RIFF size, data size, sample count, table length 0
+
+// "fmt " and its 16-byte body, which describe 24-bit PCM in `channels` channels.
+void PutFormatChunk(std::uint8_t* at, std::uint16_t channels, std::uint32_t sampleRate) {
+  const std::uint16_t blockAlign = static_cast<std::uint16_t>(3u * channels);
+  std::memcpy(at + 0, "fmt ", 4);
+  StoreU32(at + 4, 16u);
+  StoreU16(at + 8, 1u);  // PCM
+  StoreU16(at + 10, channels);
+  StoreU32(at + 12, sampleRate);
+  StoreU32(at + 16, sampleRate * blockAlign);
+  StoreU16(at + 20, blockAlign);
+  StoreU16(at + 22, 24u);
+}
+
+}  // namespace
+
 OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength) {
   OutputHeader out;
   std::uint8_t* header = out.bytes;
-  out.size = kWaveHeaderSize;
-  // Sizes are the low 32 bits of their products, as the header holds them.
-  const std::uint32_t outputDataSize = static_cast<std::uint32_t>(
-      static_cast<std::uint64_t>(static_cast<std::int64_t>(format.blockAlign)) *
-      static_cast<std::uint64_t>(resultLength));
-  std::uint32_t riffSize = outputDataSize + 36u;
-  if (riffSize % 2 != 0) riffSize += 1u;
+  const std::uint16_t channels = format.channelCount;
+  const std::uint64_t frames = resultLength > 0 ? static_cast<std::uint64_t>(resultLength) : 0u;
+  // Exact below 2^54 frames (3 x C is at most 765, under 2^10), far beyond
+  // any recording the job can hold.
+  const std::uint64_t dataBytes = 3u * channels * frames;
+  const std::uint64_t padBytes = dataBytes % 2;
+  const std::uint32_t sampleRate = static_cast<std::uint32_t>(format.sampleRate);
 
-  std::memcpy(header + 0, "RIFF", 4);
-  StoreU32(header + 4, riffSize);
+  // The RIFF size counts everything after its own field, pad byte included.
+  const std::uint64_t riffSize = kWaveHeaderSize - 8 + dataBytes + padBytes;
+  if (riffSize <= 0xFFFFFFFFu) {
+    out.size = kWaveHeaderSize;
+    std::memcpy(header + 0, "RIFF", 4);
+    StoreU32(header + 4, static_cast<std::uint32_t>(riffSize));
+    std::memcpy(header + 8, "WAVE", 4);
+    PutFormatChunk(header + 12, channels, sampleRate);
+    std::memcpy(header + 36, "data", 4);
+    StoreU32(header + 40, static_cast<std::uint32_t>(dataBytes));
+    return out;
+  }
+
+  // RF64: the 32-bit sizes hold the mark, the real ones stand in ds64, the
+  // first chunk. No table of further sizes: only the data chunk is that long.
+  out.size = kMaxOutputHeaderSize;
+  std::memcpy(header + 0, "RF64", 4);
+  StoreU32(header + 4, kSizeInDs64);
   std::memcpy(header + 8, "WAVE", 4);
-  std::memcpy(header + 12, "fmt ", 4);
-  StoreU32(header + 16, 16u);
-  StoreU16(header + 20, 1u);
-  StoreU16(header + 22, format.channelCount);
-  StoreU32(header + 24, static_cast<std::uint32_t>(format.sampleRate));
-  StoreU32(header + 28, static_cast<std::uint32_t>(format.byteRate));
-  StoreU16(header + 32, static_cast<std::uint16_t>(format.blockAlign));
-  StoreU16(header + 34, static_cast<std::uint16_t>(format.bitsPerSample));
-  std::memcpy(header + 36, "data", 4);
-  StoreU32(header + 40, outputDataSize);
+  std::memcpy(header + 12, "ds64", 4);
+  StoreU32(header + 16, kDs64BodySize);
+  StoreU64(header + 20, kMaxOutputHeaderSize - 8 + dataBytes + padBytes);
+  StoreU64(header + 28, dataBytes);
+  StoreU64(header + 36, frames);  // sample count: frames per channel
+  StoreU32(header + 44, 0u);      // table length
+  PutFormatChunk(header + 48, channels, sampleRate);
+  std::memcpy(header + 72, "data", 4);
+  StoreU32(header + 76, kSizeInDs64);
   return out;
 }

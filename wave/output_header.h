@@ -5,7 +5,7 @@
 
 #include "wave/wave_format.h"
 
-// Room for the largest header the writer makes.
+// Room for the largest header the writer makes: the RF64 form.
 constexpr int kMaxOutputHeaderSize = 80;
 
 struct OutputHeader {
@@ -13,5 +13,11 @@ struct OutputHeader {
   int size = 0;  // bytes in use; the sample data follows them directly
 };
 
-// The header for `resultLength` frames of `format.channelCount` channels.
+// The header for `resultLength` frames of 24-bit samples in
+// `format.channelCount` channels at `format.sampleRate`. It describes the
+// data that follows it whatever the input's header said: block align 3 x C,
+// byte rate rate x 3 x C, data size 3 x C x resultLength. The RIFF size
+// counts the zero pad byte that follows data of odd length. When that size
+// does not fit in 32 bits, the header takes the RF64 form (80 bytes) with the
+// sizes in a ds64 chunk; otherwise it is the canonical 44-byte header.
 OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength);

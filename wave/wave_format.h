@@ -1,20 +1,23 @@
-// The input header as the tool reads it from fixed byte positions, and the
-// FILE DATA block that shows it.
+// The input header: where its fields are found, the tests it must pass, and
+// the FILE DATA block that shows it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-constexpr int kWaveHeaderSize = 44;  // the first sample byte is at this offset
+constexpr int kWaveHeaderSize = 44;  // the canonical header; its first sample byte is here
 
 struct WaveFormat {
-  std::int16_t formatTag = 0;       // bytes 20-21
-  std::uint16_t channelCount = 0;   // byte 22 alone (byte 23 is skipped)
-  std::int32_t sampleRate = 0;      // bytes 24-27
-  std::int32_t byteRate = 0;        // bytes 28-31
-  std::int16_t blockAlign = 0;      // bytes 32-33
-  std::int16_t bitsPerSample = 0;   // bytes 34-35
-  std::uint64_t dataSize = 0;       // bytes 40-43, unsigned as RIFF defines it
+  // The first five are the first 16 bytes of the "fmt " chunk's body (bytes
+  // 20-35 of a canonical header).
+  std::int16_t formatTag = 0;       // body bytes 0-1
+  std::uint16_t channelCount = 0;   // body byte 2 alone (byte 3, the high byte, is skipped)
+  std::int32_t sampleRate = 0;      // body bytes 4-7
+  std::int32_t byteRate = 0;        // body bytes 8-11
+  std::int16_t blockAlign = 0;      // body bytes 12-13
+  std::int16_t bitsPerSample = 0;   // body bytes 14-15
+  std::uint64_t dataSize = 0;       // bytes of sample data (unsigned, up to 64 bits in RF64)
   std::int64_t dataOffset = kWaveHeaderSize;  // where the first sample byte is
   std::int64_t sampleCount = 0;     // frames per channel ("Length")
   double durationSeconds = 0.0;     // sampleCount / sampleRate ("Duration")
@@ -23,17 +26,36 @@ struct WaveFormat {
 // Why a header is refused, in the order the tests are made.
 enum class HeaderVerdict {
   Accepted,
-  NotWave,        // offset 8 is not "WAVE"
+  NotWave,        // offset 8 is not "WAVE", or no "fmt " and "data" chunk can be found
   NotPcm,         // formatTag is not 1
   Not24Bit,       // bitsPerSample is not 24
   WrongRate,      // sampleRate is neither 96000 nor 192000
   NotMonoStereo,  // channelCount is neither 1 nor 2
 };
 
-// Decodes the 44 header bytes (missing bytes of a short file given as zeros),
-// makes the tests in order and, when all pass, derives sampleCount and
-// durationSeconds. Pure: shows nothing.
-HeaderVerdict DecodeWaveHeader(const std::uint8_t (&header)[kWaveHeaderSize], WaveFormat& format);
+// Where the header decoder takes its bytes from: the input file, or bytes in
+// memory for tests and the fuzzer. `readAt` copies the `count` bytes at
+// `offset` to `into` and returns false when it could not read them all.
+struct WaveSource {
+  bool (*readAt)(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count);
+  void* context;
+  std::int64_t fileSize;  // bytes in the file; nothing at or past it is read
+};
+
+// Finds the header fields, makes the tests in order and, when all pass,
+// derives sampleCount and durationSeconds. Pure: shows nothing.
+//
+// A canonical header ("fmt " at 12 with size 16, "data" at 36), and a file
+// too short to hold one, are read from fixed positions with missing bytes as
+// zeros and the samples at byte 44. Any other layout is walked chunk by chunk
+// from byte 12 to its "fmt " and "data" chunks, with the 64-bit sizes of the
+// ds64 chunk in an RF64 or BW64 file; a file whose chunks cannot be followed
+// there is NotWave. The fields are filled as far as they were found, whatever
+// the verdict.
+HeaderVerdict DecodeWaveHeader(const WaveSource& source, WaveFormat& format);
+
+// DecodeWaveHeader on `size` bytes in memory, taken as the whole file.
+HeaderVerdict DecodeWaveBytes(const std::uint8_t* bytes, std::size_t size, WaveFormat& format);
 
 // Reads the header of `inputFileName`, closes the file, and either fills
 // `format` and returns true, or sounds the beep, shows the rejection box and

@@ -182,7 +182,7 @@ void ReadSampleData(const std::string& inputFileName, const WaveFormat& format,
   std::int64_t done = 0;
   while (done < rawBytes) {
     const ssize_t got = pread(fd, raw + done, static_cast<std::size_t>(rawBytes - done),
-                              static_cast<off_t>(kWaveHeaderSize + done));
+                              static_cast<off_t>(format.dataOffset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += got;

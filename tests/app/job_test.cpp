@@ -198,4 +198,71 @@ TEST_F(PlainRun, RejectedHeaderRestartsAndAcceptedOneShowsFileData) {
   EXPECT_EQ(Row(r, 22), "                                  D (minimum phase) or E (minimum phase)");
 }
 
+// ---- files as tools write them ----------------------------------------------
+
+std::string Chunk(const std::string& id, const std::string& body, std::int64_t size = -1) {
+  std::string chunk = id + std::string(4, '\0') + body;
+  apptest::PutLE(chunk, 4, static_cast<std::uint32_t>(size >= 0 ? size : body.size()), 4);
+  if (body.size() % 2 != 0) chunk.push_back('\0');
+  return chunk;
+}
+
+std::string WaveFile(const std::string& tag, const std::vector<std::string>& chunks) {
+  std::string file = tag + std::string(4, '\0') + "WAVE";
+  for (const std::string& chunk : chunks) file += chunk;
+  apptest::PutLE(file, 4, static_cast<std::uint32_t>(file.size() - 8), 4);
+  return file;
+}
+
+std::string Ds64(std::uint64_t riffSize, std::uint64_t dataSize, std::uint64_t frames) {
+  std::string body(28, '\0');
+  for (int b = 0; b < 8; ++b) {
+    body[static_cast<std::size_t>(b)] = static_cast<char>(riffSize >> (8 * b));
+    body[static_cast<std::size_t>(8 + b)] = static_cast<char>(dataSize >> (8 * b));
+    body[static_cast<std::size_t>(16 + b)] = static_cast<char>(frames >> (8 * b));
+  }
+  return body;
+}
+
+TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobByteForByte) {
+  std::vector<std::int32_t> samples;
+  for (int i = 0; i < 2 * 701; ++i) samples.push_back((i * 104729) % 4000000 - 2000000);
+  const std::string canonical = MakeWave(2, 96000, samples);
+  const std::string fmt = canonical.substr(20, 16);
+  const std::string data = canonical.substr(44);
+  const std::string list = Chunk("LIST", std::string("INFOISFT\x0e\0\0\0Lavf59.27.100\0", 26));
+  std::string impulse;
+  for (int i = 0; i < 31; ++i) impulse += std::to_string((i * 37) % 11 - 5) + ".125\r\n";
+  WriteFile(dir_ / "FilterF.dat", impulse);
+  WriteFile(dir_ / "in.wav", canonical);
+  const RunResult expected = Run("in.wav\nF\nexpected.wav\n");
+  ASSERT_EQ(expected.status, 0) << expected.errors;
+  ASSERT_EQ(Row(expected, 16), "                 Length       701 samples");
+  const std::string expectedBytes = ReadFile(dir_ / "expected.wav");
+
+  const struct {
+    const char* label;
+    std::string file;
+  } layouts[] = {
+      {"fmt of 18 bytes, LIST",
+       WaveFile("RIFF", {Chunk("fmt ", fmt + std::string(2, '\0')), list, Chunk("data", data)})},
+      {"bext, JUNK and an odd chunk first",
+       WaveFile("RIFF", {Chunk("bext", std::string(603, 'b')), Chunk("JUNK", std::string(28, '\0')),
+                         Chunk("fmt ", fmt), Chunk("data", data)})},
+      {"RF64", WaveFile("RF64", {Chunk("ds64", Ds64(72 + data.size(), data.size(), 701)),
+                                 Chunk("fmt ", fmt), Chunk("data", data, 0xFFFFFFFF)})},
+      {"data before fmt, LIST after",
+       WaveFile("RIFF", {Chunk("data", data), Chunk("fmt ", fmt), list})},
+      {"size FFFFFFFF of a writer into a pipe",
+       WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", data, 0xFFFFFFFF)})},
+  };
+  for (const auto& layout : layouts) {
+    WriteFile(dir_ / "in.wav", layout.file);
+    const RunResult r = Run("in.wav\nF\nout.wav\n");
+    ASSERT_EQ(r.status, 0) << layout.label << ": " << r.errors;
+    for (int row = 13; row <= 17; ++row) EXPECT_EQ(Row(r, row), Row(expected, row)) << layout.label;
+    EXPECT_TRUE(ReadFile(dir_ / "out.wav") == expectedBytes) << layout.label;
+  }
+}
+
 }  // namespace

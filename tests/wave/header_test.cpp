@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -23,9 +24,7 @@ using wavetest::PutLe;
 using wavetest::PutText;
 
 HeaderVerdict Decode(const Bytes& bytes, WaveFormat& format) {
-  std::uint8_t header[kWaveHeaderSize] = {};
-  std::memcpy(header, bytes.data(), kWaveHeaderSize);
-  return DecodeWaveHeader(header, format);
+  return DecodeWaveBytes(bytes.data(), bytes.size(), format);
 }
 
 // ---- order of the tests and what each looks at ----------------------------
@@ -56,9 +55,9 @@ INSTANTIATE_TEST_SUITE_P(
                     HeaderVerdict::Accepted},
         VerdictCase{"RIFF not tested", [](Bytes& h) { PutText(h, 0, "JUNK"); },
                     HeaderVerdict::Accepted},
-        VerdictCase{"fmt and data ids not tested",
+        VerdictCase{"other ids at 12 and 36 are walked: no fmt, no data",
                     [](Bytes& h) { PutText(h, 12, "xxxx"); PutText(h, 36, "yyyy"); },
-                    HeaderVerdict::Accepted},
+                    HeaderVerdict::NotWave},
         VerdictCase{"lower-case wave", [](Bytes& h) { PutText(h, 8, "wave"); },
                     HeaderVerdict::NotWave},
         VerdictCase{"WAVE one byte off", [](Bytes& h) { PutText(h, 8, "WAVF"); },
@@ -128,7 +127,8 @@ TEST(DecodeWaveHeader, ReadsEveryFieldAtItsFixedPosition) {
 TEST(DecodeWaveHeader, IgnoresBytesOutsideTheFields) {
   Bytes a = CanonicalHeader(1, 96000, 3000);
   Bytes b = a;
-  for (int offset : {0, 1, 2, 3, 4, 5, 6, 7, 12, 13, 14, 15, 16, 17, 18, 19, 23, 36, 37, 38, 39}) {
+  // (Bytes 12-19 and 36-39 are not among them: they tell a canonical header.)
+  for (int offset : {0, 1, 2, 3, 4, 5, 6, 7, 23}) {
     b[static_cast<std::size_t>(offset)] = static_cast<std::uint8_t>(0xA5 ^ offset);
   }
   WaveFormat fa, fb;
@@ -140,31 +140,199 @@ TEST(DecodeWaveHeader, IgnoresBytesOutsideTheFields) {
   EXPECT_EQ(fa.sampleCount, fb.sampleCount);
 }
 
-TEST(DecodeWaveHeader, EighteenByteFormatChunkTakesWhateverStandsAtOffset40) {
-  // fmt chunk of 18 bytes: cbSize at 36-37, "data" at 38-41, size at 42-45.
-  Bytes h = CanonicalHeader(1, 96000, 0);
-  PutLe(h, 16, 18, 4);
-  PutLe(h, 36, 0, 2);
-  PutText(h, 38, "da");
-  h.resize(46);
-  PutText(h, 40, "ta");
-  PutLe(h, 42, 600, 4);
-  WaveFormat f;
-  ASSERT_EQ(Decode(h, f), HeaderVerdict::Accepted);
-  // Bytes 40-43 are 't', 'a', 0x58, 0x02.
-  EXPECT_EQ(f.dataSize, 0x02586174u);
-  EXPECT_EQ(f.sampleCount, 13115516);  // 0x02586174 = 39346548 bytes, / 3
+// ---- layouts that are walked chunk by chunk ----------------------------------
+
+// A chunk: id, 32-bit size (the body's unless given), body, pad byte after a
+// body of odd length.
+Bytes Chunk(const char* id, const Bytes& body, std::int64_t size = -1) {
+  Bytes c(8, 0);
+  PutText(c, 0, id);
+  PutLe(c, 4, size >= 0 ? static_cast<std::uint64_t>(size) : body.size(), 4);
+  c.insert(c.end(), body.begin(), body.end());
+  if (body.size() % 2 != 0) c.push_back(0);
+  return c;
 }
 
-TEST(DecodeWaveHeader, ChunkBeforeDataGivesThatChunksSize) {
-  Bytes h = CanonicalHeader(2, 96000, 0);
-  PutText(h, 36, "LIST");
-  PutLe(h, 40, 26, 4);
-  WaveFormat f;
-  ASSERT_EQ(Decode(h, f), HeaderVerdict::Accepted);
-  EXPECT_EQ(f.dataSize, 26u);
-  EXPECT_EQ(f.sampleCount, 4);  // 26 / 6 = 4.33
+Bytes WithoutPadByte(Bytes chunk) {
+  chunk.pop_back();
+  return chunk;
 }
+
+// `chunks` behind the tag, the RIFF size and "WAVE".
+Bytes WaveFile(const char* tag, std::initializer_list<Bytes> chunks) {
+  Bytes f(12, 0);
+  PutText(f, 0, tag);
+  PutText(f, 8, "WAVE");
+  for (const Bytes& c : chunks) f.insert(f.end(), c.begin(), c.end());
+  PutLe(f, 4, f.size() - 8, 4);
+  return f;
+}
+
+// A "fmt " body: the 16 bytes of a stereo 96000 canonical header with the
+// given channel field, format code and bits, then `extra` zero bytes.
+Bytes Fmt(std::size_t extra = 0, std::uint64_t channelField = 2, std::uint64_t formatTag = 1,
+          std::uint64_t bits = 24) {
+  Bytes h = CanonicalHeader(2, 96000, 0);
+  PutLe(h, 20, formatTag, 2);
+  PutLe(h, 22, channelField, 2);
+  PutLe(h, 34, bits, 2);
+  Bytes body(16 + extra, 0);
+  std::copy(h.begin() + 20, h.begin() + 36, body.begin());
+  return body;
+}
+
+Bytes Ds64(std::uint64_t riffSize, std::uint64_t dataSize) {
+  Bytes body(28, 0);
+  PutLe(body, 0, riffSize, 8);
+  PutLe(body, 8, dataSize, 8);
+  PutLe(body, 16, dataSize / 6, 8);  // sample count; the table length stays 0
+  return body;
+}
+
+const Bytes kTwoFrames = {1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0};  // stereo
+const Bytes kListInfo = {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T', 14, 0, 0, 0, 'L', 'a', 'v', 'f',
+                         '5', '9', '.', '2', '7', '.', '1', '0', '0', 0};  // 26 bytes
+constexpr std::int64_t kSixGigabytes = 6000000000;
+constexpr std::uint32_t kMark = 0xFFFFFFFFu;
+
+struct LayoutCase {
+  const char* label;
+  Bytes file;
+  HeaderVerdict verdict;
+  std::int64_t sampleCount = 0;  // Length shown; the rest is stereo 96000 24-bit
+  std::int64_t dataOffset = 0;
+  std::int64_t fileSize = 0;     // when larger than `file`: zeros up to it
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.label; }
+
+// `file`, followed by zeros up to the size the source declares.
+bool ReadFileAndZeros(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+  const Bytes& file = *static_cast<const Bytes*>(context);
+  for (std::int64_t i = 0; i < count; ++i) {
+    const auto at = static_cast<std::size_t>(offset + i);
+    into[i] = at < file.size() ? file[at] : 0;
+  }
+  return true;
+}
+
+class LayoutTest : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(LayoutTest, ShowsTheRecordingOrTheFirstTestsBox) {
+  const LayoutCase& c = GetParam();
+  const auto held = static_cast<std::int64_t>(c.file.size());
+  const WaveSource source{ReadFileAndZeros, const_cast<Bytes*>(&c.file),
+                          c.fileSize > held ? c.fileSize : held};
+  WaveFormat f;
+  ASSERT_EQ(DecodeWaveHeader(source, f), c.verdict);
+  if (c.verdict == HeaderVerdict::Accepted) {
+    EXPECT_EQ(f.channelCount, 2);
+    EXPECT_EQ(f.sampleRate, 96000);
+    EXPECT_EQ(f.bitsPerSample, 24);
+    EXPECT_EQ(f.sampleCount, c.sampleCount);
+    EXPECT_DOUBLE_EQ(f.durationSeconds, static_cast<double>(c.sampleCount) / 96000.0);
+    EXPECT_EQ(f.dataOffset, c.dataOffset);
+  }
+  if (c.fileSize > held) return;
+
+  // The file on disk gives the same.
+  wavetest::ScratchFolder folder;
+  wavetest::WriteBytes(folder / "in.wav", c.file);
+  StartHeadlessConsole("");
+  WaveFormat read;
+  EXPECT_EQ(ReadWaveHeader(folder / "in.wav", read), c.verdict == HeaderVerdict::Accepted);
+  EXPECT_EQ(read.sampleCount, f.sampleCount);
+  EXPECT_EQ(read.dataOffset, f.dataOffset);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, LayoutTest,
+    ::testing::Values(
+        LayoutCase{"fmt of 18 bytes",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt(2)), Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Accepted, 2, 46},
+        LayoutCase{"fmt of 40 bytes with format 1",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt(24)), Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Accepted, 2, 68},
+        LayoutCase{"extensible fmt of 40 and fact (sox)",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt(24, 2, 0xFFFE)), Chunk("fact", Bytes(4, 2)),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::NotPcm},
+        LayoutCase{"LIST between fmt and data (ffmpeg), channel field 258",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt(0, 258)), Chunk("LIST", kListInfo),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Accepted, 2, 78},
+        LayoutCase{"fact between fmt and data",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("fact", Bytes(4, 2)),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Accepted, 2, 56},
+        LayoutCase{"bext first (broadcast wave)",
+                   WaveFile("RIFF", {Chunk("bext", Bytes(602, 'b')), Chunk("fmt ", Fmt()),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Accepted, 2, 654},
+        LayoutCase{"JUNK first",
+                   WaveFile("RIFF", {Chunk("JUNK", Bytes(28, 0)), Chunk("fmt ", Fmt()),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Accepted, 2, 80},
+        LayoutCase{"odd-sized chunk with its pad byte",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("iXML", Bytes(5, 'x')),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Accepted, 2, 58},
+        LayoutCase{"odd-sized chunk without its pad byte",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), WithoutPadByte(Chunk("iXML", Bytes(5, 'x'))),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::NotWave},
+        LayoutCase{"data before fmt",
+                   WaveFile("RIFF", {Chunk("data", kTwoFrames), Chunk("fmt ", Fmt())}),
+                   HeaderVerdict::Accepted, 2, 20},
+        LayoutCase{"16-bit behind a LIST: the tests as ever",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt(0, 2, 1, 16)), Chunk("LIST", kListInfo),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Not24Bit},
+        LayoutCase{"RF64 with ds64",
+                   WaveFile("RF64", {Chunk("ds64", Ds64(80 - 8 + 12, 12)), Chunk("fmt ", Fmt()),
+                                     Chunk("data", kTwoFrames, kMark)}),
+                   HeaderVerdict::Accepted, 2, 80},
+        LayoutCase{"BW64 of 6 GB: length from the 64-bit size",
+                   WaveFile("BW64", {Chunk("ds64", Ds64(80 - 8 + kSixGigabytes, kSixGigabytes)),
+                                     Chunk("fmt ", Fmt()), Chunk("data", {}, kMark)}),
+                   HeaderVerdict::Accepted, 1000000000, 80, 80 + kSixGigabytes},
+        LayoutCase{"RF64 whose ds64 size runs past the end: what the file holds",
+                   WaveFile("RF64", {Chunk("ds64", Ds64(80 - 8 + kSixGigabytes, kSixGigabytes)),
+                                     Chunk("fmt ", Fmt()), Chunk("data", kTwoFrames, kMark)}),
+                   HeaderVerdict::Accepted, 2, 80},
+        LayoutCase{"RF64 with a ds64 never filled in (ffmpeg into a pipe): to the end",
+                   WaveFile("RF64", {Chunk("ds64", Ds64(0, 0)), Chunk("fmt ", Fmt()),
+                                     Chunk("data", kTwoFrames, kMark)}),
+                   HeaderVerdict::Accepted, 2, 80},
+        LayoutCase{"RIFF data size FFFFFFFF (ffmpeg into a pipe): to the end",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo),
+                                     Chunk("data", kTwoFrames, kMark)}),
+                   HeaderVerdict::Accepted, 2, 78},
+        LayoutCase{"data longer than the file: declared length, zeros after the end",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt(2)), Chunk("data", kTwoFrames, 600)}),
+                   HeaderVerdict::Accepted, 100, 46},
+        LayoutCase{"chunk running past the end before data",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo, 100),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::NotWave},
+        LayoutCase{"chunk size near 2^32 before fmt",
+                   WaveFile("RIFF", {Chunk("JUNK", Bytes(28, 0), 0xFFFFFFFE), Chunk("fmt ", Fmt()),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::NotWave},
+        LayoutCase{"data first, running past the end: no fmt after it",
+                   WaveFile("RIFF", {Chunk("data", kTwoFrames, 600), Chunk("fmt ", Fmt())}),
+                   HeaderVerdict::NotWave},
+        LayoutCase{"no data chunk",
+                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo)}),
+                   HeaderVerdict::NotWave},
+        LayoutCase{"no fmt chunk",
+                   WaveFile("RIFF", {Chunk("LIST", kListInfo), Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::NotWave},
+        LayoutCase{"fmt of 14 bytes",
+                   WaveFile("RIFF", {Chunk("fmt ", [] { Bytes b = Fmt(); b.resize(14); return b; }()),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::NotWave}));
 
 // ---- length and duration ----------------------------------------------------
 
@@ -259,6 +427,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "This is not a mono or stereo Wave file", "                    ERROR"},
         BoxCase{"empty file", [](Bytes& h) { h.clear(); }, " This is not a Wave file",
                 "          ERROR"},
+        BoxCase{"chunks that lead nowhere", [](Bytes& h) { PutText(h, 36, "LIST"); },
+                " This is not a Wave file", "          ERROR"},
         // 30 bytes: everything up to the byte rate; bits per sample reads 0.
         BoxCase{"30-byte header", [](Bytes& h) { h.resize(30); },
                 "This is not a 24-bit Wave file", "             ERROR"}));

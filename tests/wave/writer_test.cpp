@@ -288,26 +288,43 @@ std::uint32_t U32At(const Bytes& b, std::size_t at) {
          static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-TEST(BuildOutputHeader, InputFieldsAreCopiedAndSizesFollowBlockAlign) {
-  WaveFormat f = Format(1, 96000);
-  f.byteRate = 12345;
-  f.blockAlign = 4;
-  const Bytes h = HeaderOf(f, 7);
-  EXPECT_EQ(U32At(h, 28), 12345u);
-  EXPECT_EQ(h[32], 4);
-  EXPECT_EQ(U32At(h, 40), 28u);
-  EXPECT_EQ(U32At(h, 4), 64u);
+TEST(BuildOutputHeader, DescribesTheDataWrittenWhateverTheInputSays) {
+  // Block align, byte rate and bits that disagree with the channel count.
+  WaveFormat mono = Format(1, 96000);
+  mono.byteRate = 12345;
+  mono.blockAlign = 4;
+  mono.bitsPerSample = 16;
+  EXPECT_EQ(HeaderOf(mono, 3), kMonoOddHeader);
+  WaveFormat stereo = Format(2, 192000);
+  stereo.blockAlign = 3;
+  stereo.byteRate = 576000;
+  EXPECT_EQ(HeaderOf(stereo, 2), kStereoEvenHeader);
 }
 
-TEST(BuildOutputHeader, SizesAreTheLow32BitsOfTheProduct) {
-  // 6 x 800000000 = 4800000000 = 2^32 + 505032704.
-  const Bytes h = HeaderOf(Format(2, 192000), 800000000);
-  EXPECT_EQ(U32At(h, 40), 505032704u);
-  EXPECT_EQ(U32At(h, 4), 505032740u);
-  // 3 x 1431655765 = 4294967295: the RIFF size wraps past 2^32 to 35, then 36.
-  const Bytes w = HeaderOf(Format(1, 96000), 1431655765);
-  EXPECT_EQ(U32At(w, 40), 0xFFFFFFFFu);
-  EXPECT_EQ(U32At(w, 4), 36u);
+// 800000000 stereo frames: 4800000000 bytes of data, past what 32 bits count.
+const Bytes kStereoRf64Header = {
+    'R', 'F', '6', '4', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E',
+    'd', 's', '6', '4', 0x1C, 0x00, 0x00, 0x00,
+    0x48, 0x30, 0x1A, 0x1E, 0x01, 0x00, 0x00, 0x00,  // RIFF size 4800000072
+    0x00, 0x30, 0x1A, 0x1E, 0x01, 0x00, 0x00, 0x00,  // data size 4800000000
+    0x00, 0x08, 0xAF, 0x2F, 0x00, 0x00, 0x00, 0x00,  // 800000000 frames
+    0x00, 0x00, 0x00, 0x00,                          // no table
+    'f', 'm', 't', ' ', 0x10, 0x00, 0x00, 0x00,
+    0x01, 0x00, 0x02, 0x00, 0x00, 0xEE, 0x02, 0x00, 0x00, 0x94, 0x11, 0x00, 0x06, 0x00, 0x18, 0x00,
+    'd', 'a', 't', 'a', 0xFF, 0xFF, 0xFF, 0xFF};
+
+TEST(BuildOutputHeader, DataPast4GiBTakesTheRf64Form) {
+  EXPECT_EQ(HeaderOf(Format(2, 192000), 800000000), kStereoRf64Header);
+  // The last mono length whose RIFF size fits: FFFFFFD8 bytes of data.
+  const Bytes last = HeaderOf(Format(1, 96000), 1431655752);
+  ASSERT_EQ(last.size(), 44u);
+  EXPECT_EQ(U32At(last, 40), 0xFFFFFFD8u);
+  EXPECT_EQ(U32At(last, 4), 0xFFFFFFFCu);
+  // One frame more: FFFFFFDB bytes, and with the pad byte a RIFF size of 2^32 + 36.
+  const Bytes next = HeaderOf(Format(1, 96000), 1431655753);
+  ASSERT_EQ(next.size(), 80u);
+  EXPECT_EQ(U32At(next, 20) | std::uint64_t{U32At(next, 24)} << 32, 0x100000024u);
+  EXPECT_EQ(U32At(next, 28) | std::uint64_t{U32At(next, 32)} << 32, 0xFFFFFFDBu);
 }
 
 // ---- writing the file ------------------------------------------------------------------
