@@ -35,7 +35,7 @@ struct KeyDecoder {
   std::uint8_t utf8Remaining = 0;  // continuation bytes still expected
   std::uint8_t utf8Lower = 0x80;   // allowed range of the next continuation byte
   std::uint8_t utf8Upper = 0xBF;
-  std::uint8_t utf8Bytes[3] = {};  // the bytes of the unfinished character so far
+  std::uint8_t utf8Bytes[4] = {};  // the bytes of the character so far
   std::uint8_t utf8Length = 0;
   char32_t codePoint = 0;
   bool utf8Ignore = false;         // the character is the tail of Alt+key
