@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <filesystem>
 #include <ostream>
 #include <sstream>
@@ -78,16 +79,6 @@ class Names : public ::testing::Test {
     return row <= static_cast<int>(r.rows.size()) ? r.rows[static_cast<std::size_t>(row - 1)] : "";
   }
 
-  // The names in the work folder other than the filter and the recording.
-  std::vector<std::string> NewEntries() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(work_)) {
-      const std::string name = entry.path().filename().string();
-      if (name != "FilterB.dat" && name != "in.wav") names.push_back(name);
-    }
-    return names;
-  }
-
   fs::path work_;
   fs::path io_;
 };
@@ -151,7 +142,8 @@ TEST_F(Names, OutputNameLongerThanTheSystemAllowsIsReportedAndWritesNothing) {
   const NamesRun r = Start("in.wav\nB\n" + std::string(1396, 'o') + ".wav\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors, kNotWritten);
-  EXPECT_TRUE(NewEntries().empty());
+  // Nothing beside the filter and the recording: no file under a shorter name.
+  EXPECT_EQ(std::distance(fs::directory_iterator(work_), fs::directory_iterator()), 2);
 }
 
 TEST_F(Names, PathLongerThan255CharactersOpensAndIsWritten) {

@@ -253,7 +253,7 @@ TEST_F(ScreenModel, PlainScreenTextKeepsAFullLastRow) {
 
 // Wide characters: two cells (head and tail), wrapping to the next row as a
 // whole when one cell is left (that cell becomes a blank wrap gap), and on the
-// bottom row scrolling first.
+// bottom row scrolling first. Marks of no width take no cell.
 struct WideCase {
   const char* label;
   int row;
@@ -273,7 +273,7 @@ std::string TrimmedRow(int row) {
   return text.substr(0, text.find_last_not_of(' ') + 1);
 }
 
-TEST_P(WideCharacters, TakeTwoCellsAndWrapWhole) {
+TEST_P(WideCharacters, TakeTheirCellsAndWrapWhole) {
   const WideCase& c = GetParam();
   StartHeadlessConsole("");
   Locate(c.row, c.column);
@@ -298,7 +298,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {Blanks(78) + "a", kSun}, {4, 3}, false},
         WideCase{"bottom row, last two cells: pending wrap", 41, 79, kSun,
                  {Blanks(78) + kSun}, {41, 80}, true},
-        WideCase{"bottom row, one cell left: scrolls", 41, 80, kSun, {kSun}, {41, 3}, false}));
+        WideCase{"bottom row, one cell left: scrolls", 41, 80, kSun, {kSun}, {41, 3}, false},
+        WideCase{"a mark of no width takes no cell", 1, 1, "e\xcc\x81x", {"ex"}, {1, 3}, false},
+        WideCase{"a byte that is not UTF-8 shows as U+FFFD", 1, 1, "a\xe9" "b",
+                 {"a\xef\xbf\xbd" "b"}, {1, 4}, false}));
 
 TEST_F(ScreenModel, WrapGapIsABlankInTheCurrentColour) {
   Locate(3, 80);
@@ -325,17 +328,6 @@ TEST_F(ScreenModel, WritingOverHalfAWideCharacterBlanksTheOtherHalf) {
   PrintText(kSun);  // over the right half of the second and the cell after it
   EXPECT_EQ(TrimmedRow(3), Blanks(9) + " x " + kSun);
   EXPECT_EQ(CurrentScreen().cells[2][11].part, CellPart::kWhole);
-}
-
-TEST_F(ScreenModel, CharactersOfNoWidthTakeNoCell) {
-  PrintText("e\xcc\x81x");  // e, combining acute, x
-  EXPECT_EQ(TrimmedRow(1), "ex");
-  EXPECT_EQ(Cursor(), std::make_pair(1, 3));
-}
-
-TEST_F(ScreenModel, InvalidUtf8PrintsAsTheReplacementCharacter) {
-  PrintText("a\xe9" "b");
-  EXPECT_EQ(TrimmedRow(1), "a\xef\xbf\xbd" "b");
 }
 
 TEST_F(ScreenModel, ScrollingKeepsWideCharactersAndPlainTextShowsThemOnce) {
