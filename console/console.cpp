@@ -255,10 +255,7 @@ std::string MessageLine(std::string_view text) {
       line.push_back(text[i]);
     }
   }
-  std::size_t first = line.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  std::size_t last = line.find_last_not_of(' ');
-  return line.substr(first, last - first + 1);
+  return std::string(TrimBlanks(line));
 }
 
 }  // namespace

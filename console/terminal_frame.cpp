@@ -94,8 +94,10 @@ bool AppendFrame(std::string& out, TerminalView& view, const Screen& screen, boo
                                      cell.part == CellPart::kWideTail);
       int width = wholePair ? 2 : 1;
       bool same = true;
-      for (int k = 0; k < width; ++k)
-        same = same && view.valid[row][column + k] && view.shown[row][column + k] == screen.cells[row][column + k];
+      for (int k = 0; k < width; ++k) {
+        same = same && view.valid[row][column + k] &&
+               view.shown[row][column + k] == screen.cells[row][column + k];
+      }
       if (!same) {
         if (atColumn != c) AppendMoveTo(body, r, c);
         AppendAttribute(body, view, cell.attribute);
