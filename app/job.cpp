@@ -68,7 +68,7 @@ std::string AskFileName(const char* prompt) {
   EndLine();
   SetColor(kBlack, kBrightWhite);
   Locate(promptRow, 18);
-  return ReadLine();
+  return ReadLine(prompt);
 }
 
 void PrintStatus(const char* text) {

@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "console/character_width.h"
 #include "console/console_state.h"
 #include "console/extended_precision.h"
 #include "console/number_form.h"
@@ -15,8 +17,12 @@
 
 namespace {
 
-// The longest line ReadLine keeps.
+// The longest line ReadLine keeps, in characters.
 constexpr std::size_t kMaxLineLength = 10000;
+
+// The report on standard error when input ends before a line is complete.
+constexpr std::string_view kInputEndedAtPrompt = "ERROR: input ended at the prompt \"";
+constexpr std::string_view kInputEndedAtPromptEnd = "\"\n";
 
 // Writes all of `bytes` to `fd`, going on after interruptions and short writes.
 void WriteAll(int fd, const std::string& bytes) {
@@ -71,32 +77,48 @@ InputResult ReadMoreInput(ConsoleState& c) {
   }
 }
 
+void TakeKeys(ConsoleState& c, const DecodedKeys& decoded) {
+  for (int i = 0; i < decoded.count; ++i) c.pendingKeys[c.pendingKeyCount++] = decoded.keys[i];
+}
+
 // The next key press, or false at the end of input.
 bool NextKey(Key* key) {
   ConsoleState& c = Console();
   for (;;) {
     if (c.pendingKeyCount > 0) {
       *key = c.pendingKeys[0];
-      c.pendingKeys[0] = c.pendingKeys[1];
+      for (int i = 1; i < c.pendingKeyCount; ++i) c.pendingKeys[i - 1] = c.pendingKeys[i];
       --c.pendingKeyCount;
       return true;
     }
     if (c.inputPosition < c.inputBytes.size()) {
       auto byte = static_cast<std::uint8_t>(c.inputBytes[c.inputPosition++]);
-      DecodedKeys decoded = DecodeKeyByte(c.decoder, byte);
-      for (int i = 0; i < decoded.count; ++i) c.pendingKeys[c.pendingKeyCount++] = decoded.keys[i];
+      TakeKeys(c, DecodeKeyByte(c.decoder, byte));
       continue;
     }
     InputResult result = ReadMoreInput(c);
     if (result == InputResult::kBytes) continue;
     // Nothing more for now, or ever: an Escape waiting for a sequence is alone.
-    Key last = FinishKeyInput(c.decoder);
-    if (last.kind != KeyKind::kNone) {
-      *key = last;
-      return true;
-    }
+    TakeKeys(c, FinishKeyInput(c.decoder));
+    if (c.pendingKeyCount > 0) continue;
     if (result == InputResult::kEnded) return false;
   }
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// Input ended while `prompt` waited for its line: the job cannot go on.
+[[noreturn]] void EndAtInputEnd(std::string_view prompt) {
+  CloseConsole();  // first, so that a terminal is itself again before the report
+  std::string report(kInputEndedAtPrompt);
+  report += TrimBlanks(prompt);
+  report += kInputEndedAtPromptEnd;
+  WriteAll(STDERR_FILENO, report);
+  std::exit(1);
 }
 
 // True when a key press is waiting unread.
@@ -148,23 +170,51 @@ void PrintNumber(double value, int digits) {
 
 void EndLine() { ModelEndLine(Console().screen); }
 
-std::string ReadLine() {
+std::string ReadLine(std::string_view prompt) {
   ConsoleState& c = Console();
   bool wasHidden = !c.screen.cursorVisible;
   c.screen.cursorVisible = true;
-  std::string line;
+  // A script's line is taken whole, characters of no width included; a person
+  // at a terminal cannot type such a character on its own (it would show
+  // nothing), so there it is refused like a control key.
+  const bool fromScript = c.decoder.plainInput;
+  std::string line;  // UTF-8, and raw bytes from a script as they came
+  // For each character kept: its bytes in `line`, and whether it took cells.
+  struct Kept {
+    std::uint8_t bytes;
+    bool shown;
+  };
+  std::vector<Kept> kept;
+  bool anyKey = false;
   for (;;) {
     Key key;
-    if (!NextKey(&key)) EndProgram(1);  // no more input: the job cannot go on
+    if (!NextKey(&key)) {
+      if (fromScript && anyKey) break;  // the last line had no line end
+      EndAtInputEnd(prompt);
+    }
+    anyKey = true;
     if (key.kind == KeyKind::kEnter) break;
     if (key.kind == KeyKind::kBackspace) {
-      if (!line.empty()) {
-        line.pop_back();
-        ModelBackspace(c.screen);
+      if (!kept.empty()) {
+        line.resize(line.size() - kept.back().bytes);
+        if (kept.back().shown) ModelBackspace(c.screen);
+        kept.pop_back();
       }
-    } else if (key.kind == KeyKind::kCharacter && line.size() < kMaxLineLength) {
-      line.push_back(static_cast<char>(key.code));
+    } else if (kept.size() >= kMaxLineLength) {
+      // full: nothing more is kept or echoed
+    } else if (key.kind == KeyKind::kCharacter) {
+      const bool shown = CharacterWidth(key.code) > 0;
+      if (!shown && !fromScript) continue;
+      const std::size_t before = line.size();
+      AppendUtf8(line, key.code);
+      kept.push_back(Kept{static_cast<std::uint8_t>(line.size() - before), shown});
       ModelPutCharacter(c.screen, key.code);
+    } else if (key.kind == KeyKind::kRawByte) {
+      // Kept as it came, so the name stays the one the script gave; shown as
+      // the replacement character.
+      line.push_back(static_cast<char>(key.code));
+      kept.push_back(Kept{1, true});
+      ModelPutCharacter(c.screen, kReplacementCharacter);
     }
   }
   ModelEndLine(c.screen);
@@ -205,10 +255,7 @@ std::string MessageLine(std::string_view text) {
       line.push_back(text[i]);
     }
   }
-  std::size_t first = line.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  std::size_t last = line.find_last_not_of(' ');
-  return line.substr(first, last - first + 1);
+  return std::string(TrimBlanks(line));
 }
 
 }  // namespace
@@ -229,7 +276,7 @@ void ShowMessageBox(std::string_view text, std::string_view title) {
     TerminalCloseMessageBox();
     return;
   }
-  WriteAll(STDERR_FILENO, "ERROR: " + Latin1ToUtf8(MessageLine(text)) + "\n");
+  WriteAll(STDERR_FILENO, "ERROR: " + MessageLine(text) + "\n");
 }
 
 void RefreshScreen() {
@@ -286,8 +333,9 @@ bool InsideScreen(int row, int column) {
 std::string ScreenRowText(int row) {
   if (row < 1 || row > kScreenRows) return std::string();
   std::string text;
-  for (const Cell& cell : Console().screen.cells[row - 1])
-    text.push_back(static_cast<char>(cell.character));
+  for (const Cell& cell : Console().screen.cells[row - 1]) {
+    if (cell.part != CellPart::kWideTail) AppendUtf8(text, cell.character);
+  }
   return text;
 }
 

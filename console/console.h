@@ -29,10 +29,16 @@ void SetColor(int foreground, int background);
 void HideCursor();
 void Locate(int row, int column);
 int CursorRow();
+// Text is UTF-8 throughout: what PrintText writes, what ReadLine returns and
+// what ShowMessageBox shows.
 void PrintText(std::string_view text);
 void PrintNumber(double value, int digits);
 void EndLine();
-std::string ReadLine();
+// Reads one typed line with echo. `prompt` is the text of the prompt the line
+// answers: when input ends before the line does, the console is closed, one
+// line naming that prompt goes to standard error and the program ends with
+// status 1. From plain input a last line without a line end is still a line.
+std::string ReadLine(std::string_view prompt = {});
 void WaitKey();
 void Beep();
 void Pause(int milliseconds);
@@ -49,10 +55,6 @@ void RefreshScreen();
 // Restores the terminal (terminal mode) or writes the final screen to standard
 // output (plain mode). Safe to call more than once.
 void CloseConsole();
-
-// A typed text (8-bit characters, U+0000-U+00FF) in UTF-8, the form file
-// names take on the file system.
-std::string Latin1ToUtf8(std::string_view text);
 
 // Closes the console and ends the process with `status`.
 [[noreturn]] void EndProgram(int status);

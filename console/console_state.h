@@ -27,7 +27,7 @@ struct ConsoleState {
   std::string inputBytes;
   std::size_t inputPosition = 0;
   bool inputEnded = false;
-  Key pendingKeys[2];
+  Key pendingKeys[kMaxKeysPerByte];
   int pendingKeyCount = 0;
 
   std::vector<MessageBoxRecord> messageBoxes;

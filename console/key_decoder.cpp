@@ -17,14 +17,32 @@ constexpr std::uint16_t kMaxSequenceLength = 32;
 
 constexpr std::uint8_t kEsc = 0x1B;
 
-Key Make(KeyKind kind, std::uint8_t code = 0) { return Key{kind, code}; }
+Key Make(KeyKind kind, char32_t code = 0) { return Key{kind, code}; }
 
-void StartUtf8(KeyDecoder& d, bool ignore, int remaining, std::uint32_t bits,
-               std::uint8_t lower, std::uint8_t upper) {
+void Add(DecodedKeys& out, Key key) {
+  if (key.kind != KeyKind::kNone) out.keys[out.count++] = key;
+}
+
+DecodedKeys One(Key key) {
+  DecodedKeys out;
+  Add(out, key);
+  return out;
+}
+
+// A byte that is not valid UTF-8 where it stands: plain input keeps it,
+// a terminal's is a key that types nothing.
+Key InvalidByte(const KeyDecoder& d, std::uint8_t byte) {
+  return d.plainInput ? Make(KeyKind::kRawByte, byte) : Make(KeyKind::kIgnored);
+}
+
+void StartUtf8(KeyDecoder& d, std::uint8_t lead, bool ignore, int remaining, std::uint8_t lower,
+               std::uint8_t upper) {
   d.state = kUtf8;
   d.utf8Ignore = ignore;
   d.utf8Remaining = static_cast<std::uint8_t>(remaining);
-  d.codePoint = bits;
+  d.utf8Bytes[0] = lead;
+  d.utf8Length = 1;
+  d.codePoint = lead & (0x7Fu >> (remaining + 1));  // the lead's payload bits
   d.utf8Lower = lower;
   d.utf8Upper = upper;
 }
@@ -34,22 +52,23 @@ void StartUtf8(KeyDecoder& d, bool ignore, int remaining, std::uint32_t bits,
 // is the tail of Alt+key and types nothing.
 Key Utf8Lead(KeyDecoder& d, std::uint8_t byte, bool ignore) {
   if (byte >= 0xC2 && byte <= 0xDF) {
-    StartUtf8(d, ignore, 1, byte & 0x1Fu, 0x80, 0xBF);
+    StartUtf8(d, byte, ignore, 1, 0x80, 0xBF);
   } else if (byte == 0xE0) {
-    StartUtf8(d, ignore, 2, byte & 0x0Fu, 0xA0, 0xBF);
+    StartUtf8(d, byte, ignore, 2, 0xA0, 0xBF);
   } else if (byte == 0xED) {
-    StartUtf8(d, ignore, 2, byte & 0x0Fu, 0x80, 0x9F);
+    StartUtf8(d, byte, ignore, 2, 0x80, 0x9F);
   } else if (byte >= 0xE1 && byte <= 0xEF) {
-    StartUtf8(d, ignore, 2, byte & 0x0Fu, 0x80, 0xBF);
+    StartUtf8(d, byte, ignore, 2, 0x80, 0xBF);
   } else if (byte == 0xF0) {
-    StartUtf8(d, ignore, 3, byte & 0x07u, 0x90, 0xBF);
+    StartUtf8(d, byte, ignore, 3, 0x90, 0xBF);
   } else if (byte >= 0xF1 && byte <= 0xF3) {
-    StartUtf8(d, ignore, 3, byte & 0x07u, 0x80, 0xBF);
+    StartUtf8(d, byte, ignore, 3, 0x80, 0xBF);
   } else if (byte == 0xF4) {
-    StartUtf8(d, ignore, 3, byte & 0x07u, 0x80, 0x8F);
+    StartUtf8(d, byte, ignore, 3, 0x80, 0x8F);
   } else {
     d.state = kGround;
-    return Make(KeyKind::kIgnored);  // a stray continuation byte or an invalid lead
+    // A stray continuation byte or an invalid lead.
+    return ignore ? Make(KeyKind::kIgnored) : InvalidByte(d, byte);
   }
   return Make(KeyKind::kNone);
 }
@@ -78,10 +97,12 @@ Key Ground(KeyDecoder& d, std::uint8_t byte) {
   return Make(KeyKind::kCharacter, byte);
 }
 
-DecodedKeys One(Key key) {
-  DecodedKeys out;
-  if (key.kind != KeyKind::kNone) out.keys[out.count++] = key;
-  return out;
+// An unfinished UTF-8 character ends: plain input keeps its bytes, from a
+// terminal (or after Alt) it is dropped.
+void EndBrokenCharacter(KeyDecoder& d, DecodedKeys& out) {
+  d.state = kGround;
+  if (d.utf8Ignore || !d.plainInput) return;
+  for (int i = 0; i < d.utf8Length; ++i) Add(out, Make(KeyKind::kRawByte, d.utf8Bytes[i]));
 }
 
 }  // namespace
@@ -91,16 +112,21 @@ bool KeyInputPending(const KeyDecoder& d) { return d.state != kGround; }
 DecodedKeys DecodeKeyByte(KeyDecoder& d, std::uint8_t byte) {
   switch (d.state) {
     case kUtf8: {
-      if (byte < d.utf8Lower || byte > d.utf8Upper) return One(Ground(d, byte));  // malformed
+      if (byte < d.utf8Lower || byte > d.utf8Upper) {  // malformed
+        DecodedKeys out;
+        EndBrokenCharacter(d, out);
+        Add(out, Ground(d, byte));
+        return out;
+      }
+      d.utf8Bytes[d.utf8Length++] = byte;
       d.codePoint = (d.codePoint << 6) | (byte & 0x3Fu);
       d.utf8Lower = 0x80;
       d.utf8Upper = 0xBF;
       if (--d.utf8Remaining > 0) return One(Make(KeyKind::kNone));
       d.state = kGround;
-      if (!d.utf8Ignore && d.codePoint >= 0xA0 && d.codePoint <= 0xFF)
-        return One(Make(KeyKind::kCharacter, static_cast<std::uint8_t>(d.codePoint)));
-      // C1 controls and everything beyond Latin-1 type nothing.
-      return One(Make(KeyKind::kIgnored));
+      // C1 controls type nothing, like the other control characters.
+      if (d.utf8Ignore || d.codePoint < 0xA0) return One(Make(KeyKind::kIgnored));
+      return One(Make(KeyKind::kCharacter, d.codePoint));
     }
 
     case kEscape:
@@ -114,9 +140,8 @@ DecodedKeys DecodeKeyByte(KeyDecoder& d, std::uint8_t byte) {
         // The Escape was alone; the control key after it (Enter, Tab, another
         // Escape that may start a sequence) is a key of its own.
         DecodedKeys out;
-        out.keys[out.count++] = Make(KeyKind::kEscape);
-        Key next = Ground(d, byte);
-        if (next.kind != KeyKind::kNone) out.keys[out.count++] = next;
+        Add(out, Make(KeyKind::kEscape));
+        Add(out, Ground(d, byte));
         return out;
       }
       d.state = kGround;
@@ -151,11 +176,19 @@ DecodedKeys DecodeKeyByte(KeyDecoder& d, std::uint8_t byte) {
   }
 }
 
-Key FinishKeyInput(KeyDecoder& d) {
-  std::uint8_t state = d.state;
-  d.state = kGround;
+DecodedKeys FinishKeyInput(KeyDecoder& d) {
+  const std::uint8_t state = d.state;
   d.lastWasCarriageReturn = false;
-  if (state == kEscape) return Make(KeyKind::kEscape);
-  if (state == kGround) return Make(KeyKind::kNone);
-  return Make(KeyKind::kIgnored);  // an unfinished character or sequence
+  DecodedKeys out;
+  if (state == kUtf8 && d.plainInput && !d.utf8Ignore) {
+    EndBrokenCharacter(d, out);
+    return out;
+  }
+  d.state = kGround;
+  if (state == kEscape) {
+    Add(out, Make(KeyKind::kEscape));
+  } else if (state != kGround) {
+    Add(out, Make(KeyKind::kIgnored));  // an unfinished character or sequence
+  }
+  return out;
 }

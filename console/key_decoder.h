@@ -8,22 +8,26 @@
 
 enum class KeyKind : std::uint8_t {
   kNone,       // the byte did not complete a key
-  kCharacter,  // a character of a typed line, code 0x20-0x7E or 0xA0-0xFF
+  kCharacter,  // a character of a typed line: U+0020-U+007E, or U+00A0 and above
   kEnter,
   kBackspace,
   kEscape,
   kControl,    // another control character (Tab, Ctrl with a letter, ...): code holds it
   kIgnored,    // a key press that types nothing: an escape sequence, Alt with a
-               // key, a character outside Latin-1, or malformed UTF-8
+               // key, a C1 control, or (from a terminal) malformed UTF-8
+  kRawByte,    // plain input only: a byte that is not part of valid UTF-8,
+               // code holds it (0x80-0xFF)
 };
 
 struct Key {
   KeyKind kind = KeyKind::kNone;
-  std::uint8_t code = 0;
+  char32_t code = 0;
 };
 
 struct KeyDecoder {
-  // Plain input (pipes, files, test scripts): LF and CR LF are Enter too.
+  // Plain input (pipes, files, test scripts): LF and CR LF are Enter too, and
+  // bytes that are not valid UTF-8 are handed out as they stand (kRawByte)
+  // instead of being dropped.
   bool plainInput = false;
 
   // Decoding state; starts in the ground state.
@@ -31,22 +35,29 @@ struct KeyDecoder {
   std::uint8_t utf8Remaining = 0;  // continuation bytes still expected
   std::uint8_t utf8Lower = 0x80;   // allowed range of the next continuation byte
   std::uint8_t utf8Upper = 0xBF;
-  std::uint32_t codePoint = 0;
+  std::uint8_t utf8Bytes[4] = {};  // the bytes of the character so far
+  std::uint8_t utf8Length = 0;
+  char32_t codePoint = 0;
   bool utf8Ignore = false;         // the character is the tail of Alt+key
   std::uint16_t sequenceLength = 0;
   bool lastWasCarriageReturn = false;
 };
 
-// What one byte completed: none, one key, or two (an Escape that turned out
-// to be alone, then the control key that followed it).
+// The most keys one byte can complete: the three bytes of a broken UTF-8
+// character handed out as raw bytes, then the key of the byte that broke it.
+constexpr int kMaxKeysPerByte = 4;
+
+// What one byte completed: none, one key, or more (an Escape that turned out
+// to be alone, then the control key that followed it; or the bytes of a broken
+// UTF-8 character in plain input, then the key of the byte that broke it).
 struct DecodedKeys {
-  Key keys[2];
+  Key keys[kMaxKeysPerByte];
   int count = 0;
 };
 
 // Feeds one byte. A byte that breaks an unfinished sequence ends that
-// sequence (dropped) and is then decoded on its own, so no key is lost to a
-// malformed prefix.
+// sequence (dropped from a terminal, raw bytes from plain input) and is then
+// decoded on its own, so no key is lost to a malformed prefix.
 DecodedKeys DecodeKeyByte(KeyDecoder& decoder, std::uint8_t byte);
 
 // True while the bytes so far could still become a longer key (an Escape that
@@ -54,5 +65,6 @@ DecodedKeys DecodeKeyByte(KeyDecoder& decoder, std::uint8_t byte);
 bool KeyInputPending(const KeyDecoder& decoder);
 
 // No more bytes follow for now: a pending lone Escape becomes Escape, an
-// unfinished sequence is dropped. Returns the key, or kNone.
-Key FinishKeyInput(KeyDecoder& decoder);
+// unfinished sequence is dropped (kIgnored), and an unfinished character of
+// plain input gives its bytes as raw bytes.
+DecodedKeys FinishKeyInput(KeyDecoder& decoder);

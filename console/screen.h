@@ -10,9 +10,21 @@
 constexpr int kScreenColumns = 80;
 constexpr int kScreenRows = 41;
 
+// Which part of what is shown a cell holds. A wide character (East Asian
+// wide or fullwidth, most emoji) takes two cells side by side in one row.
+enum class CellPart : std::uint8_t {
+  kWhole,     // a character of one cell, or a blank
+  kWideHead,  // the left cell of a wide character
+  kWideTail,  // the right cell of a wide character: shows nothing of its own
+  kWrapGap,   // a blank left in the last column by a wide character that did
+              // not fit there and went on to the next row
+};
+
 struct Cell {
-  std::uint8_t character = ' ';  // 8-bit text: bytes 0x20-0xFF are U+0020-U+00FF
-  std::uint8_t attribute = 7;    // foreground + 16 x background
+  char32_t character = ' ';  // a Unicode character; both halves of a wide one hold it
+  std::uint8_t attribute = 7;  // foreground + 16 x background
+  CellPart part = CellPart::kWhole;
+  bool operator==(const Cell&) const = default;
 };
 
 struct Screen {
@@ -41,7 +53,8 @@ const Screen& CurrentScreen();
 const std::vector<MessageBoxRecord>& MessageBoxLog();
 int BeepCount();
 
-// Row `row` (1-based) as text, trailing blanks kept (80 characters).
+// Row `row` (1-based) as UTF-8 text, trailing blanks kept (80 cells; a wide
+// character stands once for its two cells).
 std::string ScreenRowText(int row);
 // Foreground and background colour of cell (row, column), both 1-based.
 int CellForeground(int row, int column);

@@ -1,13 +1,56 @@
 #include "console/screen_model.h"
 
-#include <cstring>
+#include <algorithm>
+
+#include "console/character_width.h"
 
 namespace {
 
+constexpr int kLastRow = kScreenRows - 1;
+constexpr int kLastColumn = kScreenColumns - 1;
+
+void SetCell(Cell& cell, char32_t character, std::uint8_t attribute, CellPart part) {
+  cell.character = character;
+  cell.attribute = attribute;
+  cell.part = part;
+}
+
 void BlankRow(Screen& screen, int row, std::uint8_t attribute) {
-  for (int column = 0; column < kScreenColumns; ++column) {
-    screen.cells[row][column].character = ' ';
-    screen.cells[row][column].attribute = attribute;
+  for (Cell& cell : screen.cells[row]) SetCell(cell, ' ', attribute, CellPart::kWhole);
+}
+
+// The cell at (row, column) is about to be written over: when it is one half
+// of a wide character, the other half becomes a blank in its own colour, so
+// that no half is ever left without the other (a terminal does the same).
+void SplitWidePair(Screen& screen, int row, int column) {
+  Cell* cells = screen.cells[row];
+  if (cells[column].part == CellPart::kWideHead && column < kLastColumn) {
+    SetCell(cells[column + 1], ' ', cells[column + 1].attribute, CellPart::kWhole);
+  } else if (cells[column].part == CellPart::kWideTail && column > 0) {
+    SetCell(cells[column - 1], ' ', cells[column - 1].attribute, CellPart::kWhole);
+  }
+}
+
+// Scrolls and continues at column 1 of the bottom row when a character is
+// due in the pending-wrap state.
+void LeavePendingWrap(Screen& screen) {
+  if (!screen.pendingWrap) return;
+  ModelScrollUp(screen);
+  screen.pendingWrap = false;
+  screen.row = kLastRow;
+  screen.column = 0;
+}
+
+// The cursor moves past `cells` cells just written from its column.
+void AdvanceCursor(Screen& screen, int cells) {
+  if (screen.column + cells <= kLastColumn) {
+    screen.column += cells;
+  } else if (screen.row < kLastRow) {
+    screen.column = 0;
+    ++screen.row;
+  } else {
+    screen.column = kLastColumn;
+    screen.pendingWrap = true;  // stays on the last cell of the bottom row
   }
 }
 
@@ -37,37 +80,46 @@ void ModelLocate(Screen& screen, int row, int column) {
 }
 
 void ModelScrollUp(Screen& screen) {
-  std::memmove(&screen.cells[0][0], &screen.cells[1][0],
-               sizeof(Cell) * kScreenColumns * (kScreenRows - 1));
-  BlankRow(screen, kScreenRows - 1, CurrentAttribute(screen));
+  // Whole rows move, so wide characters and wrap gaps stay as they were.
+  std::copy(&screen.cells[1][0], &screen.cells[0][0] + kScreenRows * kScreenColumns,
+            &screen.cells[0][0]);
+  BlankRow(screen, kLastRow, CurrentAttribute(screen));
 }
 
-void ModelPutCharacter(Screen& screen, std::uint8_t character) {
-  if (screen.pendingWrap) {
-    ModelScrollUp(screen);
-    screen.pendingWrap = false;
-    screen.row = kScreenRows - 1;
+void ModelPutCharacter(Screen& screen, char32_t character) {
+  const int width = CharacterWidth(character);
+  if (width == 0) return;
+  LeavePendingWrap(screen);
+  const std::uint8_t attribute = CurrentAttribute(screen);
+  if (width == 2 && screen.column == kLastColumn) {
+    SplitWidePair(screen, screen.row, kLastColumn);
+    SetCell(screen.cells[screen.row][kLastColumn], ' ', attribute, CellPart::kWrapGap);
+    if (screen.row < kLastRow) {
+      ++screen.row;
+    } else {
+      ModelScrollUp(screen);
+    }
     screen.column = 0;
   }
-  Cell& cell = screen.cells[screen.row][screen.column];
-  cell.character = character;
-  cell.attribute = CurrentAttribute(screen);
-  if (screen.column < kScreenColumns - 1) {
-    ++screen.column;
-  } else if (screen.row < kScreenRows - 1) {
-    screen.column = 0;
-    ++screen.row;
+  Cell* cells = screen.cells[screen.row];
+  const int column = screen.column;
+  SplitWidePair(screen, screen.row, column);
+  if (width == 1) {
+    SetCell(cells[column], character, attribute, CellPart::kWhole);
   } else {
-    screen.pendingWrap = true;  // stays on the last cell of the bottom row
+    SplitWidePair(screen, screen.row, column + 1);
+    SetCell(cells[column], character, attribute, CellPart::kWideHead);
+    SetCell(cells[column + 1], character, attribute, CellPart::kWideTail);
   }
+  AdvanceCursor(screen, width);
 }
 
 void ModelPrint(Screen& screen, std::string_view text) {
-  for (char c : text) ModelPutCharacter(screen, static_cast<std::uint8_t>(c));
+  for (std::size_t at = 0; at < text.size();) ModelPutCharacter(screen, NextCharacter(text, at));
 }
 
 void ModelEndLine(Screen& screen) {
-  if (screen.row < kScreenRows - 1) {
+  if (screen.row < kLastRow) {
     ++screen.row;
   } else {
     ModelScrollUp(screen);
@@ -87,7 +139,7 @@ void StepBack(Screen& screen) {
     --screen.column;
   } else if (screen.row > 0) {
     --screen.row;
-    screen.column = kScreenColumns - 1;
+    screen.column = kLastColumn;
   }
 }
 
@@ -95,34 +147,28 @@ void StepBack(Screen& screen) {
 
 void ModelBackspace(Screen& screen) {
   StepBack(screen);
-  ModelPutCharacter(screen, ' ');
-  StepBack(screen);
+  Cell* cells = screen.cells[screen.row];
+  if (cells[screen.column].part == CellPart::kWideTail && screen.column > 0) --screen.column;
+  const std::uint8_t attribute = CurrentAttribute(screen);
+  if (cells[screen.column].part == CellPart::kWideHead && screen.column < kLastColumn)
+    SetCell(cells[screen.column + 1], ' ', attribute, CellPart::kWhole);
+  SetCell(cells[screen.column], ' ', attribute, CellPart::kWhole);
+  if (screen.column == 0 && screen.row > 0 &&
+      screen.cells[screen.row - 1][kLastColumn].part == CellPart::kWrapGap) {
+    --screen.row;
+    screen.column = kLastColumn;
+    SetCell(screen.cells[screen.row][kLastColumn], ' ', attribute, CellPart::kWhole);
+  }
 }
 
-void AppendCellUtf8(std::string& out, std::uint8_t character) {
+void AppendShownCell(std::string& out, const Cell& cell) {
+  if (cell.part == CellPart::kWideTail) return;
+  const char32_t character = cell.character;
   if (character < 0x20 || (character >= 0x7F && character < 0xA0)) {
     out.push_back('?');
-  } else if (character < 0x80) {
-    out.push_back(static_cast<char>(character));
   } else {
-    out.push_back(static_cast<char>(0xC0 | (character >> 6)));
-    out.push_back(static_cast<char>(0x80 | (character & 0x3F)));
+    AppendUtf8(out, character);
   }
-}
-
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() * 2);
-  for (char c : text) {
-    auto byte = static_cast<std::uint8_t>(c);
-    if (byte < 0x80) {
-      out.push_back(c);  // kept as it is: names pass through unchanged
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-      out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
-  }
-  return out;
 }
 
 std::string ScreenPlainText(const Screen& screen) {
@@ -137,7 +183,7 @@ std::string ScreenPlainText(const Screen& screen) {
   }
   for (int row = 0; row <= lastRow; ++row) {
     for (int column = 0; column < lengths[row]; ++column)
-      AppendCellUtf8(out, screen.cells[row][column].character);
+      AppendShownCell(out, screen.cells[row][column]);
     out.push_back('\n');
   }
   return out;

@@ -16,8 +16,15 @@ void ModelSetColor(Screen& screen, int foreground, int background);
 // Moves the cursor to (row, column), both 1-based. An out-of-range component
 // keeps its current value. Always clears the pending-wrap state.
 void ModelLocate(Screen& screen, int row, int column);
-// Writes one character at the cursor in the current colours and advances.
-void ModelPutCharacter(Screen& screen, std::uint8_t character);
+// Writes one character at the cursor in the current colours and advances by
+// the cells it takes (CharacterWidth). A wide character takes two cells; with
+// only the last column left it leaves that cell as a blank (a wrap gap) and
+// goes to the next row whole, scrolling on the bottom row. A character of
+// width 0 takes no cell and is not stored. Writing over one half of a wide
+// character blanks its other half, keeping that cell's colour.
+void ModelPutCharacter(Screen& screen, char32_t character);
+// Writes UTF-8 text character by character; a byte that is not valid UTF-8
+// is written as U+FFFD.
 void ModelPrint(Screen& screen, std::string_view text);
 // Cursor to column 1 of the next row; scrolls on the bottom row.
 void ModelEndLine(Screen& screen);
@@ -25,14 +32,18 @@ void ModelEndLine(Screen& screen);
 void ModelScrollUp(Screen& screen);
 // One typed character taken back: one cell back (from column 1 to the last
 // column of the row above, from the pending-wrap state to the last cell of the
-// bottom row), a blank written there, and the cursor left on that cell.
+// bottom row), and the character there becomes blanks in the current colours
+// with the cursor on its first cell. A wide character goes whole, and so does
+// the wrap gap it left before it on the row above: the cursor then stands on
+// that gap, where the character had been due.
 void ModelBackspace(Screen& screen);
 
 std::uint8_t CurrentAttribute(const Screen& screen);
 
-// Shown form of a cell byte: Latin-1 as UTF-8. Control bytes (0x00-0x1F,
-// 0x7F-0x9F) would act on a terminal instead of showing, so they show as '?'.
-void AppendCellUtf8(std::string& out, std::uint8_t character);
+// Shown form of a cell: its character as UTF-8, nothing for the right half of
+// a wide character. Control characters (U+0000-U+001F, U+007F-U+009F) would
+// act on a terminal instead of showing, so they show as '?'.
+void AppendShownCell(std::string& out, const Cell& cell);
 
 // The screen as plain text: rows without trailing blanks, trailing empty rows
 // left out, each row ended by a line feed.

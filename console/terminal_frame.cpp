@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "console/character_width.h"
 #include "console/screen_model.h"
 
 namespace {
@@ -80,19 +81,38 @@ bool AppendFrame(std::string& out, TerminalView& view, const Screen& screen, boo
   for (int r = 0; r < view.rows; ++r) {
     int row = view.topRow + r;
     int atColumn = -1;  // where the terminal's cursor stands on this row, if known
-    for (int c = 0; c < view.columns; ++c) {
+    for (int c = 0; c < view.columns;) {
       int column = view.leftColumn + c;
       const Cell& cell = screen.cells[row][column];
-      Cell& shown = view.shown[row][column];
-      if (view.valid[row][column] && shown.character == cell.character &&
-          shown.attribute == cell.attribute)
-        continue;
-      if (atColumn != c) AppendMoveTo(body, r, c);
-      AppendAttribute(body, view, cell.attribute);
-      AppendCellUtf8(body, cell.character);
-      atColumn = c + 1;
-      shown = cell;
-      view.valid[row][column] = true;
+      // A wide character is sent whole, and the terminal's cursor moves two
+      // columns past it: its two cells are one piece, redrawn together when
+      // either half changed, and nothing is ever written into its right half
+      // on its own. A pair cut by the edge of the part shown (a narrow
+      // terminal) shows that half as a blank.
+      bool wholePair = cell.part == CellPart::kWideHead && c + 1 < view.columns;
+      bool halfPair = !wholePair && (cell.part == CellPart::kWideHead ||
+                                     cell.part == CellPart::kWideTail);
+      int width = wholePair ? 2 : 1;
+      bool same = true;
+      for (int k = 0; k < width; ++k) {
+        same = same && view.valid[row][column + k] &&
+               view.shown[row][column + k] == screen.cells[row][column + k];
+      }
+      if (!same) {
+        if (atColumn != c) AppendMoveTo(body, r, c);
+        AppendAttribute(body, view, cell.attribute);
+        if (halfPair) {
+          body += ' ';
+        } else {
+          AppendShownCell(body, cell);
+        }
+        atColumn = c + width;
+        for (int k = 0; k < width; ++k) {
+          view.shown[row][column + k] = screen.cells[row][column + k];
+          view.valid[row][column + k] = true;
+        }
+      }
+      c += width;
     }
   }
 
@@ -153,14 +173,18 @@ std::string_view TrimBlanks(std::string_view text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-// Appends `text` (8-bit) padded or cut to exactly `width` cells.
+// Appends `text` (UTF-8) padded or cut to exactly `width` cells; a wide
+// character that would reach past the width is left out.
 void AppendField(std::string& out, std::string_view text, int width) {
   if (width <= 0) return;
   int used = 0;
-  for (char ch : text) {
-    if (used == width) break;
-    AppendCellUtf8(out, static_cast<std::uint8_t>(ch));
-    ++used;
+  for (std::size_t at = 0; at < text.size();) {
+    Cell cell;
+    cell.character = NextCharacter(text, at);
+    int cells = CharacterWidth(cell.character);
+    if (used + cells > width) break;
+    AppendShownCell(out, cell);
+    used += cells;
   }
   out.append(static_cast<std::size_t>(width - used), ' ');
 }
@@ -173,8 +197,8 @@ constexpr int kPadding = 2;  // blank columns between the frame and the text
 BoxPlacement PlaceMessageBox(const TerminalView& view, std::string_view text, std::string_view title) {
   std::vector<std::string_view> lines = SplitLines(text);
   int textWidth = static_cast<int>(kButton.size());
-  for (std::string_view line : lines) textWidth = std::max(textWidth, static_cast<int>(line.size()));
-  textWidth = std::max(textWidth, static_cast<int>(TrimBlanks(title).size()) + 2);
+  for (std::string_view line : lines) textWidth = std::max(textWidth, TextCells(line));
+  textWidth = std::max(textWidth, TextCells(TrimBlanks(title)) + 2);
   BoxPlacement box;
   box.width = std::min(textWidth + 2 * kPadding + 2, view.columns);
   box.height = std::min(static_cast<int>(lines.size()) + 5, view.rows);
@@ -201,7 +225,7 @@ void AppendMessageBox(std::string& out, TerminalView& view, std::string_view tex
     if (top || bottom) {
       out += top ? kTopLeft : kBottomLeft;
       std::string_view name = top && inner >= 3 ? TrimBlanks(title) : std::string_view();
-      int nameWidth = name.empty() ? 0 : std::min(static_cast<int>(name.size()) + 2, inner);
+      int nameWidth = name.empty() ? 0 : std::min(TextCells(name) + 2, inner);
       int before = (inner - nameWidth) / 2;
       for (int i = 0; i < before; ++i) out += kHorizontal;
       if (nameWidth > 0) {
@@ -238,7 +262,11 @@ void AppendMessageBox(std::string& out, TerminalView& view, std::string_view tex
 
 void ForgetMessageBox(TerminalView& view, std::string_view text, std::string_view title) {
   BoxPlacement box = PlaceMessageBox(view, text, title);
+  // One column more on either side: where the box's edge covered half of a
+  // wide character, the terminal blanked its other half as well.
+  int first = std::max(box.left - 1, 0);
+  int last = std::min(box.left + box.width, view.columns - 1);
   for (int r = 0; r < box.height; ++r)
-    for (int c = 0; c < box.width; ++c)
-      view.valid[view.topRow + box.top + r][view.leftColumn + box.left + c] = false;
+    for (int c = first; c <= last; ++c)
+      view.valid[view.topRow + box.top + r][view.leftColumn + c] = false;
 }

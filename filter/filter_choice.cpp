@@ -124,7 +124,7 @@ FilterChoice ChooseFilter(const WaveFormat& format) {
     const int answerRow = row + layout->answerRowOffset;
     Locate(answerRow, layout->answerColumn);
     SetColor(layout->answerForeground, kBrightWhite);
-    const std::string answer = ReadLine();
+    const std::string answer = ReadLine(kQuestionText);
 
     const char letter = OfferedLetter(*layout, answer);
     if (letter != 0) {

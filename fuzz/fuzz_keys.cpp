@@ -3,12 +3,15 @@
 // spells fall (FinishKeyInput, as after a lone Escape on a terminal); the
 // rest are the key bytes.
 //
-// What must hold: a byte completes at most two keys, and two only as a lone
-// Escape followed by a control key; a character key is 0x20-0x7E or
-// 0xA0-0xFF and a control key below 0x20 (never Enter, Backspace or Escape
-// themselves); no sequence stays unfinished for more than a bounded number
-// of bytes, so input can never be swallowed for good; after a quiet spell the
-// decoder is back in its ground state and a printable byte is that character.
+// What must hold: a byte completes at most four keys; more than one only as a
+// lone Escape followed by a control key, or (plain input) as the raw bytes of
+// a broken UTF-8 character followed by the key of the byte that broke it; a
+// character key is U+0020-U+007E or U+00A0-U+10FFFF without the surrogates,
+// a raw byte 0x80-0xFF and only from plain input, and a control key below
+// 0x20 (never Enter, Backspace or Escape themselves); no sequence stays
+// unfinished for more than a bounded number of bytes, so input can never be
+// swallowed for good; after a quiet spell the decoder is back in its ground
+// state and a printable byte is that character.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,8 +34,12 @@ void Check(bool condition, const char* what) {
 void CheckKey(const Key& key, bool plain) {
   switch (key.kind) {
     case KeyKind::kCharacter:
-      Check((key.code >= 0x20 && key.code <= 0x7E) || key.code >= 0xA0,
-            "a character is 0x20-0x7E or 0xA0-0xFF");
+      Check((key.code >= 0x20 && key.code <= 0x7E) ||
+                (key.code >= 0xA0 && key.code <= 0x10FFFF && (key.code < 0xD800 || key.code > 0xDFFF)),
+            "a character is U+0020-U+007E or U+00A0-U+10FFFF, no surrogate");
+      break;
+    case KeyKind::kRawByte:
+      Check(plain && key.code >= 0x80 && key.code <= 0xFF, "raw bytes only from plain input, 0x80-0xFF");
       break;
     case KeyKind::kControl:
       Check(key.code < 0x20, "a control key is below 0x20");
@@ -68,9 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool ground = !KeyInputPending(decoder);
     const bool afterCarriageReturn = decoder.lastWasCarriageReturn;
     const DecodedKeys keys = DecodeKeyByte(decoder, byte);
-    Check(keys.count >= 0 && keys.count <= 2, "at most two keys a byte");
-    if (keys.count == 2) {
-      Check(keys.keys[0].kind == KeyKind::kEscape, "two keys: a lone Escape first");
+    Check(keys.count >= 0 && keys.count <= kMaxKeysPerByte, "at most four keys a byte");
+    if (keys.count >= 2) {
+      Check((keys.count == 2 && keys.keys[0].kind == KeyKind::kEscape) ||
+                (plain && keys.keys[0].kind == KeyKind::kRawByte),
+            "more keys: a lone Escape or the raw bytes of a broken character first");
     }
     for (int k = 0; k < keys.count; ++k) CheckKey(keys.keys[k], plain);
 
@@ -93,16 +102,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(pendingRun <= kLongestPendingRun, "no sequence swallows input for good");
 
     if (spacing != 0 && i % spacing == 0) {
-      const bool wasEscape = KeyInputPending(decoder);
-      const Key last = FinishKeyInput(decoder);
+      const bool wasPending = KeyInputPending(decoder);
+      const DecodedKeys last = FinishKeyInput(decoder);
       Check(!KeyInputPending(decoder), "a quiet spell ends every sequence");
-      Check(wasEscape || last.kind == KeyKind::kNone, "nothing pending gives no key");
-      if (last.kind != KeyKind::kNone) CheckKey(last, plain);
+      Check(wasPending || last.count == 0, "nothing pending gives no key");
+      for (int k = 0; k < last.count; ++k) CheckKey(last.keys[k], plain);
       pendingRun = 0;
     }
   }
-  const Key last = FinishKeyInput(decoder);
-  if (last.kind != KeyKind::kNone) CheckKey(last, plain);
+  const DecodedKeys last = FinishKeyInput(decoder);
+  for (int k = 0; k < last.count; ++k) CheckKey(last.keys[k], plain);
   Check(!KeyInputPending(decoder), "the end of input ends every sequence");
 
   // After all that, the decoder still types: Latin-1 characters arrive whole.

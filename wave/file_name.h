@@ -3,7 +3,8 @@
 
 #include <string>
 
-// A typed name holds 8-bit characters (U+0020-U+00FF). The file system gets
-// its first 255 characters encoded as UTF-8. Empty when the name cannot be
-// opened at all: empty, or holding "*" or "?".
+// The typed name (UTF-8, or bytes as a script gave them) goes to the file
+// system unchanged and whole: it is never shortened, so a name the system
+// refuses as too long fails to open instead of naming another file. Empty
+// when the name cannot be opened at all: empty, or holding "*", "?" or a NUL.
 std::string FileSystemName(const std::string& typedName);

@@ -93,7 +93,7 @@ TEST_F(PlainRun, MissingInputFilesRestartTheInputScreen) {
   RunResult r = Run("nothing.wav\n\nfolder\nwild*.wav\n");
   EXPECT_EQ(r.status, 1);
   const std::string box = "ERROR: File not found.  Please enter a valid filename\n";
-  EXPECT_EQ(r.errors, box + box + box + box);
+  EXPECT_EQ(r.errors, box + box + box + box + "ERROR: input ended at the prompt \"Input file?\"\n");
   // The restart cleared the screen: the last prompt stands alone on row 8.
   EXPECT_EQ(Row(r, 8), "   Input file?");
   EXPECT_EQ(r.rows.size(), 8u);
@@ -191,7 +191,9 @@ TEST_F(PlainRun, RejectedHeaderRestartsAndAcceptedOneShowsFileData) {
   WriteFile(dir_ / "in.wav", MakeWave(1, 192000, std::vector<std::int32_t>(96000, 0)));
   RunResult r = Run("lower.wav\nin.wav\n");
   EXPECT_EQ(r.status, 1);  // input ends at the filter question
-  EXPECT_EQ(r.errors, "ERROR: This is not a Wave file\n");
+  EXPECT_EQ(r.errors,
+            "ERROR: This is not a Wave file\n"
+            "ERROR: input ended at the prompt \"Select whether to apply filter\"\n");
   EXPECT_EQ(Row(r, 16), "                 Length       96000 samples");
   EXPECT_EQ(Row(r, 17), "                 Duration     .5 seconds");
   EXPECT_EQ(Row(r, 21), "   Select whether to apply filter A (linear phase), C (asymmetric),");

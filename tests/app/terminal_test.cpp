@@ -1,6 +1,8 @@
 // The program in a real terminal: started in an 80 x 41 tmux pane, read back
 // with capture-pane as a person sees it (characters and colours), driven with
-// send-keys, ended with SIGTERM, and the pane checked for a restored terminal.
+// send-keys, ended with SIGTERM, and the pane checked for a restored terminal;
+// names in CJK and emoji typed, taken back and opened, with tmux's cursor
+// where the screen model has it.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/app/app_test_support.h"
 #include "tests/app/tmux_pane.h"
 
 namespace fs = std::filesystem;
@@ -48,6 +51,12 @@ class TerminalRun : public ::testing::Test {
   std::string PaneFormat(const std::string& format) { return session.Format(format); }
   bool WaitForText(const std::string& text) { return session.WaitForText(text, 20); }
   void SendKeys(const std::string& keys) { session.Keys(keys); }
+  void Type(const std::string& text) { session.Literal(text); }
+  // tmux's cursor as "row column", both from 0, once it has come to rest there.
+  std::string CursorAt(const std::string& expected) {
+    tmuxpane::Session::WaitUntil([&] { return PaneFormat("#{cursor_y} #{cursor_x}") == expected; }, 20);
+    return PaneFormat("#{cursor_y} #{cursor_x}");
+  }
 
   fs::path directory;
   tmuxpane::Session session;
@@ -128,6 +137,68 @@ TEST_F(TerminalRun, BannerMissingFileBoxAndRestoreAfterSigterm) {
     EXPECT_EQ(CellAt(after, row, static_cast<int>(at) + 1).foreground, -1);
     EXPECT_EQ(CellAt(after, row, static_cast<int>(at) + 1).background, -1);
   }
+}
+
+const std::string kSun = "\xe6\x97\xa5";     // U+65E5, two cells
+const std::string kBook = "\xe6\x9c\xac";    // U+672C, two cells
+const std::string kNote = "\xf0\x9f\x8e\xb5";  // U+1F3B5, two cells
+
+TEST_F(TerminalRun, CjkAndEmojiNamesAreTypedTakenBackAndOpened) {
+  const std::string input = "\xe9\x8c\xb2\xe9\x9f\xb3 " + kSun + kBook + ".wav";  // 13 cells
+  apptest::WriteFile(directory / input, apptest::MakeWave(1, 96000, {100, -100, 2000}));
+  std::string impulse = "65536\n";
+  for (int i = 1; i < 19; ++i) impulse += "0\n";
+  apptest::WriteFile(directory / "FilterB.dat", impulse);
+  StartProgram();
+  ASSERT_TRUE(WaitForText("Input file?")) << CaptureText();
+
+  Type(input);
+  ASSERT_TRUE(WaitForText(input)) << CaptureText();
+  EXPECT_EQ(TrimRight(RowText(CaptureColours(), 8)), "   Input file?   " + input);
+  EXPECT_EQ(CursorAt("7 30"), "7 30");  // column 18 + 13 cells, from 0
+  // ".wav" and the wide character before it taken back, then typed again.
+  SendKeys("BSpace BSpace BSpace BSpace BSpace");
+  EXPECT_EQ(CursorAt("7 24"), "7 24");
+  EXPECT_EQ(TrimRight(RowText(CaptureColours(), 8)),
+            "   Input file?   \xe9\x8c\xb2\xe9\x9f\xb3 " + kSun);
+  Type(kBook + ".wav");
+  EXPECT_EQ(CursorAt("7 30"), "7 30");
+  SendKeys("Enter");
+  ASSERT_TRUE(WaitForText("Select whether")) << CaptureText();
+  Type("B");
+  SendKeys("Enter");
+  ASSERT_TRUE(WaitForText("Output file?")) << CaptureText();
+
+  const std::string output = kNote + " \xe5\x87\xba\xe5\x8a\x9b \xc3\xa9.wav";  // 13 cells
+  Type(output);
+  ASSERT_TRUE(WaitForText(output)) << CaptureText();
+  EXPECT_EQ(CursorAt("22 30"), "22 30");
+  SendKeys("Enter");
+  ASSERT_TRUE(WaitForText("press any key")) << CaptureText();
+  EXPECT_EQ(apptest::ReadFile(directory / output).substr(0, 4), "RIFF");
+  SendKeys("q");
+  ASSERT_TRUE(WaitForText("EXIT=0")) << CaptureText();
+}
+
+TEST_F(TerminalRun, WideCharacterWrapsWholeAtTheRightEdgeAndComesBack) {
+  StartProgram();
+  ASSERT_TRUE(WaitForText("Input file?")) << CaptureText();
+  // "ab" in columns 18-19, thirty wide characters in 20-79: the next one
+  // finds one cell left and goes to the next row whole.
+  std::string line = "ab";
+  for (int i = 0; i < 30; ++i) line += kSun;
+  Type(line + kBook);
+  ASSERT_TRUE(WaitForText(kBook)) << CaptureText();
+  Pane pane = CaptureColours();
+  EXPECT_EQ(TrimRight(RowText(pane, 8)), "   Input file?   " + line);
+  EXPECT_EQ(TrimRight(RowText(pane, 9)), kBook);
+  EXPECT_EQ(CursorAt("8 2"), "8 2");
+  SendKeys("BSpace");
+  EXPECT_EQ(CursorAt("7 79"), "7 79");  // back in the cell the wide character left
+  Type("z");
+  ASSERT_TRUE(WaitForText(line + "z")) << CaptureText();
+  EXPECT_EQ(TrimRight(RowText(CaptureColours(), 9)), "");
+  EXPECT_EQ(CursorAt("8 0"), "8 0");
 }
 
 }  // namespace

@@ -171,7 +171,11 @@ class Session {
   bool Start(const std::filesystem::path& directory, const std::string& program, int columns = 80,
              int rows = 41) {
     directory_ = directory;
-    tmux_ = "tmux -f /dev/null -L ostrivale-hardening-" + std::to_string(getpid());
+    // A server of its own for every start: a new session on the socket of a
+    // server that kill-server is still taking down fails now and then.
+    static int started = 0;
+    tmux_ = "tmux -f /dev/null -L ostrivale-hardening-" + std::to_string(getpid()) + "-" +
+            std::to_string(++started);
     const std::string pidFile = (directory / "pid").string();
     const std::string inner = "echo $$ > " + Quote(pidFile) + "; exec " + Quote(program);
     const std::string pane = "cd " + Quote(directory.string()) + " && sh -c " + Quote(inner) +

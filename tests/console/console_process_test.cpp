@@ -91,7 +91,7 @@ void PlainDialogue() {
   Pause(5);
   Beep();
   ShowMessageBox("  Bad name.\\n Try again  ", "   ERROR");
-  PrintText(name == "caf\xe9" ? "same" : "different");
+  PrintText(name == "caf\xc3\xa9" ? "same" : "different");
   std::string second = ReadLine();
   PrintText("[" + second + "]");
   WaitKey();  // at the end of input: returns
@@ -105,19 +105,21 @@ TEST(PlainMode, FinalScreenOnStandardOutputAndBoxOnStandardError) {
   EXPECT_EQ(run.err, "ERROR: Bad name.  Try again\n");
 }
 
-void ReadOneLine() {
+void ReadTwoLines() {
   SetupConsole();
   PrintText("Name:");
-  ReadLine();
+  PrintText(ReadLine("Name:"));
+  PrintText("Second:");
+  ReadLine("   Second? ");
   PrintText("not reached");
 }
 
-TEST(PlainMode, EndOfInputInsideReadLineWritesTheScreenAndEndsWithOne) {
-  PlainRun run = RunPlain("abc", ReadOneLine);
+TEST(PlainMode, LastLineWithoutLineEndIsALineAndTheEndAtAPromptIsReported) {
+  PlainRun run = RunPlain("abc", ReadTwoLines);
   ASSERT_TRUE(WIFEXITED(run.status));
   EXPECT_EQ(WEXITSTATUS(run.status), 1);
-  EXPECT_EQ(run.out, "Name:abc\n");
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "Name:abc\nabcSecond:\n");
+  EXPECT_EQ(run.err, "ERROR: input ended at the prompt \"Second?\"\n");
 }
 
 void CloseTwice() {
@@ -259,9 +261,10 @@ TEST_F(TerminalChild, RawKeysDrawingAndRestoreAtTheEnd) {
   EXPECT_EQ(raw.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
   EXPECT_EQ(raw.c_iflag & (IXON | ICRNL), 0u);
 
-  // Ctrl+C is an ordinary key; an arrow is swallowed whole.
-  Type("ab\x7f\x03\x1b[Dc\r");
-  ASSERT_TRUE(ReadUntil("got:ac")) << output;
+  // Ctrl+C is an ordinary key; an arrow is swallowed whole; a combining mark
+  // alone is refused; a wide character is echoed once.
+  Type("ab\x7f\x03\x1b[D\xcc\x81" "c\xe6\x97\xa5\r");
+  ASSERT_TRUE(ReadUntil("got:ac\xe6\x97\xa5")) << output;
   Type("q");  // ends WaitKey and stays unread
   int status = Reap();
   ASSERT_TRUE(WIFEXITED(status)) << status;

@@ -8,14 +8,17 @@
 
 namespace {
 
-// Keys as text: characters as themselves (Latin-1 above 0x7F as <xx>),
-// the rest as [Enter], [BS], [Esc], [Ctl09], [Ign].
+// Keys as text: characters as themselves (above 0x7F as <code point>), the
+// rest as [Enter], [BS], [Esc], [Ctl09], [Ign], raw bytes as [Raw80].
 std::string Describe(const Key& key) {
   char buffer[16];
   switch (key.kind) {
     case KeyKind::kCharacter:
       if (key.code < 0x80) return std::string(1, static_cast<char>(key.code));
-      std::snprintf(buffer, sizeof buffer, "<%02x>", key.code);
+      std::snprintf(buffer, sizeof buffer, "<%x>", static_cast<unsigned>(key.code));
+      return buffer;
+    case KeyKind::kRawByte:
+      std::snprintf(buffer, sizeof buffer, "[Raw%02x]", static_cast<unsigned>(key.code));
       return buffer;
     case KeyKind::kEnter:
       return "[Enter]";
@@ -24,7 +27,7 @@ std::string Describe(const Key& key) {
     case KeyKind::kEscape:
       return "[Esc]";
     case KeyKind::kControl:
-      std::snprintf(buffer, sizeof buffer, "[Ctl%02x]", key.code);
+      std::snprintf(buffer, sizeof buffer, "[Ctl%02x]", static_cast<unsigned>(key.code));
       return buffer;
     case KeyKind::kIgnored:
       return "[Ign]";
@@ -43,8 +46,8 @@ std::string DecodeAll(const std::string& bytes, bool plain) {
     DecodedKeys keys = DecodeKeyByte(decoder, static_cast<std::uint8_t>(c));
     for (int i = 0; i < keys.count; ++i) out += Describe(keys.keys[i]);
   }
-  Key last = FinishKeyInput(decoder);
-  if (last.kind != KeyKind::kNone) out += Describe(last);
+  DecodedKeys last = FinishKeyInput(decoder);
+  for (int i = 0; i < last.count; ++i) out += Describe(last.keys[i]);
   return out;
 }
 
@@ -121,31 +124,43 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"no-break space", "\xc2\xa0", "<a0>", "<a0>"},
         DecodeCase{"y diaeresis", "\xc3\xbf", "<ff>", "<ff>"},
         DecodeCase{"C1 control", "\xc2\x80\xc2\x9f", "[Ign][Ign]", "[Ign][Ign]"},
-        DecodeCase{"beyond Latin-1", "\xc4\x80", "[Ign]", "[Ign]"},
-        DecodeCase{"euro sign", "\xe2\x82\xac", "[Ign]", "[Ign]"},
-        DecodeCase{"emoji", "\xf0\x9f\x98\x80" "a", "[Ign]a", "[Ign]a"},
-        DecodeCase{"lead byte then ASCII", "\xc3" "a", "a", "a"},
-        DecodeCase{"stray continuation", "\x80\xbf", "[Ign][Ign]", "[Ign][Ign]"},
+        DecodeCase{"A macron", "\xc4\x80", "<100>", "<100>"},
+        DecodeCase{"o double acute, l stroke", "\xc5\x91\xc5\x82", "<151><142>", "<151><142>"},
+        DecodeCase{"Cyrillic zhe, Greek omega", "\xd0\xb6\xcf\x89", "<436><3c9>", "<436><3c9>"},
+        DecodeCase{"euro sign", "\xe2\x82\xac", "<20ac>", "<20ac>"},
+        DecodeCase{"CJK", "\xe6\x97\xa5\xe6\x9c\xac", "<65e5><672c>", "<65e5><672c>"},
+        DecodeCase{"emoji", "\xf0\x9f\x98\x80" "a", "<1f600>a", "<1f600>a"},
+        DecodeCase{"combining acute", "e\xcc\x81", "e<301>", "e<301>"},
+        DecodeCase{"noncharacter and the last code point", "\xef\xbf\xbf\xf4\x8f\xbf\xbf",
+                   "<ffff><10ffff>", "<ffff><10ffff>"},
+        // Malformed UTF-8: dropped from a terminal, kept byte for byte from plain input.
+        DecodeCase{"lead byte then ASCII", "\xc3" "a", "a", "[Rawc3]a"},
+        DecodeCase{"Latin-1 bytes", "caf\xe9.wav", "caf.wav", "caf[Rawe9].wav"},
+        DecodeCase{"stray continuation", "\x80\xbf", "[Ign][Ign]", "[Raw80][Rawbf]"},
         DecodeCase{"invalid bytes", "\xff\xfe\xc0\xc1\xf5", "[Ign][Ign][Ign][Ign][Ign]",
-                   "[Ign][Ign][Ign][Ign][Ign]"},
-        DecodeCase{"overlong slash", "\xc0\xaf", "[Ign][Ign]", "[Ign][Ign]"},
-        DecodeCase{"overlong three bytes", "\xe0\x80\x80", "[Ign][Ign]", "[Ign][Ign]"},
-        DecodeCase{"surrogate", "\xed\xa0\x80", "[Ign][Ign]", "[Ign][Ign]"},
-        DecodeCase{"above U+10FFFF", "\xf4\x90\x80\x80", "[Ign][Ign][Ign]", "[Ign][Ign][Ign]"},
-        DecodeCase{"truncated at the end", "\xe2\x82", "[Ign]", "[Ign]"},
-        DecodeCase{"truncated by enter", "\xe2\x82\r", "[Enter]", "[Enter]"},
-        DecodeCase{"truncated by escape sequence", "\xc3\x1b[Aa", "[Ign]a", "[Ign]a"},
-        DecodeCase{"two-byte after a broken one", "\xe2\xc3\xa9", "<e9>", "<e9>"}),
+                   "[Rawff][Rawfe][Rawc0][Rawc1][Rawf5]"},
+        DecodeCase{"overlong slash", "\xc0\xaf", "[Ign][Ign]", "[Rawc0][Rawaf]"},
+        DecodeCase{"overlong three bytes", "\xe0\x80\x80", "[Ign][Ign]", "[Rawe0][Raw80][Raw80]"},
+        DecodeCase{"surrogate", "\xed\xa0\x80", "[Ign][Ign]", "[Rawed][Rawa0][Raw80]"},
+        DecodeCase{"above U+10FFFF", "\xf4\x90\x80\x80", "[Ign][Ign][Ign]",
+                   "[Rawf4][Raw90][Raw80][Raw80]"},
+        DecodeCase{"truncated at the end", "\xe2\x82", "[Ign]", "[Rawe2][Raw82]"},
+        DecodeCase{"truncated by enter", "\xe2\x82\r", "[Enter]", "[Rawe2][Raw82][Enter]"},
+        DecodeCase{"three bytes of four, then a letter", "\xf0\x9f\x8e" "a", "a",
+                   "[Rawf0][Raw9f][Raw8e]a"},
+        DecodeCase{"truncated by escape sequence", "\xc3\x1b[Aa", "[Ign]a", "[Rawc3][Ign]a"},
+        DecodeCase{"two-byte after a broken one", "\xe2\xc3\xa9", "<e9>", "[Rawe2]<e9>"}),
     CaseName);
 
 TEST(KeyDecodingPending, EscapeWaitsForWhatFollows) {
   KeyDecoder decoder;
   EXPECT_EQ(DecodeKeyByte(decoder, 0x1b).count, 0);
   EXPECT_TRUE(KeyInputPending(decoder));
-  Key key = FinishKeyInput(decoder);
-  EXPECT_EQ(key.kind, KeyKind::kEscape);
+  DecodedKeys keys = FinishKeyInput(decoder);
+  ASSERT_EQ(keys.count, 1);
+  EXPECT_EQ(keys.keys[0].kind, KeyKind::kEscape);
   EXPECT_FALSE(KeyInputPending(decoder));
-  EXPECT_EQ(FinishKeyInput(decoder).kind, KeyKind::kNone);
+  EXPECT_EQ(FinishKeyInput(decoder).count, 0);
 }
 
 TEST(KeyDecodingPending, NothingPendingAfterACompleteKey) {
@@ -158,8 +173,9 @@ TEST(KeyDecodingPending, NothingPendingAfterACompleteKey) {
   EXPECT_FALSE(KeyInputPending(decoder));
 }
 
-// Arbitrary bytes never produce a character outside the typed range, never
-// more than two keys per byte, and leave the decoder able to decode again.
+// Arbitrary bytes never produce a character outside the typed range (nor a
+// surrogate), raw bytes only from plain input, never more than four keys per
+// byte, and leave the decoder able to decode again.
 TEST(KeyDecodingRobustness, ArbitraryBytes) {
   for (bool plain : {false, true}) {
     KeyDecoder decoder;
@@ -170,13 +186,18 @@ TEST(KeyDecodingRobustness, ArbitraryBytes) {
       seed = seed * 1664525u + 1013904223u;
       auto byte = static_cast<std::uint8_t>(seed >> 24);
       DecodedKeys keys = DecodeKeyByte(decoder, byte);
-      ASSERT_LE(keys.count, 2);
+      ASSERT_LE(keys.count, kMaxKeysPerByte);
       for (int k = 0; k < keys.count; ++k) {
         ASSERT_NE(keys.keys[k].kind, KeyKind::kNone);
+        char32_t code = keys.keys[k].code;
         if (keys.keys[k].kind == KeyKind::kCharacter) {
-          std::uint8_t code = keys.keys[k].code;
-          ASSERT_TRUE((code >= 0x20 && code <= 0x7e) || code >= 0xa0) << int(code);
+          ASSERT_TRUE((code >= 0x20 && code <= 0x7e) ||
+                      (code >= 0xa0 && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff)))
+              << static_cast<unsigned>(code);
           ++characters;
+        }
+        if (keys.keys[k].kind == KeyKind::kRawByte) {
+          ASSERT_TRUE(plain && code >= 0x80 && code <= 0xff);
         }
       }
     }

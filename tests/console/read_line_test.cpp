@@ -1,9 +1,12 @@
 // ReadLine, WaitKey, message boxes and beeps with scripted keys, headless.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <ostream>
+#include <vector>
 #include <string>
 
+#include "console/character_width.h"
 #include "console/console.h"
 #include "console/screen.h"
 
@@ -14,7 +17,7 @@ std::string Blanks(int n) { return std::string(static_cast<std::size_t>(n), ' ')
 std::pair<int, int> Cursor() { return {CurrentScreen().row + 1, CurrentScreen().column + 1}; }
 
 bool SameCells(const Screen& a, const Screen& b) {
-  return std::memcmp(a.cells, b.cells, sizeof a.cells) == 0;
+  return std::equal(&a.cells[0][0], &a.cells[0][0] + kScreenRows * kScreenColumns, &b.cells[0][0]);
 }
 
 TEST(ReadLine, TypedLineWithBackspace) {
@@ -39,7 +42,7 @@ TEST(ReadLine, BackspaceLeavesABlankInTheCurrentColour) {
 TEST(ReadLine, DeleteIsBackspaceToo) {
   StartHeadlessConsole("xy\x7f\x7fz\n");
   EXPECT_EQ(ReadLine(), "z");
-  EXPECT_EQ(ScreenRowText(1), "z" + Blanks(79));
+  EXPECT_EQ(ScreenRowText(1), std::string("z").append(79, ' '));
 }
 
 TEST(ReadLine, EnterAloneGivesTheEmptyLine) {
@@ -56,9 +59,9 @@ TEST(ReadLine, LineIsKeptExactlyAsTyped) {
 
 TEST(ReadLine, KeysThatTypeNothingChangeNothing) {
   // Backspace on an empty line, Escape, Tab, Ctrl+C, arrows, F1, F5, Home,
-  // Alt+x, a character outside Latin-1, then Enter.
+  // Alt+x, Alt+e acute, a C1 control, then Enter.
   StartHeadlessConsole(
-      "\x7f\x1b\t\x03\x1b[A\x1b[D\x1bOP\x1b[15~\x1b[H\x1bx\xe2\x82\xac\x1b\x1b[B\r");
+      "\x7f\x1b\t\x03\x1b[A\x1b[D\x1bOP\x1b[15~\x1b[H\x1bx\x1b\xc3\xa9\xc2\x85\x1b\x1b[B\r");
   SetColor(kBlack, kBrightWhite);
   Locate(8, 18);
   Screen before = CurrentScreen();
@@ -66,10 +69,102 @@ TEST(ReadLine, KeysThatTypeNothingChangeNothing) {
   EXPECT_TRUE(SameCells(before, CurrentScreen()));
 }
 
-TEST(ReadLine, Latin1CharactersTypedAsUtf8) {
-  StartHeadlessConsole("caf\xc3\xa9 \xc3\xbf\n");
-  EXPECT_EQ(ReadLine(), "caf\xe9 \xff");
-  EXPECT_EQ(ScreenRowText(1).substr(0, 7), "caf\xe9 \xff ");
+// Names in several scripts, typed at column 18: kept as typed (UTF-8) and
+// echoed one character to a cell, two cells for a wide one.
+struct NameCase {
+  const char* label;
+  std::string name;
+  int cells;
+};
+
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.label; }
+
+class TypedNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(TypedNames, AreKeptAndEchoedCellForCell) {
+  const NameCase& c = GetParam();
+  StartHeadlessConsole(c.name + "\r");
+  Locate(8, 18);
+  EXPECT_EQ(ReadLine(), c.name);
+  EXPECT_EQ(ScreenRowText(8), Blanks(17) + c.name + Blanks(63 - c.cells));
+  // Typed again and taken back character by character: nothing is left.
+  std::string keys = c.name;
+  for (std::size_t at = 0; at < c.name.size();) {
+    NextCharacter(c.name, at);
+    keys += "\x7f";
+  }
+  StartHeadlessConsole(keys + "\r");
+  Locate(8, 18);
+  EXPECT_EQ(ReadLine(), "");
+  EXPECT_EQ(ScreenRowText(8), Blanks(80));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, TypedNames,
+    ::testing::Values(NameCase{"Latin-1", "caf\xc3\xa9 \xc3\xbf.wav", 10},
+                      NameCase{"Central European", "\xc5\x81\xc3\xb3" "d\xc5\xba \xc5\x91.wav", 10},
+                      NameCase{"Cyrillic", "\xd0\x96\xd0\xb8\xd0\xb7\xd0\xbd\xd1\x8c.wav", 9},
+                      NameCase{"Greek", "\xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1.wav", 9},
+                      NameCase{"CJK", "\xe9\x8c\xb2\xe9\x9f\xb3 \xe6\x97\xa5\xe6\x9c\xac.wav", 13},
+                      NameCase{"emoji", "out \xf0\x9f\x8e\xb5 \xc3\xa9.wav", 12}));
+
+// Backspace takes back a wide character whole, across the row edge too.
+struct BackspaceCase {
+  const char* label;
+  int row;
+  int column;
+  std::string keys;
+  std::string line;
+  int firstRow;
+  std::vector<std::string> rows;  // rows from `firstRow` on
+};
+
+void PrintTo(const BackspaceCase& c, std::ostream* os) { *os << c.label; }
+
+class WideBackspace : public ::testing::TestWithParam<BackspaceCase> {};
+
+TEST_P(WideBackspace, TakesTheCharacterAndBothCells) {
+  const BackspaceCase& c = GetParam();
+  StartHeadlessConsole(c.keys + "\r");
+  Locate(c.row, c.column);
+  EXPECT_EQ(ReadLine(), c.line) << c.label;
+  for (std::size_t i = 0; i < c.rows.size(); ++i)
+    EXPECT_EQ(ScreenRowText(c.firstRow + static_cast<int>(i)), c.rows[i]) << c.label << " row " << i;
+}
+
+const std::string kSun = "\xe6\x97\xa5";  // U+65E5, two cells
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WideBackspace,
+    ::testing::Values(
+        BackspaceCase{"inside the row", 5, 18, "a" + kSun + "\x7f" "b", "ab", 5,
+                      {Blanks(17) + "ab" + Blanks(61)}},
+        // The character stood in columns 79-80: the cursor goes back to 79.
+        BackspaceCase{"pair ending in the last column", 5, 79, kSun + "\x7fz", "z", 5,
+                      {Blanks(78) + "z ", Blanks(80)}},
+        // One cell was left: it wrapped whole, leaving a gap; taking it back
+        // takes the gap too, and the next character goes into the last column.
+        BackspaceCase{"wrapped with a gap", 5, 79, "a" + kSun + "\x7f" "b", "ab", 5,
+                      {Blanks(78) + "ab", Blanks(80)}},
+        BackspaceCase{"narrow, then back over the row edge to a wide one", 5, 78,
+                      kSun + "x\x7f\x7f\xc3\xa9", "\xc3\xa9", 5,
+                      {Blanks(77) + "\xc3\xa9" + Blanks(2), Blanks(80)}},
+        // Enter on the bottom row scrolls once: the row is then row 40.
+        BackspaceCase{"from the pending wrap", 41, 79, kSun + "\x7fz", "z", 40,
+                      {Blanks(78) + "z ", Blanks(80)}},
+        // The wide character scrolled to wrap, so its gap went up to row 40;
+        // Backspace returns there, z fills it and Enter scrolls once more.
+        BackspaceCase{"wrapped from the bottom row", 41, 80, kSun + "\x7fz", "z", 39,
+                      {Blanks(79) + "z", Blanks(80), Blanks(80)}}));
+
+TEST(ReadLine, ScriptKeepsMarksOfNoWidthAndBytesThatAreNotUtf8) {
+  // A decomposed é (e, combining acute) and a Latin-1 byte: kept in the line,
+  // the mark without a cell, the byte shown as U+FFFD; Backspace takes either.
+  StartHeadlessConsole("e\xcc\x81x\xe9\re\xcc\x81\xe9\x7f\x7f\r");
+  EXPECT_EQ(ReadLine(), "e\xcc\x81x\xe9");
+  EXPECT_EQ(ScreenRowText(1).substr(0, 6), "ex\xef\xbf\xbd ");
+  EXPECT_EQ(ReadLine(), "e");
+  EXPECT_EQ(ScreenRowText(2).substr(0, 2), "e ");
 }
 
 TEST(ReadLine, PlainLineEndsLfCrAndCrLfAreEachOneEnter) {
@@ -121,6 +216,15 @@ TEST(ReadLine, TypingPastTheBottomRowScrolls) {
   EXPECT_EQ(ScreenRowText(41), Blanks(80));
 }
 
+TEST(ReadLine, TheLimitCountsCharactersNotBytes) {
+  std::string keys;
+  for (int i = 0; i < 9999; ++i) keys += "\xc5\x91";  // two bytes each
+  StartHeadlessConsole(keys + kSun + "\xc3\xa9\r");
+  std::string line = ReadLine();
+  EXPECT_EQ(line.size(), 2 * 9999u + 3u);
+  EXPECT_EQ(line.substr(line.size() - 3), kSun);
+}
+
 TEST(ReadLine, The10001stCharacterIsNeitherEchoedNorKept) {
   std::string keys(9999, 'a');
   keys += "bc\r";
@@ -155,24 +259,25 @@ TEST(ReadLine, HiddenCursorIsHiddenAgainAfterwards) {
   EXPECT_TRUE(CurrentScreen().cursorVisible);
 }
 
-TEST(ReadLineDeathTest, EndOfInputEndsTheProgramWithStatusOne) {
-  EXPECT_EXIT(
-      {
-        StartHeadlessConsole("abc");
-        ReadLine();
-        std::exit(0);
-      },
-      ::testing::ExitedWithCode(1), "");
+TEST(ReadLine, ScriptLastLineWithoutALineEndIsALine) {
+  StartHeadlessConsole("abc\nlast");
+  EXPECT_EQ(ReadLine(), "abc");
+  EXPECT_EQ(ReadLine(), "last");
+  StartHeadlessConsole("a\x1b");  // a lone Escape at the end types nothing
+  EXPECT_EQ(ReadLine(), "a");
+  StartHeadlessConsole("ab\x7f\x7f");
+  EXPECT_EQ(ReadLine(), "");
 }
 
-TEST(ReadLineDeathTest, LoneEscapeAtTheEndOfInputIsStillTheEnd) {
+TEST(ReadLineDeathTest, EndOfInputAtAPromptEndsTheProgramNamingIt) {
   EXPECT_EXIT(
       {
-        StartHeadlessConsole("a\x1b");
-        ReadLine();
+        StartHeadlessConsole("abc\n");
+        ReadLine("   Input file?");
+        ReadLine("   Output file? ");
         std::exit(0);
       },
-      ::testing::ExitedWithCode(1), "");
+      ::testing::ExitedWithCode(1), "^ERROR: input ended at the prompt \"Output file\\?\"\n$");
 }
 
 TEST(WaitKey, LeavesTheKeyUnread) {

@@ -3,7 +3,9 @@
 // line with its Backspace, compared cell by cell with colours.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/screen.h"
@@ -75,9 +77,9 @@ TEST_F(ScreenModel, CellsKeepTheirColoursWhenTheColourChanges) {
   EXPECT_EQ(CellForeground(1, 3), kBlue);
 }
 
-TEST_F(ScreenModel, PrintTextStoresEveryByteUninterpreted) {
-  PrintText(std::string("a\tb\r\n\xe9", 6));
-  EXPECT_EQ(ScreenRowText(1).substr(0, 7), std::string("a\tb\r\n\xe9 ", 7));
+TEST_F(ScreenModel, PrintTextStoresEveryCharacterUninterpreted) {
+  PrintText("a\tb\r\n\xc3\xa9");
+  EXPECT_EQ(ScreenRowText(1).substr(0, 8), "a\tb\r\n\xc3\xa9 ");
   EXPECT_EQ(Cursor(), std::make_pair(1, 7));
 }
 
@@ -234,7 +236,7 @@ TEST_F(ScreenModel, PlainScreenTextDropsTrailingBlanksAndEmptyRows) {
   Locate(2, 4);
   PrintText("Hello   ");
   Locate(5, 1);
-  PrintText(std::string("caf\xe9 \x1b", 6));
+  PrintText("caf\xc3\xa9 \x1b");
   Locate(9, 1);
   PrintText("   ");
   EXPECT_EQ(PlainScreenText(), "\n   Hello\n\n\ncaf\xc3\xa9 ?\n");
@@ -249,10 +251,92 @@ TEST_F(ScreenModel, PlainScreenTextKeepsAFullLastRow) {
   EXPECT_EQ(text, std::string(40, '\n') + std::string(80, 'z') + "\n");
 }
 
-TEST(Latin1Names, BecomeUtf8) {
-  EXPECT_EQ(Latin1ToUtf8("plain.wav"), "plain.wav");
-  EXPECT_EQ(Latin1ToUtf8("\xe9t\xe9.wav"), "\xc3\xa9t\xc3\xa9.wav");
-  EXPECT_EQ(Latin1ToUtf8("\xa0\xff"), "\xc2\xa0\xc3\xbf");
+// Wide characters: two cells (head and tail), wrapping to the next row as a
+// whole when one cell is left (that cell becomes a blank wrap gap), and on the
+// bottom row scrolling first. Marks of no width take no cell.
+struct WideCase {
+  const char* label;
+  int row;
+  int column;
+  std::string text;
+  std::vector<std::string> rows;  // the rows from `row` on, trailing blanks dropped
+  std::pair<int, int> cursor;
+  bool pendingWrap;
+};
+
+void PrintTo(const WideCase& c, std::ostream* os) { *os << c.label; }
+
+class WideCharacters : public ::testing::TestWithParam<WideCase> {};
+
+std::string TrimmedRow(int row) {
+  std::string text = ScreenRowText(row);
+  return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+TEST_P(WideCharacters, TakeTheirCellsAndWrapWhole) {
+  const WideCase& c = GetParam();
+  StartHeadlessConsole("");
+  Locate(c.row, c.column);
+  PrintText(c.text);
+  for (std::size_t i = 0; i < c.rows.size(); ++i)
+    EXPECT_EQ(TrimmedRow(c.row + static_cast<int>(i)), c.rows[i]) << c.label << " row " << i;
+  EXPECT_EQ(Cursor(), c.cursor) << c.label;
+  EXPECT_EQ(CurrentScreen().pendingWrap, c.pendingWrap) << c.label;
+}
+
+const std::string kSun = "\xe6\x97\xa5";  // U+65E5, wide
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WideCharacters,
+    ::testing::Values(
+        WideCase{"CJK in the row", 3, 10, "\xe6\x97\xa5\xe6\x9c\xac.wav",
+                 {Blanks(9) + "\xe6\x97\xa5\xe6\x9c\xac.wav"}, {3, 18}, false},
+        WideCase{"emoji among Latin-1", 3, 1, "\xf0\x9f\x8e\xb5 \xc3\xa9",
+                 {"\xf0\x9f\x8e\xb5 \xc3\xa9"}, {3, 5}, false},
+        WideCase{"ends in the last column", 3, 79, kSun, {Blanks(78) + kSun, ""}, {4, 1}, false},
+        WideCase{"one cell left: wraps whole", 3, 79, "a" + kSun,
+                 {Blanks(78) + "a", kSun}, {4, 3}, false},
+        WideCase{"bottom row, last two cells: pending wrap", 41, 79, kSun,
+                 {Blanks(78) + kSun}, {41, 80}, true},
+        WideCase{"bottom row, one cell left: scrolls", 41, 80, kSun, {kSun}, {41, 3}, false},
+        WideCase{"a mark of no width takes no cell", 1, 1, "e\xcc\x81x", {"ex"}, {1, 3}, false},
+        WideCase{"a byte that is not UTF-8 shows as U+FFFD", 1, 1, "a\xe9" "b",
+                 {"a\xef\xbf\xbd" "b"}, {1, 4}, false}));
+
+TEST_F(ScreenModel, WrapGapIsABlankInTheCurrentColour) {
+  Locate(3, 80);
+  SetColor(kBlue, kBrightWhite);
+  PrintText(kSun);
+  const Cell& gap = CurrentScreen().cells[2][79];
+  EXPECT_EQ(gap.character, U' ');
+  EXPECT_EQ(gap.part, CellPart::kWrapGap);
+  EXPECT_EQ(CellForeground(3, 80), kBlue);
+  EXPECT_EQ(CurrentScreen().cells[3][0].part, CellPart::kWideHead);
+  EXPECT_EQ(CurrentScreen().cells[3][1].part, CellPart::kWideTail);
+  EXPECT_EQ(CurrentScreen().cells[3][1].character, U'\u65E5');
+}
+
+TEST_F(ScreenModel, WritingOverHalfAWideCharacterBlanksTheOtherHalf) {
+  Locate(3, 10);
+  PrintText("\xe6\x97\xa5\xe6\x9c\xac");  // columns 10-11 and 12-13
+  SetColor(kBlue, kBrightWhite);
+  Locate(3, 11);
+  PrintText("x");  // over the right half of the first
+  EXPECT_EQ(TrimmedRow(3), Blanks(9) + " x\xe6\x9c\xac");
+  EXPECT_EQ(CellForeground(3, 10), 7);  // the blanked half keeps its colour
+  Locate(3, 13);
+  PrintText(kSun);  // over the right half of the second and the cell after it
+  EXPECT_EQ(TrimmedRow(3), Blanks(9) + " x " + kSun);
+  EXPECT_EQ(CurrentScreen().cells[2][11].part, CellPart::kWhole);
+}
+
+TEST_F(ScreenModel, ScrollingKeepsWideCharactersAndPlainTextShowsThemOnce) {
+  Locate(41, 80);
+  PrintText(kSun + "x");
+  EndLine();
+  EXPECT_EQ(CurrentScreen().cells[38][79].part, CellPart::kWrapGap);
+  EXPECT_EQ(CurrentScreen().cells[39][1].part, CellPart::kWideTail);
+  EXPECT_EQ(PlainScreenText(), std::string(39, '\n') + kSun + "x\n");
 }
 
 }  // namespace

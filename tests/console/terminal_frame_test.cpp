@@ -86,8 +86,44 @@ TEST_F(Frame, GapsOnARowGetAMoveAndColoursChangeOnlyWhenNeeded) {
 
 TEST_F(Frame, CellsAreSentAsUtf8AndControlsAsQuestionMarks) {
   Settle();
-  ModelPrint(screen, std::string("\xe9\x07\xff\x9b", 4));
+  ModelPrint(screen, "\xc3\xa9\x07\xc3\xbf\xc2\x9b");
   EXPECT_EQ(Next(), "\x1b[1;1H\xc3\xa9?\xc3\xbf?");
+}
+
+const std::string kSun = "\xe6\x97\xa5";  // U+65E5, two cells
+
+TEST_F(Frame, WideCharacterIsSentOnceAndTheCursorMovesTwoColumns) {
+  Settle();
+  ModelLocate(screen, 1, 1);
+  ModelPrint(screen, "a" + kSun + "b");
+  EXPECT_EQ(Next(), "\x1b[1;1Ha" + kSun + "b");
+  // A wrap gap is a blank; the character goes on the next row.
+  ModelLocate(screen, 3, 80);
+  ModelPrint(screen, kSun);
+  EXPECT_EQ(Next(), "\x1b[3;80H \x1b[4;1H" + kSun);
+}
+
+TEST_F(Frame, ChangedHalfOfAWidePairRedrawsThePair) {
+  ModelLocate(screen, 2, 5);
+  ModelPrint(screen, kSun + kSun);  // columns 5-6 and 7-8
+  Settle();
+  // Over the right half of the first: its left half is blanked in the model.
+  ModelLocate(screen, 2, 6);
+  ModelPrint(screen, "x");
+  EXPECT_EQ(Next(), "\x1b[2;5H x");
+  // A right half the terminal no longer shows for sure (a box covered it):
+  // the whole pair is sent again from its left half, never the half alone.
+  view.valid[1][7] = false;
+  EXPECT_EQ(Next(), "\x1b[2;7H" + kSun);
+}
+
+TEST_F(Frame, PairCutByTheEdgeOfANarrowTerminalShowsABlank) {
+  SetTerminalSize(view, 41, 40);
+  Settle();
+  ModelLocate(screen, 1, 40);
+  ModelPrint(screen, kSun);  // columns 40-41: only the left half is shown
+  ModelLocate(screen, 1, 1);
+  EXPECT_EQ(Next(), "\x1b[1;40H ");
 }
 
 TEST_F(Frame, AttributeOfACellAloneIsAChange) {
@@ -227,12 +263,23 @@ TEST_F(Frame, ScreenUnderTheBoxComesBackAfterIt) {
   EXPECT_EQ(Next(), "");
   ForgetMessageBox(view, kNotFound, kTitle);
   out = Next();
+  // The cells under the box and one column either side of it.
   for (int row = 18; row <= 24; ++row)
-    EXPECT_NE(out.find("\x1b[" + std::to_string(row) + ";23H"), std::string::npos) << row;
+    EXPECT_NE(out.find("\x1b[" + std::to_string(row) + ";22H"), std::string::npos) << row;
   EXPECT_NE(out.find("       under"), std::string::npos);
   EXPECT_EQ(out.find("\x1b[17;"), std::string::npos);
   EXPECT_EQ(out.find("\x1b[25;"), std::string::npos);
   EXPECT_EQ(Next(), "");
+}
+
+TEST_F(Frame, WideCharacterHalfUnderTheBoxEdgeComesBackWhole) {
+  ModelLocate(screen, 20, 22);
+  ModelPrint(screen, kSun);  // columns 22-23; the box's left frame is column 23
+  Settle();
+  std::string out;
+  AppendMessageBox(out, view, kNotFound, kTitle);
+  ForgetMessageBox(view, kNotFound, kTitle);
+  EXPECT_NE(Next().find("\x1b[20;22H" + kSun), std::string::npos);
 }
 
 TEST_F(Frame, BoxOnATinyTerminalIsClipped) {
