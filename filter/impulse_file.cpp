@@ -260,12 +260,17 @@ std::string ExecutableFolder() {
   return exe.substr(0, slash + 1);
 }
 
-// The places to look for an impulse file, in order.
-int CandidatePaths(const std::string& bareName, std::string (&paths)[3]) {
+// The places to look for an impulse file, in order: the current folder,
+// beside the program, the data folder of an installed tree wherever it was
+// unpacked (bin/../share/ostrivale), and the data folder it was built for.
+int CandidatePaths(const std::string& bareName, std::string (&paths)[4]) {
   int count = 0;
   paths[count++] = bareName;
   const std::string exeFolder = ExecutableFolder();
-  if (!exeFolder.empty()) paths[count++] = exeFolder + bareName;
+  if (!exeFolder.empty()) {
+    paths[count++] = exeFolder + bareName;
+    paths[count++] = exeFolder + "../share/ostrivale/" + bareName;
+  }
   paths[count++] = std::string(OSTRIVALE_DATA_DIR) + "/" + bareName;
   return count;
 }
@@ -273,7 +278,7 @@ int CandidatePaths(const std::string& bareName, std::string (&paths)[3]) {
 // Opens the first candidate that can be read; -1 when none can.
 int OpenImpulseFile(const std::string& bareName, std::string* found) {
   if (bareName.empty()) return -1;
-  std::string paths[3];
+  std::string paths[4];
   const int count = CandidatePaths(bareName, paths);
   for (int k = 0; k < count; ++k) {
     int fd = -1;

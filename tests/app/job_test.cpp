@@ -173,6 +173,23 @@ TEST_F(PlainRun, MissingImpulseFileEndsTheJob) {
   EXPECT_FALSE(fs::exists(dir_ / "out.wav"));
 }
 
+TEST_F(PlainRun, UnpackedTreeFindsItsFiltersInShareBesideBin) {
+  // An installed tree unpacked anywhere: bin/ostrivale and share/ostrivale/.
+  fs::create_directories(dir_ / "tree/bin");
+  fs::create_directories(dir_ / "tree/share/ostrivale");
+  fs::copy_file(OSTRIVALE_BINARY, dir_ / "tree/bin/ostrivale");
+  std::string text = "65536\r\n";
+  for (int i = 1; i < 19; ++i) text += "0\r\n";
+  WriteFile(dir_ / "tree/share/ostrivale/FilterB.dat", text);
+  WriteFile(dir_ / "in.wav", MakeWave(1, 96000, {1000, 2000, 3000}));
+  WriteFile(dir_ / "keys.txt", "in.wav\nB\nout.wav\n");
+  const std::string command = "cd '" + dir_.string() + "' && tree/bin/ostrivale < keys.txt > /dev/null 2> errors.txt";
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << ReadFile(dir_ / "errors.txt");
+  EXPECT_EQ(ReadFile(dir_ / "out.wav").size(), 44u + (3 + 18) * 3 + 1);  // odd data: pad byte
+}
+
 TEST_F(PlainRun, UnwritableOutputIsReportedAndEndsTheJob) {
   WriteFile(dir_ / "in.wav", MakeWave(1, 96000, {1, 2, 3}));
   WriteIdentityImpulse('B', "65536", 19);
