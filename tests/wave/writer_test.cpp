@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <limits>
@@ -599,7 +601,7 @@ TEST(OutputFailure, DeviceIsNeverReplaced) {
   wavetest::ScratchFolder folder;
   const std::string device = folder / "null";
   if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
-    GTEST_SKIP() << "device nodes cannot be made here";
+    GTEST_SKIP() << "no device node can be made here (mknod needs root): " << std::strerror(errno);
   }
   StartHeadlessConsole("");
   WorkingArrays a = Results({1.0});
