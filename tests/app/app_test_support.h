@@ -1,13 +1,19 @@
-// Files for the tests that run the real program: whole-file reads and writes
-// and wave files in the canonical 44-byte layout.
+// Files for the tests that run the real program: whole-file reads and writes,
+// wave files in the canonical 44-byte layout, shell words, and a copy of the
+// program that another user can run.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#include "tests/test_environment.h"
 
 namespace apptest {
 
@@ -51,6 +57,35 @@ inline std::string MakeWave(int channels, int rate, const std::vector<std::int32
     s.push_back(static_cast<char>((u >> 16) & 0xFF));
   }
   return s;
+}
+
+// `text` as one shell word.
+inline std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+// Copies the program into a folder of its own under the temporary folder,
+// both open to everyone (0755): another user cannot reach the build when the
+// checkout lies in a private folder. Returns the copy's path, or empty when
+// it could not be made. The caller removes the folder (the copy's parent).
+inline std::filesystem::path CopyProgramForOtherUsers() {
+  const std::string folder = testenv::MakeTemporaryFolder("ostrivale-program");
+  if (folder.empty()) return {};
+  const std::filesystem::path copy = std::filesystem::path(folder) / "ostrivale";
+  std::error_code error;
+  std::filesystem::copy_file(OSTRIVALE_BINARY, copy, error);
+  if (error || chmod(copy.c_str(), 0755) != 0 || chmod(folder.c_str(), 0755) != 0) {
+    std::filesystem::remove_all(folder, error);
+    return {};
+  }
+  return copy;
 }
 
 }  // namespace apptest

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,10 +15,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -36,6 +37,7 @@
 #include "wave/working_arrays.h"
 
 #include "tests/app/app_test_support.h"
+#include "tests/test_environment.h"
 
 namespace fs = std::filesystem;
 
@@ -61,10 +63,6 @@ const std::string kNotWritten = "ERROR: The output file could not be written\n";
 const std::string kNoMemory = "ERROR: Not enough memory for this recording\n";
 const std::string kEndedAtInput = "ERROR: input ended at the prompt \"Input file?\"\n";
 const std::string kEndedAtFilter = "ERROR: input ended at the prompt \"Select whether to apply filter\"\n";
-
-// The unprivileged user and group of Debian ("nobody", "nogroup").
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
 
 using apptest::MakeWave;
 using apptest::ReadFile;
@@ -102,10 +100,25 @@ std::string RandomBytes(std::size_t count, unsigned seed) {
 struct RunLimits {
   rlim_t fileSize = RLIM_INFINITY;      // RLIMIT_FSIZE in the child
   rlim_t addressSpace = RLIM_INFINITY;  // RLIMIT_AS in the child
-  bool unprivileged = false;            // run as nobody
+  bool unprivileged = false;            // as the user of PrepareUnprivilegedRun
 };
 
+// The steps of the child's set-up before it becomes the program, and their
+// names for the report when one fails.
+enum StartStep { kOpenFiles, kEnterWorkFolder, kLimitFileSize, kLimitAddressSpace, kChangeUser, kExec };
+constexpr const char* kStartStepNames[] = {"opening keys, screen and errors", "entering the work folder",
+                                           "RLIMIT_FSIZE", "RLIMIT_AS", "changing the user", "exec"};
+
+// In the child: reports the failed step and its errno through `pipe` (closed
+// by a successful exec, so the parent then reads nothing) and ends.
+[[noreturn]] void FailStart(int pipe, StartStep step) {
+  const int report[2] = {step, errno};
+  if (write(pipe, report, sizeof report) < 0) _exit(126);
+  _exit(step == kExec ? 125 : 124);
+}
+
 struct RunResult {
+  std::string startFailure;  // not empty: the program never ran
   bool finished = false;  // false: still running at the guard limit, killed
   int status = -1;        // exit status, or -1 when ended by a signal
   int signal = 0;
@@ -119,12 +132,9 @@ struct RunResult {
 class Hardening : public ::testing::Test {
  protected:
   void SetUp() override {
-    char work[] = "/tmp/ostrivale-hard-XXXXXX";
-    char io[] = "/tmp/ostrivale-io-XXXXXX";
-    ASSERT_NE(mkdtemp(work), nullptr);
-    ASSERT_NE(mkdtemp(io), nullptr);
-    work_ = work;
-    io_ = io;
+    work_ = testenv::MakeTemporaryFolder("ostrivale-hard");
+    io_ = testenv::MakeTemporaryFolder("ostrivale-io");
+    ASSERT_FALSE(work_.empty() || io_.empty()) << "no folders under " << testenv::TemporaryBase();
   }
 
   void TearDown() override {
@@ -135,6 +145,22 @@ class Hardening : public ::testing::Test {
     }
     fs::remove_all(work_, ignored);
     fs::remove_all(io_, ignored);
+    if (!programCopy_.empty()) fs::remove_all(programCopy_.parent_path(), ignored);
+  }
+
+  // Readies runs with `unprivileged` set, as a user file protections apply
+  // to. Root changes to nobody, who cannot reach the build when the checkout
+  // lies in a private folder: nobody runs a copy of the program, and the work
+  // folder is opened to everyone. Returns why that cannot be arranged, or "".
+  std::string PrepareUnprivilegedRun() {
+    if (std::string why = testenv::FindUnprivilegedUser(user_); !why.empty()) return why;
+    if (!user_.changeFromRoot) return "";
+    programCopy_ = apptest::CopyProgramForOtherUsers();
+    if (programCopy_.empty()) {
+      return "no copy of the program for nobody could be made under " + testenv::TemporaryBase().string();
+    }
+    chmod(work_.c_str(), 0755);
+    return "";
   }
 
   // Starts the program with `keys` on standard input; returns its pid.
@@ -143,41 +169,64 @@ class Hardening : public ::testing::Test {
     const std::string keysPath = io_ / "keys";
     const std::string screenPath = io_ / "screen";
     const std::string errorsPath = io_ / "errors";
+    const bool asOtherUser = limits.unprivileged && user_.changeFromRoot;
+    const std::string program = asOtherUser ? programCopy_.string() : OSTRIVALE_BINARY;
+    startFailure_.clear();
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+      startFailure_ = std::string("could not start the program: pipe: ") + std::strerror(errno);
+      return -1;
+    }
     std::fflush(nullptr);
     const pid_t pid = fork();
-    if (pid != 0) return pid;
+    if (pid < 0) startFailure_ = std::string("could not start the program: fork: ") + std::strerror(errno);
+    if (pid != 0) {
+      close(report[1]);
+      int failed[2] = {0, 0};
+      if (pid > 0 && read(report[0], failed, sizeof failed) == sizeof failed) {
+        startFailure_ = std::string("could not start the program") + (asOtherUser ? " as nobody" : "") +
+                        ": " + kStartStepNames[failed[0]] + ": " + std::strerror(failed[1]);
+      }
+      close(report[0]);
+      return pid;
+    }
     // The child: descriptors, limits, user, then the program.
+    close(report[0]);
     const int in = open(keysPath.c_str(), O_RDONLY);
     const int out = open(screenPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(120);
+    if (in < 0 || out < 0 || err < 0) FailStart(report[1], kOpenFiles);
     dup2(in, STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     close(in);
     close(out);
     close(err);
-    if (chdir(work_.c_str()) != 0) _exit(121);
+    if (chdir(work_.c_str()) != 0) FailStart(report[1], kEnterWorkFolder);
     rlimit limit{};
     if (limits.fileSize != RLIM_INFINITY) {
       limit.rlim_cur = limit.rlim_max = limits.fileSize;
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(122);
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) FailStart(report[1], kLimitFileSize);
     }
     if (limits.addressSpace != RLIM_INFINITY) {
       limit.rlim_cur = limit.rlim_max = limits.addressSpace;
-      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(123);
+      if (setrlimit(RLIMIT_AS, &limit) != 0) FailStart(report[1], kLimitAddressSpace);
     }
-    if (limits.unprivileged) {
-      if (setgroups(0, nullptr) != 0 || setgid(kNoGroup) != 0 || setuid(kNobody) != 0) _exit(124);
-    }
-    execl(OSTRIVALE_BINARY, OSTRIVALE_BINARY, static_cast<char*>(nullptr));
-    _exit(125);
+    if (limits.unprivileged && !testenv::BecomeUnprivileged(user_)) FailStart(report[1], kChangeUser);
+    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    FailStart(report[1], kExec);
   }
 
   // Waits for the program; one that is still running after the guard limit
   // (a hang) is killed and reported as not finished.
   RunResult Finish(pid_t pid, int guardSeconds = 120) {
     RunResult result;
+    result.startFailure = startFailure_;
+    if (pid < 0 || !startFailure_.empty()) {
+      ADD_FAILURE() << startFailure_;
+      if (pid > 0) waitpid(pid, nullptr, 0);
+      return result;
+    }
     int raw = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(guardSeconds);
     for (;;) {
@@ -217,19 +266,17 @@ class Hardening : public ::testing::Test {
     return row - 1 < static_cast<int>(r.rows.size()) ? r.rows[row - 1] : std::string();
   }
 
-  // The folders must be usable by the unprivileged user.
-  void OpenFoldersToEveryone() {
-    chmod(work_.c_str(), 0755);
-    chmod(io_.c_str(), 0755);
-  }
-
   fs::path work_;
   fs::path io_;
+  testenv::UnprivilegedUser user_;
+  fs::path programCopy_;      // for nobody: the folder holding it is removed after
+  std::string startFailure_;  // of the last Start
 };
 
 // A rejected input file restarts at the banner; with no more keys the
 // program then ends with status 1 and the screen holds the banner alone.
 void ExpectRejected(const RunResult& r, const std::string& box) {
+  if (!r.startFailure.empty()) return;  // reported as that by Finish
   ASSERT_TRUE(r.finished) << "the program hung";
   EXPECT_EQ(r.signal, 0) << "ended by signal " << r.signal << "\n" << r.errors;
   EXPECT_EQ(r.status, 1);
@@ -345,10 +392,9 @@ TEST_F(Hardening, FoldersAndPathsThroughFilesAreNotFound) {
 }
 
 TEST_F(Hardening, FileWithoutReadPermissionIsNotFound) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to change to the unprivileged user";
+  if (const std::string why = PrepareUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
   WriteFile(work_ / "secret.wav", MakeWave(1, 96000, {1, 2, 3}));
-  chmod((work_ / "secret.wav").c_str(), 0600);  // root's alone
-  OpenFoldersToEveryone();
+  chmod((work_ / "secret.wav").c_str(), 0);  // only root may read it
   RunLimits limits;
   limits.unprivileged = true;
   ExpectRejected(Run("secret.wav\n", limits), kNotFound);
@@ -424,9 +470,8 @@ TEST_F(Hardening, RandomSampleDataIsFilteredWhole) {
 class ChangedInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    char folder[] = "/tmp/ostrivale-changed-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    folder_ = folder;
+    folder_ = testenv::MakeTemporaryFolder("ostrivale-changed");
+    ASSERT_FALSE(folder_.empty()) << "no folder under " << testenv::TemporaryBase();
     path_ = (folder_ / "in.wav").string();
     std::vector<std::int32_t> samples;
     for (int i = 0; i < 1000; ++i) samples.push_back(1000 + i);
@@ -650,6 +695,7 @@ class FailingOutput : public Hardening {
   void ExpectNotWritten(const std::string& outputName, const RunLimits& limits = {}) {
     const std::set<std::string> before = Entries(work_);
     const RunResult r = Run("in.wav\nF\n" + outputName + "\n", limits, 60);
+    if (!r.startFailure.empty()) return;  // reported as that by Finish
     ASSERT_TRUE(r.finished) << "the program hung writing " << outputName;
     EXPECT_EQ(r.signal, 0) << "ended by signal " << r.signal;
     EXPECT_EQ(r.status, 1);
@@ -686,11 +732,10 @@ TEST_F(FailingOutput, NameThatIsANamedPipe) {
 }
 
 TEST_F(FailingOutput, FolderWithoutWritePermission) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to change to the unprivileged user";
+  if (const std::string why = PrepareUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
   fs::create_directory(work_ / "closed");
   WriteFile(work_ / "closed" / "out.wav", "old contents");
   chmod((work_ / "closed").c_str(), 0555);
-  OpenFoldersToEveryone();
   RunLimits limits;
   limits.unprivileged = true;
   ExpectNotWritten("closed/out.wav", limits);
@@ -699,13 +744,12 @@ TEST_F(FailingOutput, FolderWithoutWritePermission) {
 }
 
 TEST_F(FailingOutput, ReadOnlyFileInAWritableFolder) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to change to the unprivileged user";
+  if (const std::string why = PrepareUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
   fs::create_directory(work_ / "open");
   chmod((work_ / "open").c_str(), 0777);
   WriteFile(work_ / "open" / "out.wav", "old contents");
-  chown((work_ / "open" / "out.wav").c_str(), kNobody, kNoGroup);
+  ASSERT_EQ(chown((work_ / "open" / "out.wav").c_str(), user_.uid, user_.gid), 0);
   chmod((work_ / "open" / "out.wav").c_str(), 0444);
-  OpenFoldersToEveryone();
   RunLimits limits;
   limits.unprivileged = true;
   ExpectNotWritten("open/out.wav", limits);
@@ -746,6 +790,7 @@ TEST_F(Hardening, TerminatedWhileWritingLeavesNoTemporaryFile) {
   WriteIdentityImpulse('D', "1", 15);
   WriteFile(work_ / "out.wav", "old contents");
   const pid_t pid = Start("in.wav\nD\nout.wav\n");
+  ASSERT_GT(pid, 0) << startFailure_;
   // Wait until a file other than the three known ones appears: the new file
   // under a temporary name. Then stop the program there and end it.
   const std::set<std::string> known = {"in.wav", "FilterD.dat", "out.wav"};
@@ -820,9 +865,8 @@ class TerminalTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!tmuxpane::Session::Available()) FAIL() << "tmux is needed (Debian package tmux)";
-    char folder[] = "/tmp/ostrivale-tty-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    folder_ = folder;
+    folder_ = testenv::MakeTemporaryFolder("ostrivale-tty");
+    ASSERT_FALSE(folder_.empty()) << "no folder under " << testenv::TemporaryBase();
   }
   void TearDown() override {
     session_.Stop();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/app/app_test_support.h"
+#include "tests/test_environment.h"
 
 namespace fs = std::filesystem;
 
@@ -36,16 +37,19 @@ using apptest::WriteFile;
 class PlainRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ostrivale-job-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = testenv::MakeTemporaryFolder("ostrivale-job");
+    ASSERT_FALSE(dir_.empty()) << "no folder under " << testenv::TemporaryBase();
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
 
   RunResult Run(const std::string& keys) {
     WriteFile(dir_ / "keys.txt", keys);
-    std::string command = "cd '" + dir_.string() + "' && '" + OSTRIVALE_BINARY +
-                          "' < keys.txt > screen.txt 2> errors.txt";
+    const std::string command = "cd " + apptest::Quote(dir_) + " && " +
+                                apptest::Quote(OSTRIVALE_BINARY) +
+                                " < keys.txt > screen.txt 2> errors.txt";
     int raw = std::system(command.c_str());
     RunResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -160,8 +164,8 @@ TEST_F(PlainRun, OutputOverTheInputFileReplacesItWhole) {
 }
 
 TEST_F(PlainRun, MissingImpulseFileEndsTheJob) {
-  if (fs::exists(fs::path(OSTRIVALE_BINARY).parent_path() / "FilterD.dat")) {
-    GTEST_SKIP() << "impulse files lie beside the executable";
+  for (const fs::path& folder : {fs::path(OSTRIVALE_BINARY).parent_path(), fs::path(OSTRIVALE_DATA_DIR)}) {
+    if (fs::exists(folder / "FilterD.dat")) GTEST_SKIP() << "the program finds FilterD.dat in " << folder;
   }
   WriteFile(dir_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}));
   RunResult r = Run("in.wav\nD\nout.wav\n");

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "filter/filter_choice.h"
+#include "tests/app/app_test_support.h"
 #include "filter/impulse_file.h"
 #include "wave/working_arrays.h"
 #include "wave/writer.h"
@@ -90,9 +91,8 @@ TEST(LongRecording, OneHourOfStereoMatchesTheExactProcedure) {
   if (kSanitized) GTEST_SKIP() << "too long and too large under the sanitizers";
   // The job holds about 15 bytes a sample: some 10 GB for this hour.
   if (AvailableBytes() < (std::int64_t{13} << 30)) GTEST_SKIP() << "needs 13 GB of free memory";
-  char pattern[] = "/tmp/ostrivale-hour-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const fs::path dir = pattern;
+  const fs::path dir = testenv::MakeTemporaryFolder("ostrivale-hour");
+  ASSERT_FALSE(dir.empty()) << "no folder under " << testenv::TemporaryBase();
   struct Cleanup {
     fs::path dir;
     ~Cleanup() { fs::remove_all(dir); }
@@ -101,8 +101,8 @@ TEST(LongRecording, OneHourOfStereoMatchesTheExactProcedure) {
 
   ASSERT_TRUE(WriteRandomRecording(dir / "hour.wav"));
   fs::copy_file(fs::path(OSTRIVALE_SOURCE_DIR) / "data" / "FilterF.dat", dir / "FilterF.dat");
-  const std::string command = "cd '" + dir.string() + "' && printf 'hour.wav\\nF\\nout.wav\\n' | '" +
-                              OSTRIVALE_BINARY + "' > screen.txt 2> errors.txt";
+  const std::string command = "cd " + apptest::Quote(dir) + " && printf 'hour.wav\\nF\\nout.wav\\n' | " +
+                              apptest::Quote(OSTRIVALE_BINARY) + " > screen.txt 2> errors.txt";
   const int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << "status " << raw;
 

@@ -17,6 +17,7 @@
 
 #include "tests/app/app_test_support.h"
 #include "tests/app/tmux_pane.h"
+#include "tests/test_environment.h"
 
 namespace fs = std::filesystem;
 
@@ -32,8 +33,8 @@ class TerminalRun : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!tmuxpane::Session::Available()) FAIL() << "tmux is needed for this test (Debian package tmux)";
-    directory = fs::temp_directory_path() / ("ostrivale-terminal-" + std::to_string(getpid()));
-    fs::create_directories(directory);
+    directory = testenv::MakeTemporaryFolder("ostrivale-terminal");
+    ASSERT_FALSE(directory.empty()) << "no folder under " << testenv::TemporaryBase();
   }
 
   void TearDown() override {

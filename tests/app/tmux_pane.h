@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/app/app_test_support.h"
+
 namespace tmuxpane {
 
 // Runs a shell command and returns its standard output.
@@ -29,17 +31,7 @@ inline std::string Capture(const std::string& command) {
   return out;
 }
 
-// `text` as one shell word.
-inline std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out += c;
-  }
-  return out + "'";
-}
+using apptest::Quote;
 
 inline std::string TrimRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();

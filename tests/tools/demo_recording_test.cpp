@@ -16,6 +16,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/test_environment.h"
+
 namespace {
 
 struct HeaderCase {
@@ -170,9 +172,8 @@ std::string ReadWhole(const std::string& path) {
 class DemoFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/ostrivale_demo_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
+    folder_ = testenv::MakeTemporaryFolder("ostrivale_demo");
+    ASSERT_FALSE(folder_.empty()) << "no folder under " << testenv::TemporaryBase();
   }
   void TearDown() override {
     for (const char* name : {"/a.wav", "/b.wav"}) std::remove((folder_ + name).c_str());

@@ -10,13 +10,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "tests/test_environment.h"
 #include "wave/wave_format.h"
 
 namespace wavetest {
@@ -26,18 +29,15 @@ using Bytes = std::vector<std::uint8_t>;
 // A fresh folder, removed with everything in it when the object goes away.
 class ScratchFolder {
  public:
-  ScratchFolder() {
-    char pattern[] = "/tmp/ostrivale-wave-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    path_ = made != nullptr ? made : "";
-  }
+  ScratchFolder() : path_(testenv::MakeTemporaryFolder("ostrivale-wave")) {}
   ~ScratchFolder() {
-    if (!path_.empty()) {
-      const std::string command = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
-      if (std::system(command.c_str()) != 0) {
-        // Best effort only.
-      }
+    if (path_.empty()) return;
+    // Folders a test closed are opened again (before they are entered) to be emptied.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+      if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0700);
     }
+    std::filesystem::remove_all(path_, ignored);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;

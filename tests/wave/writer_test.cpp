@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <limits>
@@ -615,7 +617,7 @@ TEST(OutputFailure, DeviceIsNeverReplaced) {
   wavetest::ScratchFolder folder;
   const std::string device = folder / "null";
   if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
-    GTEST_SKIP() << "device nodes cannot be made here";
+    GTEST_SKIP() << "no device node can be made here (mknod needs root): " << std::strerror(errno);
   }
   StartHeadlessConsole("");
   WorkingArrays a = Results({1.0});
@@ -655,10 +657,10 @@ TEST(OutputFailure, WriteFailingPartWayKeepsTheOldFile) {
   EXPECT_EQ(folder.Entries(), std::set<std::string>{"out.wav"});
 }
 
-// Runs as an ordinary user, where the folder and file protections apply.
-int WriteAsUnprivilegedUser(const std::string& name) {
+// Runs as a user the folder and file protections apply to.
+int WriteAsUnprivilegedUser(const testenv::UnprivilegedUser& user, const std::string& name) {
   StartHeadlessConsole("");
-  if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
+  if (!testenv::BecomeUnprivileged(user)) return 2;
   WorkingArrays a = Results({1.0, 2.0});
   DitherGenerator g;
   if (WriteOutputFile(name, Format(1, 96000), a, g)) return 3;
@@ -667,7 +669,8 @@ int WriteAsUnprivilegedUser(const std::string& name) {
 }
 
 TEST(OutputFailure, ProtectionsOfFileAndFolderAreKept) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs to change to another user";
+  testenv::UnprivilegedUser user;
+  if (const std::string why = testenv::FindUnprivilegedUser(user); !why.empty()) GTEST_SKIP() << why;
   wavetest::ScratchFolder folder;
   ASSERT_EQ(mkdir((folder / "open").c_str(), 0777), 0);
   ASSERT_EQ(mkdir((folder / "closed").c_str(), 0555), 0);
@@ -677,10 +680,12 @@ TEST(OutputFailure, ProtectionsOfFileAndFolderAreKept) {
   wavetest::WriteBytes(folder / "open/readonly.wav", old);
   chmod((folder / "open/readonly.wav").c_str(), 0444);
   // A read-only file in a folder anyone may write: not replaced.
-  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(folder / "open/readonly.wav"); }), 0);
+  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(user, folder / "open/readonly.wav"); }), 0)
+      << "2: the user could not be changed";
   EXPECT_EQ(wavetest::ReadBytes(folder / "open/readonly.wav"), old);
   // A folder that may not be written: nothing made in it.
-  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(folder / "closed/new.wav"); }), 0);
+  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(user, folder / "closed/new.wav"); }), 0)
+      << "2: the user could not be changed";
   DIR* dir = opendir((folder / "closed").c_str());
   ASSERT_NE(dir, nullptr);
   int entries = 0;
