@@ -187,7 +187,8 @@ TEST_F(PlainRun, UnpackedTreeFindsItsFiltersInShareBesideBin) {
   WriteFile(dir_ / "tree/share/ostrivale/FilterB.dat", text);
   WriteFile(dir_ / "in.wav", MakeWave(1, 96000, {1000, 2000, 3000}));
   WriteFile(dir_ / "keys.txt", "in.wav\nB\nout.wav\n");
-  const std::string command = "cd '" + dir_.string() + "' && tree/bin/ostrivale < keys.txt > /dev/null 2> errors.txt";
+  const std::string command =
+      "cd " + apptest::Quote(dir_.string()) + " && tree/bin/ostrivale < keys.txt > /dev/null 2> errors.txt";
   const int raw = std::system(command.c_str());
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), 0) << ReadFile(dir_ / "errors.txt");

@@ -166,8 +166,8 @@ class Session {
     // A server of its own for every start: a new session on the socket of a
     // server that kill-server is still taking down fails now and then.
     static int started = 0;
-    tmux_ = "tmux -f /dev/null -L ostrivale-hardening-" + std::to_string(getpid()) + "-" +
-            std::to_string(++started);
+    socketName_ = "ostrivale-hardening-" + std::to_string(getpid()) + "-" + std::to_string(++started);
+    tmux_ = "tmux -f /dev/null -L " + socketName_;
     const std::string pidFile = (directory / "pid").string();
     const std::string inner = "echo $$ > " + Quote(pidFile) + "; exec " + Quote(program);
     const std::string pane = "cd " + Quote(directory.string()) + " && sh -c " + Quote(inner) +
@@ -179,7 +179,13 @@ class Session {
   }
 
   void Stop() {
-    if (!tmux_.empty()) std::system((tmux_ + " kill-server >/dev/null 2>&1").c_str());
+    if (tmux_.empty()) return;
+    std::system((tmux_ + " kill-server >/dev/null 2>&1").c_str());
+    // A killed server leaves its socket file behind in tmux's folder.
+    const char* base = std::getenv("TMUX_TMPDIR");
+    const std::string folder = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                               "/tmux-" + std::to_string(getuid());
+    unlink((folder + "/" + socketName_).c_str());
     tmux_.clear();
   }
 
@@ -225,6 +231,7 @@ class Session {
 
  private:
   std::filesystem::path directory_;
+  std::string socketName_;
   std::string tmux_;
 };
 
