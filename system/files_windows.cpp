@@ -6,36 +6,19 @@
 
 #include "system/ending.h"
 #include "system/utf16.h"
+#include "system/windows_paths.h"
 
 namespace {
-
-// Paths from this length on get the \\?\ prefix, which lifts the MAX_PATH
-// (260) limit; 248 leaves room for the temporary name beside a file and
-// is the limit for folder names. Shorter paths go without it and keep every
-// rule of the plain form.
-constexpr std::size_t kLongPathLength = 248;
 
 // The most ReadFile or WriteFile is asked for at once (their counts are 32-bit).
 constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
-bool StartsWith(const std::u16string& text, std::u16string_view prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// A full path as the file functions take it: with the \\?\ prefix when it
-// is long (\\?\UNC\ in front of a network path).
-std::u16string LongForm(const std::u16string& full) {
-  if (full.size() < kLongPathLength || StartsWith(full, u"\\\\?\\")) return full;
-  return StartsWith(full, u"\\\\") ? u"\\\\?\\UNC\\" + full.substr(2) : u"\\\\?\\" + full;
-}
-
 // The full path the file functions are given for a name: made absolute by the
 // system's own rules (current folder and drive, "." and "..", "/" as "\"),
 // with the long-path prefix when needed. False for a name that never names
-// a file, and for a device: GetFullPathNameW gives \\.\NUL, \\.\CON, \\.\COM1
-// for the reserved names in any folder, and \\.\ is how pipes are named.
+// a file, and for a device.
 bool FullPath(const std::string& name, std::u16string& path) {
   std::u16string wide;
   if (NameIsRefused(name) || !Utf8ToUtf16(name, wide)) return false;
@@ -50,8 +33,8 @@ bool FullPath(const std::string& name, std::u16string& path) {
     }
     full.assign(length, u'\0');  // too small: length is the size needed
   }
-  if (StartsWith(full, u"\\\\.\\")) return false;
-  path = LongForm(full);
+  if (IsDevicePath(full)) return false;
+  path = LongPathForm(full);
   return true;
 }
 
@@ -173,7 +156,7 @@ HANDLE CreateTemporaryBeside(const std::u16string& target, std::u16string& tempo
   for (int attempt = 0; attempt < 100; ++attempt, tag = tag * 1664525u + 1013904223u) {
     std::u16string name = folder + u".ostrivale-";  // the folder as the target has it
     for (int shift = 28; shift >= 0; shift -= 4) name.push_back(u"0123456789abcdef"[(tag >> shift) & 15]);
-    name = LongForm(name + u".tmp");
+    name = LongPathForm(name + u".tmp");
     HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       temporary = name;

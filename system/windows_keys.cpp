@@ -25,7 +25,10 @@ BoundKey KeyOfCharacter(char32_t c) {
 
 DecodedConsoleKey DecodeConsoleKeyEvent(ConsoleKeyDecoder& decoder, const ConsoleKeyEvent& event) {
   if (!event.keyDown) return {};
-  const char32_t unit = event.character;
+  char32_t unit = event.character;
+  // Escape comes without its character from some consoles (wine's in a
+  // terminal); the key code says what it is.
+  if (unit == 0 && event.virtualKeyCode == kVkEscape) unit = 27;
   const int repeat = event.repeatCount > 0 ? event.repeatCount : 1;
   const char16_t high = decoder.highSurrogate;
   decoder.highSurrogate = 0;

@@ -22,6 +22,8 @@ constexpr std::uint32_t kLeftAltPressed = 0x0002;
 constexpr std::uint32_t kRightCtrlPressed = 0x0004;
 constexpr std::uint32_t kLeftCtrlPressed = 0x0008;
 
+constexpr std::uint16_t kVkEscape = 0x1B;
+
 // Virtual key codes of the keys that never end a key wait on their own.
 constexpr std::uint16_t kVkShift = 0x10;
 constexpr std::uint16_t kVkControl = 0x11;
@@ -43,12 +45,13 @@ struct DecodedConsoleKey {
 };
 
 // Decodes one key event. Only presses count. A press with a character gives:
-// Enter (13), Backspace (8), Escape (27), another control character (below 32
-// and 127) as kControl, C1 controls (128-159) as kIgnored, anything else as
-// kCharacter with its code point, the two halves of a surrogate pair joined.
-// A press without a character (arrows, function keys, modifiers) and Alt
-// with a key (Alt without Ctrl: Ctrl+Alt is AltGr, which types characters)
-// give kIgnored. A half that breaks a pair is dropped.
+// Enter (13), Backspace (8), Escape (27, or VK_ESCAPE without a character),
+// another control character (below 32, and 127) as kControl, C1 controls
+// (128-159) as kIgnored, anything else as kCharacter with its code point, the
+// two halves of a surrogate pair joined. A press without a character
+// (arrows, function keys, modifiers) and Alt with a key (Alt without Ctrl:
+// Ctrl+Alt is AltGr, which types characters) give kIgnored. A half that
+// breaks a pair is dropped.
 DecodedConsoleKey DecodeConsoleKeyEvent(ConsoleKeyDecoder& decoder, const ConsoleKeyEvent& event);
 
 // Whether the event, oldest in the queue, ends a key wait: a press of any key

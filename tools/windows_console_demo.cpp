@@ -1,6 +1,8 @@
 // A console program that shows what the Windows console binding gets
 // through: a row of the sixteen colours, a few wide and non-Latin
 // characters, and the keys read, one line each, with their kind and code.
+// Ctrl+G sounds the alert; Ctrl+W waits for a key as the final key wait does
+// (modifiers alone do not end it) and leaves that key to be listed next.
 // Esc ends it; the console must then be as it was before.
 #include <cstdio>
 #include <string>
@@ -81,7 +83,12 @@ int main() {
         for (auto& cell : cells[r]) cell = FrameCell{U' ', 0xF0, false};
     }
     Put(row++, 0, text, 0xF0);
-    if (key.kind == BoundKeyKind::kControl && key.code == 7) SoundAlert();  // Ctrl+G rings
+    if (key.kind == BoundKeyKind::kControl && key.code == 7) SoundAlert();
+    if (key.kind == BoundKeyKind::kControl && key.code == 23) {
+      ShowConsoleFrame(&cells[0][0], kConsoleRows, kConsoleColumns, row < kConsoleRows ? row : 0, 0, false);
+      if (!WaitForConsoleKey()) break;
+      Put(row - 1, 40, U"(a key waited)", 0xF8);
+    }
     ShowConsoleFrame(&cells[0][0], kConsoleRows, kConsoleColumns, row < kConsoleRows ? row : 0, 0, true);
   }
   CloseConsoleBinding();

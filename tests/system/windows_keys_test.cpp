@@ -67,6 +67,8 @@ TEST(ConsoleKeyEvents, DecodeToKeyPresses) {
       {"high surrogate broken by a character", {Press(u'\xD83C'), Press(u'x')}, "U+0078"},
       {"low surrogate alone", {Press(u'\xDFB5')}, "Ign"},
       {"Enter, Backspace, Escape", {Press(13, kVkReturn), Press(8), Press(27)}, "Enter BS Esc"},
+      {"Escape without its character", {Press(0, kVkEscape)}, "Esc"},
+      {"Alt+Escape", {Press(27, kVkEscape, kLeftAltPressed)}, "Ign"},
       {"Tab, Ctrl+C, Ctrl+Backspace", {Press(9), Press(3, 0x43, kLeftCtrlPressed), Press(127)}, "Ctl09 Ctl03 Ctl7F"},
       {"C1 control", {Press(u'\u0085')}, "Ign"},
       {"arrow, F1, Shift alone", {Press(0, kVkLeft), Press(0, kVkF1), Press(0, kVkShift, 0x10)}, "Ign Ign Ign"},
