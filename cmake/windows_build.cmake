@@ -44,15 +44,17 @@ set_directory_properties(PROPERTIES COMPILE_OPTIONS "${OSTRIVALE_OWN_OPTIONS}")
 enable_testing()
 
 # Every test runs in the one wine prefix of this build folder. The fixture
-# starts its wine server for the whole run and keeps it (a program started
-# against a running server takes a fraction of the time of a cold start; one
-# that runs already is used as it is), and brings the prefix up to date
-# first, so that no test pays for that; the cleanup stops the server. Nothing
-# wine leaves running may hold ctest's output open, so its output goes nowhere.
+# starts its wine server for the whole run and keeps it between the tests (a
+# program started against a running server takes a fraction of the time of a
+# cold start; one that runs already is used as it is), and brings the prefix
+# up to date first, so that no test pays for that; the cleanup stops the
+# server. Should the cleanup never run (an interrupted ctest), the server ends
+# by itself 30 s after the last test. Nothing wine leaves running may hold
+# ctest's output open, so its output goes nowhere.
 find_program(OSTRIVALE_WINESERVER wineserver REQUIRED)
 set(OSTRIVALE_WINE_ENVIRONMENT WINEDEBUG=-all WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix)
 add_test(NAME wine_start COMMAND ${CMAKE_COMMAND} -E env ${OSTRIVALE_WINE_ENVIRONMENT}
-         sh -c "mkdir -p \"$WINEPREFIX\" && { ${OSTRIVALE_WINESERVER} -p </dev/null >/dev/null 2>&1; \
+         sh -c "mkdir -p \"$WINEPREFIX\" && { ${OSTRIVALE_WINESERVER} -p30 </dev/null >/dev/null 2>&1; \
                 ${OSTRIVALE_WINE} wineboot --init </dev/null >/dev/null 2>&1; }")
 add_test(NAME wine_stop COMMAND ${CMAKE_COMMAND} -E env ${OSTRIVALE_WINE_ENVIRONMENT}
          ${OSTRIVALE_WINESERVER} -k)
