@@ -1,0 +1,22 @@
+#include "system/alert.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+void SoundAlert() {
+  const char bell = '\a';
+  for (;;) {
+    const ssize_t n = write(STDOUT_FILENO, &bell, 1);
+    if (n < 0 && errno == EINTR) continue;
+    return;
+  }
+}
+
+void PauseMilliseconds(int milliseconds) {
+  if (milliseconds <= 0) return;
+  timespec left = {milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}

@@ -1,0 +1,23 @@
+// Events that end the program from outside: on POSIX the signals TERM, HUP,
+// INT and QUIT (a closed terminal sends HUP); on Windows Ctrl+C and
+// Ctrl+Break where the console treats them as events, closing the console
+// window, logoff and shutdown. And crashes, so that the console is put back
+// on every way out.
+#pragma once
+
+// Registers `restore`, run once when an ending event or a crash ends the
+// program, before it ends the way the event means (POSIX: the signal's
+// default action; Windows: the system's default handler, which ends the
+// process). On POSIX `restore` runs in a signal handler and must be
+// async-signal-safe; on Windows it runs on a thread the system starts for the
+// event, or on the crashing thread. A later call replaces the function.
+void RestoreBeforeEnding(void (*restore)());
+
+// From HoldEndingEvents to ReleaseEndingEvents an ending event waits: it ends
+// the program once released, so a step that must not be cut short (a
+// temporary output file that exists) completes or undoes itself first.
+// Crashes are not held. Both are called from the job's thread; on POSIX the
+// hold covers that thread and the threads it starts meanwhile. Windows lets a
+// closed window wait only a few seconds before it ends the process anyway.
+void HoldEndingEvents();
+void ReleaseEndingEvents();

@@ -1,0 +1,42 @@
+#include "system/standard_streams.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+bool WriteAll(int fd, std::string_view text) {
+  // Once per process, before the first write: a closed pipe fails the write
+  // (EPIPE) instead of raising SIGPIPE.
+  static const bool brokenPipesIgnored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  (void)brokenPipesIgnored;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StandardStreamsAreInteractive() {
+  return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
+}
+
+std::int64_t ReadStandardInput(char* buffer, std::int64_t size) {
+  if (size <= 0) return 0;
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, buffer, static_cast<std::size_t>(size));
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0 ? n : 0;
+  }
+}
+
+bool WriteStandardOutput(std::string_view text) { return WriteAll(STDOUT_FILENO, text); }
+
+bool WriteStandardError(std::string_view text) { return WriteAll(STDERR_FILENO, text); }
