@@ -3,6 +3,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include "console/extended_precision.h"
+
 namespace {
 
 constexpr int kMaxWorkers = 8;
@@ -15,6 +17,9 @@ struct Slot {
 
 void* RunSlot(void* argument) {
   Slot* slot = static_cast<Slot*>(argument);
+  // A new thread's floating-point mode is not the arithmetic's on every
+  // system (Windows starts threads at 53 bits).
+  SetExtendedPrecisionMode();
   slot->task(slot->context, slot->index);
   return nullptr;
 }
