@@ -50,16 +50,20 @@ std::vector<std::int32_t> RandomSamples(std::size_t count, unsigned seed, std::i
 // negative).
 class Recording {
  public:
+  // `before`: bytes between the header and the samples, where a chunk the
+  // header reader steps over would stand.
   Recording(int channels, std::int64_t frames, const std::vector<std::int32_t>& samples,
-            std::int64_t bytesPresent = -1) {
+            std::int64_t bytesPresent = -1, const Bytes& before = {}) {
     StartHeadlessConsole("");
     Bytes file = wavetest::CanonicalHeader(channels, 192000, static_cast<std::uint32_t>(3 * channels * frames));
+    file.insert(file.end(), before.begin(), before.end());
     for (std::int32_t v : samples) {
       for (int b = 0; b < 3; ++b) file.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * b)));
     }
-    if (bytesPresent >= 0) file.resize(static_cast<std::size_t>(kWaveHeaderSize + bytesPresent));
+    if (bytesPresent >= 0) file.resize(static_cast<std::size_t>(kWaveHeaderSize + before.size() + bytesPresent));
     wavetest::WriteBytes(path(), file);
     EXPECT_TRUE(ReadWaveHeader(path(), format_));
+    format_.dataOffset = kWaveHeaderSize + static_cast<std::int64_t>(before.size());
   }
 
   std::string path() const { return folder_ / "in.wav"; }
@@ -153,6 +157,20 @@ TEST(StreamingPass, BlockOfOneFrameAndTheNormalBlockGiveTheSameBytes) {
   const Bytes normal = recording.Pass(h, PassSettings{});
   EXPECT_EQ(recording.Pass(h, single), normal);
   EXPECT_EQ(normal, recording.Reference(h));
+}
+
+// The samples are read from where the header says they start, by the pass
+// and by the reference alike.
+TEST(StreamingPass, SamplesAreReadFromTheDataOffset) {
+  const std::vector<std::int32_t> x = RandomSamples(2 * 5000, 37);
+  const Recording plain(2, 5000, x);
+  const Recording shifted(2, 5000, x, -1, Bytes(13, 0xEE));
+  const std::vector<double> h = ShippedFilter('C');
+  PassSettings settings;
+  settings.blockFrames = 777;
+  const Bytes expected = plain.Pass(h, settings);
+  EXPECT_EQ(shifted.Pass(h, settings), expected);
+  EXPECT_EQ(shifted.Reference(h), expected);
 }
 
 // Values placed, with the dither of each sample known, within about 2^-24 of
