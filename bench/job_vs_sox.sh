@@ -41,9 +41,13 @@ timed() {
   elapsed=$(seconds "$t0" "$t1")
   peak=$(tail -n 1 peak.txt)
 }
-copy_job() { cp "$1" "$2"; }
-sox_job() { sox "$1" -b 24 "$2" fir coefficients.txt; }
-ostrivale_job() { printf '%s\nE\n%s\n' "$1" "$2" | "$build/ostrivale" > screen.txt; }
+# Each tool runs directly under GNU time, so that the memory is its own.
+copy_job() { timed cp "$1" "$2"; }
+sox_job() { timed sox "$1" -b 24 "$2" fir coefficients.txt; }
+ostrivale_job() {
+  printf '%s\nE\n%s\n' "$1" "$2" > keys.txt
+  timed "$build/ostrivale" < keys.txt > screen.txt
+}
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 largest() { sort -g | tail -n 1; }
 
@@ -57,7 +61,7 @@ for round in $(seq 1 "$rounds"); do
   # other has filled the page cache.
   if [ $((round % 2)) -eq 1 ]; then order="copy sox ostrivale"; else order="ostrivale sox copy"; fi
   for tool in $order; do
-    timed "${tool}_job" in.wav "$tool-$round.wav"
+    "${tool}_job" in.wav "$tool-$round.wav"
     eval "${tool}_time=$elapsed ${tool}_peak=$peak"
     rm -f "$tool-$round.wav"
   done
@@ -76,9 +80,9 @@ printf 'ostrivale/sox: median %s, largest %s; ostrivale/copy: median %s, largest
 for round in 1 2 3; do
   cp in.wav existing.wav
   sync
-  timed ostrivale_job in.wav new.wav
+  ostrivale_job in.wav new.wav
   new=$elapsed
-  timed ostrivale_job in.wav existing.wav
+  ostrivale_job in.wav existing.wav
   echo "$new $elapsed" >> replace.txt
   rm -f new.wav existing.wav
 done
@@ -110,7 +114,7 @@ if [ "$longest" = yes ]; then
   printf 'the longest recording: %s bytes of data\n' "$data"
   cat longest.wav > /dev/null
   for tool in copy sox ostrivale; do
-    timed "${tool}_job" longest.wav "$tool-longest.wav" || echo "($tool reported a failure)"
+    "${tool}_job" longest.wav "$tool-longest.wav" || echo "($tool reported a failure)"
     printf '%-9s %8s s   peak memory %s MiB, output %s bytes\n' "$tool" "$elapsed" "$(mib "$peak")" \
       "$(stat -c %s "$tool-longest.wav" 2>/dev/null || echo none)"
     rm -f "$tool-longest.wav"

@@ -292,6 +292,7 @@ std::int64_t FilterChunkCodes(const FastFilter& filter, const double* stage, std
     // would have too (see the top): one test serves both.
     found = RoundSettledCodes(y, dither, count, filter.margin, codes, unsettled);
   }
+  if (found == 0) return 0;
   // The others: the exact value, converted exactly with the generator at
   // the sample's own state (advanced sample by sample, ascending).
   const DitherJump nextSample = DitherJumpOf(2 * static_cast<std::uint64_t>(channelCount));

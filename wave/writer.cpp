@@ -157,10 +157,9 @@ __attribute__((target("avx2"))) std::int64_t RoundSettledAvx2(const double* y, c
     const __m256d settled = _mm256_or_pd(
         _mm256_cmp_pd(distance, limit, _CMP_LE_OQ),
         _mm256_or_pd(_mm256_cmp_pd(z, top, _CMP_GT_OQ), _mm256_cmp_pd(z, bottom, _CMP_LT_OQ)));
-    // Clamped first, then rounded: exact for every value, and a
-    // not-a-number becomes a limit (its code is replaced anyway).
-    __m256d clamped = _mm256_min_pd(_mm256_max_pd(z, low), high);
-    clamped = _mm256_round_pd(clamped, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    // The nearest integer clamped: round(z) clamped wherever |z| < 2^51, and
+    // a limit beyond (a not-a-number too, whose code is replaced anyway).
+    const __m256d clamped = _mm256_min_pd(_mm256_max_pd(nearest, low), high);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + i), _mm256_cvtpd_epi32(clamped));
     const int mask = _mm256_movemask_pd(settled);
     if (mask != 0xF) {
