@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <limits>
 #include <ostream>
@@ -281,6 +282,46 @@ TEST(StreamingPass, MemoryDoesNotGrowWithTheRecording) {
 }
 
 // ---- failures ------------------------------------------------------------------------
+
+std::int64_t AddressSpaceInUse() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long long kib = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "VmSize: %lld kB", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return kib * 1024;
+}
+
+// The buffers are a few megabytes; under a limit that leaves less than one
+// they are refused with the memory box, and nothing is kept.
+int AllocateUnderAddressSpaceLimit() {
+  StartHeadlessConsole("");
+  rlimit limit{};
+  limit.rlim_cur = static_cast<rlim_t>(AddressSpaceInUse() + (std::int64_t{1} << 20));
+  limit.rlim_max = limit.rlim_cur;
+  if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
+  WaveFormat format;
+  format.channelCount = 2;
+  format.sampleCount = 11520000;
+  PassBuffers buffers;
+  if (AllocatePassBuffers(format, 20, PassSettings{}, buffers)) return 3;
+  if (BeepCount() != 1 || MessageBoxLog().size() != 1) return 4;
+  if (MessageBoxLog()[0].text != "Not enough memory for this recording" ||
+      MessageBoxLog()[0].title != "                 ERROR") {
+    return 5;
+  }
+  return buffers.raw.size() + buffers.output.size() + buffers.impulseResponse.size() == 0 ? 0 : 6;
+}
+
+TEST(StreamingPass, RefusedMemoryGetsTheMemoryBox) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no RLIMIT_AS under it";
+#endif
+  EXPECT_EQ(wavetest::RunInChild(AllocateUnderAddressSpaceLimit), 0);
+}
 
 int PassUnderFileSizeLimit(const Recording& recording, const std::string& name) {
   rlimit limit{};
