@@ -10,19 +10,24 @@
 // anything), or zeros before frame 0. Bytes the file does not hold are
 // zeros, up to frame N - 1, and frames from N on are zeros whatever the file
 // holds, as the reference reads them. So every output frame is computed from
-// the same values by the same procedure (FilterChunk, then EncodeChunk: the
-// fast engine's value or the exact value, see fast_convolution.cpp, and the
-// writer's code of it) wherever the block boundaries fall and whichever
-// thread computes it. The bytes are appended in frame order.
+// the same values by the same procedure (FilterChunkCodes: the rounded fast
+// value where its code is settled, otherwise the exact value through the
+// exact conversion; see fast_convolution.cpp) wherever the block boundaries
+// fall and whichever thread computes it. The bytes are appended in frame
+// order.
 //
 // The block size. Measured with bench/job_breakdown (one minute of stereo at
-// 192000 samples per second, filter E, 2 threads, the input in the page
-// cache, writing a new file; median of 5 runs each):
-//   blockFrames   4096   16384   65536   262144   1048576
-//   pass (s)      see the closing note of the change
-// Blocks of 65536 frames (384 KiB of input and as much output for stereo)
-// keep the ring of buffers at a few megabytes, each block's bytes in the
-// second-level cache, and the system calls few.
+// 192000 samples per second, filter E, the input in the page cache, a new
+// output file; 9 rounds, the sizes taken in turn within each round, on a
+// 2-processor machine that other work kept partly busy), the pass in ms:
+//   blockFrames        4096   16384   65536   262144   1048576
+//   1 thread, median    101      90      82       91       105
+//   2 threads, least     84      52      42       83        76
+//   2 threads, median   119     118      88       97        93
+// Small blocks pay for their synchronisation and system calls, large ones
+// leave the threads waiting on each other at the start and the end and
+// fall out of the second-level cache. 65536 frames (384 KiB of input and as
+// much output for stereo) keep the ring at a few megabytes.
 #include "filter/filter_pass.h"
 
 #include <algorithm>
@@ -38,11 +43,12 @@
 
 namespace {
 
-constexpr int kMaxThreads = 8;
+constexpr int kMaxThreads = kMaxWorkers;
 constexpr int kMaxSets = kMaxThreads + 2;
 
 // The ring's size: one set for each computing thread, one being read ahead
-// and one being written behind.
+// and one being written behind. Deeper rings (2 and 4 sets a thread)
+// measured no faster.
 int SetsFor(int threads) { return threads + 2; }
 
 int ThreadsFor(const PassSettings& settings) {
@@ -89,7 +95,6 @@ struct Pass {
   bool computed[kMaxSets] = {};
   bool stopping = false;
   std::int64_t exactSamples = 0;
-  bool written = false;
 };
 
 std::int64_t BlockStart(const Pass& pass, std::int64_t block) { return block * pass.blockFrames; }
@@ -211,20 +216,7 @@ void ComputeBlocks(Pass& pass, int thread) {
   }
 }
 
-struct PassStart {
-  Pass* pass;
-  const OutputHeader* header;
-};
-
-void RunPassThread(void* context, int index) {
-  PassStart& start = *static_cast<PassStart*>(context);
-  Pass& pass = *start.pass;
-  if (index == 0) {
-    pass.written = CoordinatePass(pass, *start.header);
-  } else {
-    ComputeBlocks(pass, index);
-  }
-}
+void RunComputeThread(void* context, int index) { ComputeBlocks(*static_cast<Pass*>(context), index); }
 
 }  // namespace
 
@@ -316,7 +308,11 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, InputF
   }
 
   const OutputHeader header = BuildOutputHeader(format, pass.resultLength);
-  PassStart start{&pass, &header};
-  RunParallel(buffers.threads, RunPassThread, &start);
-  return PassOutcome{pass.written, pass.exactSamples};
+  // The calling thread computes as thread 0; the others have threads of
+  // their own (those that cannot be started are simply not there).
+  ThreadGroup computing;
+  StartThreads(computing, 1, buffers.threads - 1, RunComputeThread, &pass);
+  const bool written = CoordinatePass(pass, header);
+  JoinThreads(computing);
+  return PassOutcome{written, pass.exactSamples};
 }
