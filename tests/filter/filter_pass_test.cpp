@@ -283,24 +283,12 @@ TEST(StreamingPass, MemoryDoesNotGrowWithTheRecording) {
 
 // ---- failures ------------------------------------------------------------------------
 
-std::int64_t AddressSpaceInUse() {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long long kib = -1;
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    if (std::sscanf(line, "VmSize: %lld kB", &kib) == 1) break;
-  }
-  std::fclose(f);
-  return kib * 1024;
-}
-
 // The buffers are a few megabytes; under a limit that leaves less than one
 // they are refused with the memory box, and nothing is kept.
 int AllocateUnderAddressSpaceLimit() {
   StartHeadlessConsole("");
   rlimit limit{};
-  limit.rlim_cur = static_cast<rlim_t>(AddressSpaceInUse() + (std::int64_t{1} << 20));
+  limit.rlim_cur = static_cast<rlim_t>(wavetest::AddressSpaceInUse() + (std::int64_t{1} << 20));
   limit.rlim_max = limit.rlim_cur;
   if (setrlimit(RLIMIT_AS, &limit) != 0) return 2;
   WaveFormat format;

@@ -229,19 +229,8 @@ TEST(AllocateWorkingArrays, RefusesAJobOverTheAvailableMemoryThatCouldBeMapped) 
   ExpectMemoryRefused(a);
 }
 
+using wavetest::AddressSpaceInUse;
 using wavetest::RunInChild;
-
-std::int64_t AddressSpaceInUse() {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long long kib = -1;
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    if (std::sscanf(line, "VmSize: %lld kB", &kib) == 1) break;
-  }
-  std::fclose(f);
-  return kib * 1024;
-}
 
 int AllocateUnderAddressSpaceLimit() {
   StartHeadlessConsole("");
