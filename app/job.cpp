@@ -99,7 +99,7 @@ void PutBackCursorAndColours(const ProgressShown& progress) {
 void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t framesTotal) {
   ProgressShown& progress = *static_cast<ProgressShown*>(context);
   const double now = JobClockSeconds();
-  if (now - progress.started < kProgressDelaySeconds || framesTotal <= 0) return;
+  if (now - progress.started < kProgressDelaySeconds || framesTotal <= 0 || progress.row < 1) return;
   if (progress.shown && now - progress.lastShown < kProgressIntervalSeconds) return;
   if (!progress.shown) {
     const Screen& screen = CurrentScreen();
@@ -113,6 +113,7 @@ void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t frames
     progress.shown = true;
   }
   progress.lastShown = now;
+  // The percentage only grows, so each text covers the one before.
   char text[kProgressWidth + 1];
   std::snprintf(text, sizeof text, " %lld%%", static_cast<long long>(framesWritten * 100 / framesTotal));
   Locate(progress.row, kProgressColumn);
