@@ -3,20 +3,19 @@
 // a "   Done" line after each group, and the time report.
 #include "app/job.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "console/console.h"
-#include "filter/convolution.h"
+#include "console/screen.h"
 #include "filter/filter_choice.h"
+#include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
-#include "wave/file_name.h"
+#include "wave/platform.h"
 #include "wave/wave_format.h"
-#include "wave/working_arrays.h"
 #include "wave/writer.h"
 
 namespace {
@@ -29,19 +28,6 @@ double JobClockSeconds() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   long long milliseconds = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
   return static_cast<double>(milliseconds) / 1000.0;
-}
-
-// The existence test: the named file opens for reading and is not a directory.
-bool InputFileOpens(const std::string& inputFileName) {
-  std::string name = FileSystemName(inputFileName);
-  if (name.empty()) return false;
-  // Non-blocking, so that a named pipe with no writer cannot hang the dialogue.
-  int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info {};
-  bool notFolder = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
-  close(fd);
-  return notFolder;
 }
 
 void ShowInputScreen() {
@@ -84,6 +70,70 @@ void PrintDone() {
   EndLine();
 }
 
+// The pass's percentage on its status line, after "   Convolving...", once
+// the pass has run for half a second, a few times a second. The cells it
+// covers are kept and put back as they were, so that the final screen is
+// the same whether it was shown or not.
+constexpr int kProgressColumn = 17;
+constexpr int kProgressWidth = 5;  // " 100%"
+constexpr double kProgressDelaySeconds = 0.5;
+constexpr double kProgressIntervalSeconds = 0.25;
+
+struct ProgressShown {
+  int row = 0;
+  double started = 0.0;
+  double lastShown = 0.0;
+  bool shown = false;
+  Cell covered[kProgressWidth];
+  int cursorRow = 0;
+  int cursorColumn = 0;
+  int foreground = 0;
+  int background = 0;
+};
+
+void PutBackCursorAndColours(const ProgressShown& progress) {
+  Locate(progress.cursorRow, progress.cursorColumn);
+  SetColor(progress.foreground, progress.background);
+}
+
+void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t framesTotal) {
+  ProgressShown& progress = *static_cast<ProgressShown*>(context);
+  const double now = JobClockSeconds();
+  if (now - progress.started < kProgressDelaySeconds || framesTotal <= 0 || progress.row < 1) return;
+  if (progress.shown && now - progress.lastShown < kProgressIntervalSeconds) return;
+  if (!progress.shown) {
+    const Screen& screen = CurrentScreen();
+    for (int i = 0; i < kProgressWidth; ++i) {
+      progress.covered[i] = screen.cells[progress.row - 1][kProgressColumn - 1 + i];
+    }
+    progress.cursorRow = screen.row + 1;
+    progress.cursorColumn = screen.column + 1;
+    progress.foreground = screen.foreground;
+    progress.background = screen.background;
+    progress.shown = true;
+  }
+  progress.lastShown = now;
+  // The percentage only grows, so each text covers the one before.
+  char text[kProgressWidth + 1];
+  std::snprintf(text, sizeof text, " %lld%%", static_cast<long long>(framesWritten * 100 / framesTotal));
+  Locate(progress.row, kProgressColumn);
+  SetColor(kDarkGrey, kBrightWhite);
+  PrintText(text);
+  PutBackCursorAndColours(progress);
+  RefreshScreen();
+}
+
+void ClearProgress(const ProgressShown& progress) {
+  if (!progress.shown) return;
+  for (int i = 0; i < kProgressWidth; ++i) {
+    const Cell& cell = progress.covered[i];
+    SetColor(cell.attribute % 16, cell.attribute / 16);
+    Locate(progress.row, kProgressColumn + i);
+    PrintText(std::string(1, static_cast<char>(cell.character)));
+  }
+  PutBackCursorAndColours(progress);
+}
+
 }  // namespace
 
 int RunJob() {
@@ -113,26 +163,55 @@ int RunJob() {
   std::string outputFileName = AskFileName("   Output file? ");
   double jobStartTime = JobClockSeconds();
 
-  WorkingArrays arrays;
-  if (!AllocateWorkingArrays(format, choice.coefficientCount, arrays)) return 1;
+  // Everything the pass needs, taken before anything is shown; a recording of
+  // any length needs only a few blocks.
+  const int m = choice.coefficientCount;
+  const PassSettings settings;
+  PassBuffers buffers;
+  if (!AllocatePassBuffers(format, m, settings, buffers)) return 1;
 
   EndLine();
   EndLine();
   Locate(CursorRow(), 4);
   PrintStatus("Loading impulse and input arrays...");
-  if (!LoadImpulseResponse(choice, arrays.impulseResponse.data())) return 1;
-  LoadInputSamples(inputFileName, format, arrays);
+  if (!LoadImpulseResponse(choice, buffers.impulseResponse.data())) return 1;
+  // An input that can no longer be opened reads as silence, as any bytes
+  // its file does not hold.
+  InputFile input;
+  OpenInputFile(inputFileName, input);
+  // The new file exists before any block is computed: no pass is run whose
+  // output has nowhere to go.
+  OutputFile output;
+  if (!CreateOutputFile(outputFileName, output)) {
+    CloseInputFile(input);
+    ReportOutputFailure();
+    return 1;
+  }
   PrintDone();
   EndLine();
 
   PrintStatus("   Convolving...");
-  ConvolveChannels(format, choice.coefficientCount, arrays);
+  ProgressShown progress;
+  progress.row = CursorRow() - 1;
+  progress.started = JobClockSeconds();
+  const PassOutcome outcome =
+      RunFilterPass(format, m, input, output, buffers, settings, PassProgress{ShowProgress, &progress});
+  CloseInputFile(input);
+  ClearProgress(progress);
+  if (!outcome.written) {
+    AbandonOutputFile(output);
+    ReportOutputFailure();
+    return 1;
+  }
   PrintDone();
   EndLine();
 
   PrintStatus("   Writing output file...");
-  DitherGenerator dither;
-  if (!WriteOutputFile(outputFileName, format, arrays, dither)) return 1;
+  if (!MakeOutputDurable(output) || !NameOutputFile(output)) {
+    AbandonOutputFile(output);
+    ReportOutputFailure();
+    return 1;
+  }
   PrintDone();
   Beep();
   EndLine();

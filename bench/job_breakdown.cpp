@@ -1,20 +1,33 @@
-// The whole job on one recording, step by step, with the time of each step:
-//   job_breakdown <input.wav> <filter letter> <output.wav> [exact]
-// Run it in a folder that holds the impulse files. With "exact", the
-// convolution and the conversion run the exact reference procedures.
+// The job's streaming pass on one recording, and what its parts cost alone:
+//   job_breakdown <input.wav> <letter> <output.wav> [blockFrames [threads]]
+//   job_breakdown <input.wav> <letter> <output.wav> exact
+// Run it in a folder that holds the impulse files; <output.wav> must not
+// exist yet. The parts, each timed on its own:
+//   read      the input's blocks read into one buffer set (the pass's reads)
+//   compute   every block filtered from memory, on the threads (no I/O)
+//   write     the output's bytes appended to a new unnamed file, abandoned
+//   pass      the whole job as it runs: buffers, output file, pass, name
+//   replace   the same job once more over the file the pass just made:
+//             the durable replacement (fsync of file and folder) included
+// With "exact", the whole-recording reference procedure instead: arrays,
+// scatter convolution, exact conversion, one write.
 #include <time.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "console/console.h"
 #include "filter/convolution.h"
 #include "filter/filter_choice.h"
+#include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
+#include "wave/dither_stream.h"
+#include "wave/parallel.h"
+#include "wave/platform.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
-#include "wave/writer.h"
 
 namespace {
 
@@ -24,92 +37,202 @@ double Now() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-struct Steps {
-  const char* names[8];
-  double seconds[8];
-  int count = 0;
-  double last = Now();
-  void Mark(const char* name) {
-    const double now = Now();
-    names[count] = name;
-    seconds[count] = now - last;
-    ++count;
-    last = now;
+// Peak resident memory of the process so far, in MiB.
+double PeakResidentMiB() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long long kib = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "VmHWM: %lld kB", &kib) == 1) break;
   }
+  std::fclose(f);
+  return static_cast<double>(kib) / 1024.0;
+}
+
+struct Job {
+  const char* input;
+  const char* output;
+  WaveFormat format;
+  FilterChoice choice;
+  PassSettings settings;
 };
 
-void ConvolveExactly(const WaveFormat& format, int m, WorkingArrays& arrays) {
-  const double* h = arrays.impulseResponse.data();
-  const std::int64_t n = format.sampleCount;
-  if (format.channelCount == 1) {
-    ConvolveChannelExact(h, m, arrays.monoInput.data(), n, arrays.monoResult.data());
-  } else {
-    ConvolveChannelExact(h, m, arrays.leftInput.data(), n, arrays.leftResult.data());
-    ConvolveChannelExact(h, m, arrays.rightInput.data(), n, arrays.rightResult.data());
+bool RunPass(const Job& job, PassOutcome* outcome = nullptr) {
+  PassBuffers buffers;
+  if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, job.settings, buffers)) return false;
+  if (!LoadImpulseResponse(job.choice, buffers.impulseResponse.data())) return false;
+  InputFile input;
+  OpenInputFile(job.input, input);
+  OutputFile output;
+  if (!CreateOutputFile(job.output, output)) return false;
+  const PassOutcome result =
+      RunFilterPass(job.format, job.choice.coefficientCount, input, output, buffers, job.settings);
+  CloseInputFile(input);
+  if (outcome != nullptr) *outcome = result;
+  if (!result.written || !MakeOutputDurable(output) || !NameOutputFile(output)) {
+    AbandonOutputFile(output);
+    return false;
   }
-  arrays.monoInput.Release();
-  arrays.leftInput.Release();
-  arrays.rightInput.Release();
-  arrays.impulseResponse.Release();
+  return true;
+}
+
+double TimeReads(const Job& job, const PassBuffers& buffers) {
+  const double start = Now();
+  InputFile input;
+  OpenInputFile(job.input, input);
+  const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(job.format.channelCount);
+  Buffer<std::uint8_t> block;
+  block.Allocate(buffers.rawSetBytes);
+  for (std::int64_t first = 0; first < job.format.sampleCount; first += buffers.blockFrames) {
+    const std::int64_t frames = std::min(buffers.blockFrames, job.format.sampleCount - first);
+    ReadInputAt(input, job.format.dataOffset + first * frameBytes, block.data(), frames * frameBytes);
+  }
+  CloseInputFile(input);
+  return Now() - start;
+}
+
+// Every block filtered from the recording held in memory (zeros around it),
+// block b on thread b mod T.
+struct ComputeTasks {
+  const FastFilter* filter;
+  int channels;
+  const std::uint8_t* raw;  // frames -(M - 1) .. N + M - 2
+  std::int64_t resultLength;
+  std::int64_t blockFrames;
+  int threads;
+  Buffer<std::uint8_t>* outputs;
+  Buffer<double>* stages;
+  Buffer<std::int32_t>* codes;
+};
+
+void ComputeShare(void* context, int index) {
+  ComputeTasks& tasks = *static_cast<ComputeTasks*>(context);
+  const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(tasks.channels);
+  const std::int64_t blocks = (tasks.resultLength + tasks.blockFrames - 1) / tasks.blockFrames;
+  for (std::int64_t b = index; b < blocks; b += tasks.threads) {
+    const std::int64_t first = b * tasks.blockFrames;
+    const std::int64_t count = std::min(tasks.blockFrames, tasks.resultLength - first);
+    FilterBlock(*tasks.filter, tasks.channels, tasks.raw + first * frameBytes, first, count,
+                tasks.stages[index].data(), tasks.codes[index].data(), tasks.outputs[index].data());
+  }
+}
+
+double TimeCompute(const Job& job, const PassBuffers& buffers) {
+  const int m = job.choice.coefficientCount;
+  const std::int64_t n = job.format.sampleCount;
+  const std::int64_t resultLength = n + m - 1;
+  const int channels = job.format.channelCount;
+  const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channels);
+  Buffer<std::uint8_t> recording;
+  recording.Allocate(frameBytes * (resultLength + m - 1));
+  InputFile input;
+  OpenInputFile(job.input, input);
+  ReadInputAt(input, job.format.dataOffset, recording.data() + frameBytes * (m - 1), frameBytes * n);
+  CloseInputFile(input);
+  const FastFilter filter = PrepareFastFilter(buffers.impulseResponse.data(), m, n);
+  Buffer<std::uint8_t> outputs[8];
+  Buffer<double> stages[8];
+  Buffer<std::int32_t> codes[8];
+  for (int t = 0; t < buffers.threads; ++t) {
+    outputs[t].Allocate(buffers.outputSetBytes);
+    stages[t].Allocate(channels * (kChunkFrames + m - 1));
+    codes[t].Allocate(channels * kChunkFrames);
+  }
+  ComputeTasks tasks{&filter, channels, recording.data(), resultLength, buffers.blockFrames,
+                     buffers.threads, outputs, stages, codes};
+  const double start = Now();
+  RunParallel(buffers.threads, ComputeShare, &tasks);
+  return Now() - start;
+}
+
+double TimeWrites(const Job& job, const PassBuffers& buffers) {
+  const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(job.format.channelCount);
+  const std::int64_t resultLength = job.format.sampleCount + job.choice.coefficientCount - 1;
+  Buffer<std::uint8_t> block;
+  block.Allocate(buffers.outputSetBytes);
+  std::memset(block.data(), 0x5A, static_cast<std::size_t>(block.size()));
+  const double start = Now();
+  OutputFile output;
+  if (!CreateOutputFile(job.output, output)) return -1;
+  for (std::int64_t first = 0; first < resultLength; first += buffers.blockFrames) {
+    const std::int64_t frames = std::min(buffers.blockFrames, resultLength - first);
+    AppendOutput(output, block.data(), frames * frameBytes);
+  }
+  AbandonOutputFile(output);
+  return Now() - start;
+}
+
+int RunExact(const Job& job) {
+  const double start = Now();
+  const int m = job.choice.coefficientCount;
+  Buffer<double> h;
+  h.Allocate(m);
+  if (!LoadImpulseResponse(job.choice, h.data())) return 1;
+  Buffer<std::uint8_t> image;
+  if (!BuildReferenceOutput(job.input, job.format, h.data(), m, image)) return 1;
+  const double computed = Now();
+  OutputFile output;
+  if (!CreateOutputFile(job.output, output) || !AppendOutput(output, image.data(), image.size()) ||
+      !MakeOutputDurable(output) || !NameOutputFile(output)) {
+    AbandonOutputFile(output);
+    return 1;
+  }
+  const double end = Now();
+  std::printf("exact reference, %lld frames x %d channels, filter %c (%d taps)\n",
+              static_cast<long long>(job.format.sampleCount), job.format.channelCount,
+              job.choice.letter, m);
+  std::printf("  arrays, convolution, conversion %8.3f s\n", computed - start);
+  std::printf("  write                           %8.3f s\n", end - computed);
+  std::printf("  total                           %8.3f s   peak memory %.1f MiB\n", end - start,
+              PeakResidentMiB());
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: job_breakdown <input.wav> <letter> <output.wav> [exact]\n");
+    std::fprintf(stderr,
+                 "usage: job_breakdown <input.wav> <letter> <output.wav> [exact | blockFrames [threads]]\n");
     return 2;
   }
-  const bool exact = argc > 4 && std::strcmp(argv[4], "exact") == 0;
   const FilterTableEntry* entry = FindFilter(argv[2][0]);
-  WaveFormat format;
-  if (entry == nullptr || !ReadWaveHeader(argv[1], format)) return 1;
-  FilterChoice choice{entry->letter, entry->impulseFileName, entry->coefficientCount};
-  const int m = choice.coefficientCount;
+  Job job{argv[1], argv[3], {}, {}, {}};
+  if (entry == nullptr || !ReadWaveHeader(argv[1], job.format)) return 1;
+  job.choice = FilterChoice{entry->letter, entry->impulseFileName, entry->coefficientCount};
+  if (argc > 4 && std::strcmp(argv[4], "exact") == 0) return RunExact(job);
+  if (argc > 4) job.settings.blockFrames = std::atoll(argv[4]);
+  if (argc > 5) job.settings.threads = std::atoi(argv[5]);
 
-  Steps steps;
-  WorkingArrays arrays;
-  if (!AllocateWorkingArrays(format, m, arrays)) return 1;
-  steps.Mark("allocate");
-  if (!LoadImpulseResponse(choice, arrays.impulseResponse.data())) return 1;
-  ReadSampleData(argv[1], format, arrays);
-  steps.Mark("read");
-  DecodeSampleData(format, arrays);
-  steps.Mark("decode");
-  if (exact) {
-    ConvolveExactly(format, m, arrays);
-  } else {
-    ConvolveChannels(format, m, arrays);
-  }
-  steps.Mark("convolve");
-  DitherGenerator generator;
-  Buffer<std::uint8_t> image;
-  if (exact) {
-    // The reference conversion, one sample after the other, into a block of
-    // its own once the raw block is given back.
-    arrays.rawSampleBlock.Release();
-    image.Allocate(OutputImageBytes(format.channelCount, arrays.resultLength));
-    const OutputHeader header = BuildOutputHeader(format, arrays.resultLength);
-    std::memcpy(image.data(), header.bytes, static_cast<std::size_t>(header.size));
-    const double* results[2] = {format.channelCount == 1 ? arrays.monoResult.data() : arrays.leftResult.data(),
-                                arrays.rightResult.data()};
-    EncodeSamplesExact(results, format.channelCount, arrays.resultLength, generator,
-                       image.data() + header.size);
-  } else if (!BuildOutputImage(format, arrays, generator, image)) {
+  PassBuffers buffers;
+  if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, job.settings, buffers) ||
+      !LoadImpulseResponse(job.choice, buffers.impulseResponse.data())) {
     return 1;
   }
-  steps.Mark("convert");
-  if (!WriteOutputImage(argv[3], image)) return 1;
-  steps.Mark("write");
+  const double read = TimeReads(job, buffers);
+  const double compute = TimeCompute(job, buffers);
+  const double write = TimeWrites(job, buffers);
 
-  double total = 0;
-  for (int i = 0; i < steps.count; ++i) total += steps.seconds[i];
-  std::printf("%s engine, %lld frames x %d channels, filter %c (%d taps)\n", exact ? "exact" : "fast",
-              static_cast<long long>(format.sampleCount), format.channelCount, choice.letter, m);
-  for (int i = 0; i < steps.count; ++i) {
-    std::printf("  %-9s %8.3f s  %5.1f %%\n", steps.names[i], steps.seconds[i],
-                100.0 * steps.seconds[i] / total);
-  }
-  std::printf("  %-9s %8.3f s\n", "total", total);
+  // The job as it runs, then once more replacing what it wrote.
+  double start = Now();
+  PassOutcome outcome;
+  if (!RunPass(job, &outcome)) return 1;
+  const double pass = Now() - start;
+  start = Now();
+  if (!RunPass(job)) return 1;
+  const double replace = Now() - start;
+
+  std::printf("pass, %lld frames x %d channels, filter %c (%d taps), blocks of %lld frames, %d threads, %d sets\n",
+              static_cast<long long>(job.format.sampleCount), job.format.channelCount,
+              job.choice.letter, job.choice.coefficientCount,
+              static_cast<long long>(buffers.blockFrames), buffers.threads, buffers.sets);
+  std::printf("  read      %8.3f s   (alone)\n", read);
+  std::printf("  compute   %8.3f s   (alone, %d threads)\n", compute, buffers.threads);
+  std::printf("  write     %8.3f s   (alone, a new file)\n", write);
+  std::printf("  pass      %8.3f s   new file; %lld samples took an exact path\n", pass,
+              static_cast<long long>(outcome.exactSamples));
+  std::printf("  replace   %8.3f s   over an existing file: durable replacement %+.3f s\n", replace,
+              replace - pass);
   return 0;
 }

@@ -5,8 +5,9 @@
 #include "filter/convolution.h"
 
 #include <algorithm>
+#include <cstring>
 
-#include "filter/fast_convolution.h"
+#include "wave/writer.h"
 
 void ConvolveChannelExact(const double* h, int m, const std::int32_t* x, std::int64_t n,
                           double* result) {
@@ -44,25 +45,31 @@ void ConvolveChannels(const WaveFormat& format, int coefficientCount, WorkingArr
   if (format.channelCount == 1) {
     const std::int64_t n = FramesThatFit(format.sampleCount, arrays.monoInput.size(),
                                          arrays.monoResult.size(), m);
-    if (m > 0) ConvolveChannelFast(h, m, arrays.monoInput.data(), n, arrays.monoResult.data(), 0, 1);
+    ConvolveChannelExact(h, m, arrays.monoInput.data(), n, arrays.monoResult.data());
     arrays.monoInput.Release();
     arrays.impulseResponse.Release();
   } else if (format.channelCount == 2) {
     // Each update touches one channel only, so running the channels one after
     // the other gives the same values as interleaving them frame by frame.
-    // The fast engine gives every element the value whose output code is the
-    // exact engine's (see fast_convolution.cpp).
     const std::int64_t nLeft = FramesThatFit(format.sampleCount, arrays.leftInput.size(),
                                              arrays.leftResult.size(), m);
     const std::int64_t nRight = FramesThatFit(format.sampleCount, arrays.rightInput.size(),
                                               arrays.rightResult.size(), m);
-    // The left input goes back to the system as soon as the left channel is
-    // done: the right channel's results, touched afterwards, can take its
-    // pages, which lowers the peak and spares fresh memory.
-    if (m > 0) ConvolveChannelFast(h, m, arrays.leftInput.data(), nLeft, arrays.leftResult.data(), 0, 2);
+    ConvolveChannelExact(h, m, arrays.leftInput.data(), nLeft, arrays.leftResult.data());
     arrays.leftInput.Release();
-    if (m > 0) ConvolveChannelFast(h, m, arrays.rightInput.data(), nRight, arrays.rightResult.data(), 1, 2);
+    ConvolveChannelExact(h, m, arrays.rightInput.data(), nRight, arrays.rightResult.data());
     arrays.rightInput.Release();
     arrays.impulseResponse.Release();
   }
+}
+
+bool BuildReferenceOutput(const std::string& inputFileName, const WaveFormat& format,
+                          const double* h, int m, Buffer<std::uint8_t>& image) {
+  WorkingArrays arrays;
+  if (!AllocateWorkingArrays(format, m, arrays)) return false;
+  if (m > 0) std::memcpy(arrays.impulseResponse.data(), h, sizeof(double) * static_cast<std::size_t>(m));
+  LoadInputSamples(inputFileName, format, arrays);
+  ConvolveChannels(format, m, arrays);
+  DitherGenerator generator;
+  return BuildOutputImage(format, arrays, generator, image);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
@@ -13,6 +14,16 @@
 void ConvolveChannelExact(const double* h, int m, const std::int32_t* x, std::int64_t n,
                           double* result);
 
-// The job step: convolves every channel into its result array, then releases
-// the input arrays and the impulse response.
+// The reference procedure's convolution step: convolves every channel into its
+// result array by ConvolveChannelExact, then releases the input arrays and
+// the impulse response.
 void ConvolveChannels(const WaveFormat& format, int coefficientCount, WorkingArrays& arrays);
+
+// The whole-recording reference procedure: every working array allocated,
+// the samples loaded, each channel convolved in scatter form, then every
+// sample converted by the exact writer behind the header, into `image`. It
+// holds some 15 bytes a sample, so the job streams instead (filter_pass.h);
+// tests and the benchmark compare the job's bytes with these. False, after
+// the memory box, when the memory is refused.
+bool BuildReferenceOutput(const std::string& inputFileName, const WaveFormat& format,
+                          const double* h, int m, Buffer<std::uint8_t>& image);

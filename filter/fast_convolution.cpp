@@ -32,6 +32,19 @@
 // lies at least B + 2^-24 from every half-integer, both values round to the
 // same integer. When z > 8388608 (or < -8388609) every such sum is above
 // 8388607.5 (below -8388608.5) and both codes saturate to the same limit.
+//
+// Zeros around the signal. The kernels run every output over all m taps,
+// reading zeros for the frames before 0 and from n on (a staging buffer
+// holds them), so that the edges need no code of their own. This engine
+// runs only when every coefficient is finite (FastConvolutionBound), so each
+// such term is h[j] x 0 = +-0 exactly, and adding +-0 to a partial sum s
+// gives s exactly (at most the sign of a zero sum changes, which no code
+// depends on: z = y' + d is the same). So y' is a dot product of the real
+// terms alone, in some order, and the bound above holds for it unchanged
+// (it counts at most m terms). The exact value never sees the zeros: it adds
+// only the terms of real frames, max(0, k - m + 1) .. min(k, n - 1), in
+// ascending order, as the exact engine does, where a non-finite coefficient
+// times a zero would otherwise add a not-a-number.
 #include "filter/fast_convolution.h"
 
 #include <immintrin.h>
@@ -43,45 +56,20 @@
 #include "wave/parallel.h"
 #include "wave/vector_level.h"
 #include "wave/working_arrays.h"
+#include "wave/writer.h"
 
 namespace {
 
-constexpr std::int64_t kChunk = 1024;     // outputs per block: fits the L1 cache with its dither
-
-// A block of fast values for outputs [kBegin, kEnd), all of whose terms lie
-// inside the input (k - m + 1 >= 0 and k <= n - 1). The kernel first widens
-// the samples the block needs, x[kBegin - m + 1 .. kEnd), to doubles in
-// `stage` (room for kEnd - kBegin + m - 1 of them, in the cache), so that
-// each sample is converted once rather than once per tap.
-using InteriorKernel = void (*)(const double* h, int m, const std::int32_t* x, std::int64_t kBegin,
-                                std::int64_t kEnd, double* y, double* stage);
-
-void InteriorPlain(const double* h, int m, const std::int32_t* x, std::int64_t kBegin,
-                   std::int64_t kEnd, double* y, double* stage) {
-  const std::int64_t staged = kEnd - kBegin + m - 1;
-  const std::int32_t* from = x + (kBegin - m + 1);
-  for (std::int64_t i = 0; i < staged; ++i) stage[i] = static_cast<double>(from[i]);
-  const double* s = stage + (m - 1);  // s[t] is x[kBegin + t]
-  for (std::int64_t t = 0; t < kEnd - kBegin; ++t) {
+void InteriorPlain(const double* h, int m, const double* s, std::int64_t count, double* y) {
+  for (std::int64_t t = 0; t < count; ++t) {
     double sum = 0.0;
     for (int j = 0; j < m; ++j) sum += h[j] * s[t - j];
-    y[kBegin + t] = sum;
+    y[t] = sum;
   }
 }
 
 __attribute__((target("avx2,fma")))
-void InteriorAvx2(const double* h, int m, const std::int32_t* x, std::int64_t kBegin,
-                  std::int64_t kEnd, double* y, double* stage) {
-  const std::int64_t staged = kEnd - kBegin + m - 1;
-  const std::int32_t* from = x + (kBegin - m + 1);
-  std::int64_t i = 0;
-  for (; i + 4 <= staged; i += 4) {
-    _mm256_storeu_pd(stage + i, _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i))));
-  }
-  for (; i < staged; ++i) stage[i] = static_cast<double>(from[i]);
-  const double* s = stage + (m - 1);
-  const std::int64_t count = kEnd - kBegin;
-  double* out = y + kBegin;
+void InteriorAvx2(const double* h, int m, const double* s, std::int64_t count, double* y) {
   std::int64_t t = 0;
   for (; t + 16 <= count; t += 16) {
     __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
@@ -94,42 +82,25 @@ void InteriorAvx2(const double* h, int m, const std::int32_t* x, std::int64_t kB
       a2 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p + 8), a2);
       a3 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p + 12), a3);
     }
-    _mm256_storeu_pd(out + t, a0);
-    _mm256_storeu_pd(out + t + 4, a1);
-    _mm256_storeu_pd(out + t + 8, a2);
-    _mm256_storeu_pd(out + t + 12, a3);
+    _mm256_storeu_pd(y + t, a0);
+    _mm256_storeu_pd(y + t + 4, a1);
+    _mm256_storeu_pd(y + t + 8, a2);
+    _mm256_storeu_pd(y + t + 12, a3);
   }
   for (; t + 4 <= count; t += 4) {
     __m256d a0 = _mm256_setzero_pd();
     for (int j = 0; j < m; ++j) a0 = _mm256_fmadd_pd(_mm256_broadcast_sd(h + j), _mm256_loadu_pd(s + t - j), a0);
-    _mm256_storeu_pd(out + t, a0);
+    _mm256_storeu_pd(y + t, a0);
   }
   for (; t < count; ++t) {
     double sum = 0.0;
     for (int j = 0; j < m; ++j) sum = std::fma(h[j], s[t - j], sum);
-    out[t] = sum;
+    y[t] = sum;
   }
-}
-
-// Eight 32-bit integers to doubles (the zero-masked form of the conversion,
-// which the compiler's headers do not flag as reading undefined lanes).
-__attribute__((target("avx512f,avx2,fma"))) inline __m512d Widen8(__m256i v) {
-  return _mm512_maskz_cvtepi32_pd(static_cast<__mmask8>(0xFF), v);
 }
 
 __attribute__((target("avx512f,avx2,fma")))
-void InteriorAvx512(const double* h, int m, const std::int32_t* x, std::int64_t kBegin,
-                    std::int64_t kEnd, double* y, double* stage) {
-  const std::int64_t staged = kEnd - kBegin + m - 1;
-  const std::int32_t* from = x + (kBegin - m + 1);
-  std::int64_t i = 0;
-  for (; i + 8 <= staged; i += 8) {
-    _mm512_storeu_pd(stage + i, Widen8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i))));
-  }
-  for (; i < staged; ++i) stage[i] = static_cast<double>(from[i]);
-  const double* s = stage + (m - 1);
-  const std::int64_t count = kEnd - kBegin;
-  double* out = y + kBegin;
+void InteriorAvx512(const double* h, int m, const double* s, std::int64_t count, double* y) {
   std::int64_t t = 0;
   for (; t + 32 <= count; t += 32) {
     __m512d a0 = _mm512_setzero_pd(), a1 = _mm512_setzero_pd();
@@ -142,24 +113,24 @@ void InteriorAvx512(const double* h, int m, const std::int32_t* x, std::int64_t 
       a2 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 16), a2);
       a3 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 24), a3);
     }
-    _mm512_storeu_pd(out + t, a0);
-    _mm512_storeu_pd(out + t + 8, a1);
-    _mm512_storeu_pd(out + t + 16, a2);
-    _mm512_storeu_pd(out + t + 24, a3);
+    _mm512_storeu_pd(y + t, a0);
+    _mm512_storeu_pd(y + t + 8, a1);
+    _mm512_storeu_pd(y + t + 16, a2);
+    _mm512_storeu_pd(y + t + 24, a3);
   }
   for (; t + 8 <= count; t += 8) {
     __m512d a0 = _mm512_setzero_pd();
     for (int j = 0; j < m; ++j) a0 = _mm512_fmadd_pd(_mm512_set1_pd(h[j]), _mm512_loadu_pd(s + t - j), a0);
-    _mm512_storeu_pd(out + t, a0);
+    _mm512_storeu_pd(y + t, a0);
   }
   for (; t < count; ++t) {
     double sum = 0.0;
     for (int j = 0; j < m; ++j) sum = std::fma(h[j], s[t - j], sum);
-    out[t] = sum;
+    y[t] = sum;
   }
 }
 
-InteriorKernel ChooseKernel() {
+FastKernel ChooseKernel() {
   switch (ActiveVectorLevel()) {
     case VectorLevel::kAvx512:
       return InteriorAvx512;
@@ -171,70 +142,61 @@ InteriorKernel ChooseKernel() {
   return InteriorPlain;
 }
 
-// A fast value near the ends of the signal, where some terms fall outside.
-double EdgeValue(const double* h, int m, const std::int32_t* x, std::int64_t n, std::int64_t k) {
-  std::int64_t first = std::max<std::int64_t>(0, k - m + 1);
-  std::int64_t last = std::min<std::int64_t>(k, n - 1);
-  double sum = 0.0;
-  for (std::int64_t i = first; i <= last; ++i) sum += h[k - i] * static_cast<double>(x[i]);
-  return sum;
+// The exact engine's value of output k from widened samples: s[i - k0] is
+// x[i]. Only the terms of real frames, in ascending order (see the top).
+double ExactFromStage(const double* h, int m, const double* s, std::int64_t k0, std::int64_t n,
+                      std::int64_t k) {
+  const std::int64_t first = std::max<std::int64_t>(0, k - m + 1);
+  const std::int64_t last = std::min<std::int64_t>(k, n - 1);
+  double value = 0.0;
+  for (std::int64_t i = first; i <= last; ++i) {
+    const long double product = static_cast<long double>(h[k - i]) * static_cast<long double>(s[i - k0]);
+    value = static_cast<double>(product + static_cast<long double>(value));
+  }
+  return value;
 }
 
 struct ChannelJob {
-  InteriorKernel kernel;
-  const double* h;
-  int m;
+  const FastFilter* filter;
   const std::int32_t* x;
-  std::int64_t n;
   double* result;
   int channel;
   int channelCount;
-  double margin;
 };
 
 // Computes, checks and where needed recomputes outputs [kBegin, kEnd).
 std::int64_t ConvolveRange(const ChannelJob& job, std::int64_t kBegin, std::int64_t kEnd) {
-  double dither[kChunk];
-  std::int64_t unsettled[kChunk];
-  // The widened samples of one block; on the stack for the filters of the
+  const FastFilter& filter = *job.filter;
+  const int m = filter.m;
+  const std::int64_t n = filter.inputFrames;
+  double dither[kChunkFrames];
+  // The widened samples of one chunk; on the stack for the filters of the
   // table, from the heap for longer ones.
   constexpr int kStackTaps = 256;
-  double stackStage[kChunk + kStackTaps];
+  double stackStage[kChunkFrames + kStackTaps];
   Buffer<double> heapStage;
   double* stage = stackStage;
-  if (job.m > kStackTaps) {
-    if (!heapStage.Allocate(kChunk + job.m)) {
+  if (m > kStackTaps) {
+    if (!heapStage.Allocate(kChunkFrames + m)) {
       // No memory for it: every element the exact way, which needs none.
       for (std::int64_t k = kBegin; k < kEnd; ++k) {
-        job.result[k] = ExactResultElement(job.h, job.m, job.x, job.n, k);
+        job.result[k] = ExactResultElement(filter.h, m, job.x, n, k);
       }
       return kEnd - kBegin;
     }
     stage = heapStage.data();
   }
   std::int64_t exactSamples = 0;
-  const std::int64_t interiorBegin = job.m - 1;  // first output with every term inside
-  const std::int64_t interiorEnd = job.n;        // one past the last
-  for (std::int64_t c0 = kBegin; c0 < kEnd; c0 += kChunk) {
-    const std::int64_t c1 = std::min(c0 + kChunk, kEnd);
-    const std::int64_t a = std::max(c0, interiorBegin);
-    const std::int64_t b = std::min(c1, interiorEnd);
-    if (a < b) {
-      job.kernel(job.h, job.m, job.x, a, b, job.result, stage);
-      for (std::int64_t k = c0; k < a; ++k) job.result[k] = EdgeValue(job.h, job.m, job.x, job.n, k);
-      for (std::int64_t k = b; k < c1; ++k) job.result[k] = EdgeValue(job.h, job.m, job.x, job.n, k);
-    } else {
-      for (std::int64_t k = c0; k < c1; ++k) job.result[k] = EdgeValue(job.h, job.m, job.x, job.n, k);
+  for (std::int64_t k0 = kBegin; k0 < kEnd; k0 += kChunkFrames) {
+    const std::int64_t count = std::min(kChunkFrames, kEnd - k0);
+    // stage[i] = x[k0 - m + 1 + i], zero outside the signal.
+    for (std::int64_t i = 0; i < count + m - 1; ++i) {
+      const std::int64_t frame = k0 - m + 1 + i;
+      stage[i] = frame >= 0 && frame < n ? static_cast<double>(job.x[frame]) : 0.0;
     }
-    FillDitherOffsets(static_cast<std::uint64_t>(c0) * job.channelCount + job.channel,
-                      job.channelCount, c1 - c0, dither);
-    const std::int64_t found =
-        FindUnsettledCodes(job.result + c0, dither, c1 - c0, job.margin, unsettled);
-    for (std::int64_t u = 0; u < found; ++u) {
-      const std::int64_t k = c0 + unsettled[u];
-      job.result[k] = ExactResultElement(job.h, job.m, job.x, job.n, k);
-    }
-    exactSamples += found;
+    const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * job.channelCount + job.channel;
+    FillDitherOffsets(firstSample, job.channelCount, count, dither);
+    exactSamples += FilterChunk(filter, stage, k0, count, dither, job.result + k0);
   }
   return exactSamples;
 }
@@ -281,27 +243,84 @@ double FastConvolutionBound(const double* h, int m) {
   return static_cast<double>(bound * (1.0L + 0x1p-40L));
 }
 
+FastFilter PrepareFastFilter(const double* h, int m, std::int64_t n, double extraMargin) {
+  FastFilter filter;
+  filter.h = h;
+  filter.m = m;
+  filter.inputFrames = n > 0 ? n : 0;
+  filter.bound = m > 0 ? FastConvolutionBound(h, m) : -1.0;
+  filter.margin = filter.bound + kWriterRoundingMargin + extraMargin;
+  filter.kernel = ChooseKernel();
+  return filter;
+}
+
+std::int64_t FilterChunk(const FastFilter& filter, const double* stage, std::int64_t k0,
+                         std::int64_t count, const double* dither, double* y) {
+  const int m = filter.m;
+  const double* s = stage + (m - 1);  // s[t] is x[k0 + t]
+  if (filter.bound < 0) {
+    // Not a filter the bound can vouch for: every element exactly.
+    for (std::int64_t t = 0; t < count; ++t) {
+      y[t] = ExactFromStage(filter.h, m, s, k0, filter.inputFrames, k0 + t);
+    }
+    return count;
+  }
+  filter.kernel(filter.h, m, s, count, y);
+  std::int64_t unsettled[kChunkFrames];
+  const std::int64_t found = FindUnsettledCodes(y, dither, count, filter.margin, unsettled);
+  for (std::int64_t u = 0; u < found; ++u) {
+    const std::int64_t t = unsettled[u];
+    y[t] = ExactFromStage(filter.h, m, s, k0, filter.inputFrames, k0 + t);
+  }
+  return found;
+}
+
+std::int64_t FilterChunkCodes(const FastFilter& filter, const double* stage, std::int64_t k0,
+                              std::int64_t count, const double* dither, std::uint64_t firstSample,
+                              int channelCount, std::int32_t* codes) {
+  const int m = filter.m;
+  const double* s = stage + (m - 1);  // s[t] is x[k0 + t]
+  std::int64_t unsettled[kChunkFrames];
+  std::int64_t found = 0;
+  if (filter.bound < 0) {
+    // Not a filter the bound can vouch for: every element exactly.
+    for (std::int64_t t = 0; t < count; ++t) unsettled[found++] = t;
+  } else {
+    double y[kChunkFrames];
+    filter.kernel(filter.h, m, s, count, y);
+    // A settled fast value has the code round(y' + d), which the exact value
+    // would have too (see the top): one test serves both.
+    found = RoundSettledCodes(y, dither, count, filter.margin, codes, unsettled);
+  }
+  if (found == 0) return 0;
+  // The others: the exact value, converted exactly with the generator at
+  // the sample's own state (advanced sample by sample, ascending).
+  const DitherJump nextSample = DitherJumpOf(2 * static_cast<std::uint64_t>(channelCount));
+  std::uint32_t state = ApplyJump(DitherJumpOf(2 * firstSample), DitherGenerator{}.state);
+  std::int64_t at = 0;
+  for (std::int64_t u = 0; u < found; ++u) {
+    const std::int64_t t = unsettled[u];
+    for (; at < t; ++at) state = ApplyJump(nextSample, state);
+    DitherGenerator generator{state};
+    codes[t] = ConvertSample(ExactFromStage(filter.h, m, s, k0, filter.inputFrames, k0 + t), generator);
+  }
+  return found;
+}
+
 FastConvolutionReport ConvolveChannelFast(const double* h, int m, const std::int32_t* x,
                                           std::int64_t n, double* result, int channel,
                                           int channelCount, double extraMargin, int threads) {
   FastConvolutionReport report;
   const std::int64_t resultLength = n + m - 1;
   if (m <= 0 || resultLength <= 0) return report;
-  const double bound = FastConvolutionBound(h, m);
-  if (bound < 0) {
-    // Not a filter the bound can vouch for: every element exactly.
-    for (std::int64_t k = 0; k < resultLength; ++k) result[k] = ExactResultElement(h, m, x, n, k);
-    report.exactSamples = resultLength;
-    return report;
-  }
-  ChannelJob job{ChooseKernel(), h, m, x, n, result, channel, channelCount, bound + kWriterRoundingMargin + extraMargin};
-  report.applied = true;
-
+  const FastFilter filter = PrepareFastFilter(h, m, n, extraMargin);
+  report.applied = filter.bound >= 0;
+  ChannelJob job{&filter, x, result, channel, channelCount};
   if (threads <= 0) threads = WorkerCount();
   threads = std::clamp(threads, 1, 8);
   // Short channels are not worth a thread.
   const std::int64_t perTask =
-      std::max<std::int64_t>(kChunk * 64, (resultLength + threads - 1) / threads);
+      std::max<std::int64_t>(kChunkFrames * 64, (resultLength + threads - 1) / threads);
   const int taskCount = static_cast<int>((resultLength + perTask - 1) / perTask);
   RangeTasks tasks{&job, perTask, resultLength, {}};
   RunParallel(taskCount, RunRange, &tasks);

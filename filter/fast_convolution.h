@@ -17,6 +17,40 @@ struct FastConvolutionReport {
 // coefficients).
 double FastConvolutionBound(const double* h, int m);
 
+// Fast values y[0 .. count) of the outputs k0 .. k0 + count - 1 from widened
+// samples s, s[t] = x[k0 + t], readable from s[-(m - 1)] on.
+using FastKernel = void (*)(const double* h, int m, const double* s, std::int64_t count, double* y);
+
+// A filter made ready for the fast engine: the kernel of the active vector
+// level and the margin of the check.
+struct FastFilter {
+  const double* h = nullptr;
+  int m = 0;
+  std::int64_t inputFrames = 0;  // n: frames of the signal; the rest are zeros
+  double bound = -1.0;           // FastConvolutionBound; negative: every element exactly
+  double margin = 0.0;           // bound + the writer's margin + any extra
+  FastKernel kernel = nullptr;
+};
+
+FastFilter PrepareFastFilter(const double* h, int m, std::int64_t n, double extraMargin = 0.0);
+
+// One chunk of one channel: y[t] for the outputs k0 + t, t < count (at most
+// kChunkFrames), from `stage`, the samples x[k0 - m + 1 .. k0 + count - 1]
+// widened to doubles with zeros for frames outside 0 .. n - 1. Each is the
+// fast value where CodeIsSettled(y + dither[t], margin) holds, otherwise the
+// exact engine's value. Returns how many are exact values.
+std::int64_t FilterChunk(const FastFilter& filter, const double* stage, std::int64_t k0,
+                         std::int64_t count, const double* dither, double* y);
+
+// The same chunk taken on to its output codes: codes[t] is the writer's code
+// of output k0 + t, which is sample firstSample + t x channelCount of the
+// output (`dither` holds their offsets). Settled fast values are rounded;
+// every other one is the exact value through the exact conversion. Returns
+// how many took that exact path.
+std::int64_t FilterChunkCodes(const FastFilter& filter, const double* stage, std::int64_t k0,
+                              std::int64_t count, const double* dither, std::uint64_t firstSample,
+                              int channelCount, std::int32_t* codes);
+
 // Fills result[0 .. n+m-2] for one channel. Where the fast value could round
 // to another output code than the exact value, the exact value is stored
 // instead. `channel` and `channelCount` place the channel in the output's

@@ -11,9 +11,24 @@ constexpr std::uint32_t kIncrement = 1u;
 constexpr std::uint32_t kSeed = 0xFFFFFFFFu;
 
 // first, then second.
-DitherJump Compose(const DitherJump& first, const DitherJump& second) {
+constexpr DitherJump Compose(const DitherJump& first, const DitherJump& second) {
   return {second.multiplier * first.multiplier, second.multiplier * first.increment + second.increment};
 }
+
+// The jumps by 2^b draws, b = 0 .. 63, so that any jump takes one
+// composition per bit set in its length.
+struct PowerJumps {
+  DitherJump of[64];
+};
+
+constexpr PowerJumps MakePowerJumps() {
+  PowerJumps powers{};
+  powers.of[0] = DitherJump{kMultiplier, kIncrement};
+  for (int b = 1; b < 64; ++b) powers.of[b] = Compose(powers.of[b - 1], powers.of[b - 1]);
+  return powers;
+}
+
+constexpr PowerJumps kPowerJumps = MakePowerJumps();
 
 inline double DrawValue(std::uint32_t state) {
   return static_cast<double>(state >> 1) * 0x1p-31;
@@ -23,11 +38,8 @@ inline double DrawValue(std::uint32_t state) {
 
 DitherJump DitherJumpOf(std::uint64_t draws) {
   DitherJump result;  // identity
-  DitherJump power{kMultiplier, kIncrement};
-  while (draws != 0) {
-    if (draws & 1u) result = Compose(result, power);
-    power = Compose(power, power);
-    draws >>= 1;
+  for (int b = 0; draws != 0; ++b, draws >>= 1) {
+    if (draws & 1u) result = Compose(result, kPowerJumps.of[b]);
   }
   return result;
 }
@@ -60,8 +72,11 @@ void FillDitherPlain(std::uint32_t (&state)[kLanes], const DitherJump& step, std
   }
 }
 
-// The same chains in one vector register. (state >> 1) is below 2^31, so the
-// signed conversion to double is exact; so are the scaling and the sums.
+// The same chains in one vector register. With a = state >> 1 and b the
+// second draw's, r1 + r2 - 1 = (a + b - 2^31) x 2^-31: a + b is below 2^32,
+// so a + b - 2^31 fits a signed 32-bit integer (wrapping arithmetic gives it
+// exactly), its conversion to double is exact, and so is the scaling. The
+// plain version's (r1 + r2) - 1 is exact too: the same value.
 __attribute__((target("avx2"))) void FillDitherAvx2(std::uint32_t (&state)[kLanes],
                                                      const DitherJump& step, std::int64_t count,
                                                      double* out) {
@@ -69,20 +84,17 @@ __attribute__((target("avx2"))) void FillDitherAvx2(std::uint32_t (&state)[kLane
   const __m256i increment = _mm256_set1_epi32(static_cast<int>(kIncrement));
   const __m256i stepMultiplier = _mm256_set1_epi32(static_cast<int>(step.multiplier));
   const __m256i stepIncrement = _mm256_set1_epi32(static_cast<int>(step.increment));
+  const __m256i half = _mm256_set1_epi32(static_cast<int>(0x80000000u));
   const __m256d scale = _mm256_set1_pd(0x1p-31);
-  const __m256d one = _mm256_set1_pd(1.0);
   __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(state));
   std::int64_t i = 0;
   for (; i + kLanes <= count; i += kLanes) {
     const __m256i second = _mm256_add_epi32(_mm256_mullo_epi32(s, multiplier), increment);
-    const __m256i a = _mm256_srli_epi32(s, 1);
-    const __m256i b = _mm256_srli_epi32(second, 1);
-    const __m256d aLow = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(a)), scale);
-    const __m256d aHigh = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(a, 1)), scale);
-    const __m256d bLow = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(b)), scale);
-    const __m256d bHigh = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(b, 1)), scale);
-    _mm256_storeu_pd(out + i, _mm256_sub_pd(_mm256_add_pd(aLow, bLow), one));
-    _mm256_storeu_pd(out + i + 4, _mm256_sub_pd(_mm256_add_pd(aHigh, bHigh), one));
+    const __m256i sum = _mm256_sub_epi32(
+        _mm256_add_epi32(_mm256_srli_epi32(s, 1), _mm256_srli_epi32(second, 1)), half);
+    _mm256_storeu_pd(out + i, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(sum)), scale));
+    _mm256_storeu_pd(out + i + 4,
+                     _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(sum, 1)), scale));
     s = _mm256_add_epi32(_mm256_mullo_epi32(s, stepMultiplier), stepIncrement);
   }
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(state), s);

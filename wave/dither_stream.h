@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+// Outputs handled together by the fast paths: their values, dither offsets
+// and codes stay in the first-level cache.
+constexpr std::int64_t kChunkFrames = 1024;
+
 // Advancing the generator n times is itself an affine map of the state:
 // state -> multiplier * state + increment (mod 2^32).
 struct DitherJump {

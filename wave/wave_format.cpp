@@ -163,6 +163,7 @@ bool WalkChunks(const WaveSource& source, bool sixtyFourBitForm, WaveFormat& f) 
       size = DataChunkSize(size32, ds64, room);
       f.dataSize = size;
       f.dataOffset = body;
+      f.dataEndsWithChunk = true;
       haveData = true;
     } else if (!haveFormat && IdIs(head, "fmt ")) {
       std::uint8_t fields[16];

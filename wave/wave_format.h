@@ -19,6 +19,10 @@ struct WaveFormat {
   std::int16_t bitsPerSample = 0;   // body bytes 14-15
   std::uint64_t dataSize = 0;       // bytes of sample data (unsigned, up to 64 bits in RF64)
   std::int64_t dataOffset = kWaveHeaderSize;  // where the first sample byte is
+  // True when the data chunk was found by walking the chunks: the bytes after
+  // its last one belong to other chunks and are no samples. A canonical file
+  // reads its frames on from byte 44 whatever follows.
+  bool dataEndsWithChunk = false;
   std::int64_t sampleCount = 0;     // frames per channel ("Length")
   double durationSeconds = 0.0;     // sampleCount / sampleRate ("Duration")
 };

@@ -1,17 +1,10 @@
 #include "wave/working_arrays.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 
 #include "console/console.h"
-#include "wave/file_name.h"
+#include "wave/platform.h"
 
 namespace {
 
@@ -20,25 +13,7 @@ namespace {
 // memory is only committed as the job touches it.
 constexpr std::int64_t kMapThresholdBytes = std::int64_t{1} << 20;
 
-// Bytes the system reports it can give without swapping, or -1 when that
-// cannot be read.
-std::int64_t AvailableMemoryBytes() {
-  std::FILE* f = std::fopen("/proc/meminfo", "re");
-  if (f == nullptr) return -1;
-  std::int64_t result = -1;
-  char line[256];
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    long long kib = 0;
-    if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) {
-      if (kib >= 0 && kib < std::numeric_limits<std::int64_t>::max() / 1024) result = kib * 1024;
-      break;
-    }
-  }
-  std::fclose(f);
-  return result;
-}
-
-void RefuseMemory(WorkingArrays& arrays) {
+void ReleaseAll(WorkingArrays& arrays) {
   arrays.rawSampleBlock.Release();
   arrays.impulseResponse.Release();
   arrays.monoInput.Release();
@@ -48,11 +23,23 @@ void RefuseMemory(WorkingArrays& arrays) {
   arrays.rightInput.Release();
   arrays.rightResult.Release();
   arrays.resultLength = 0;
-  Beep();
-  ShowMessageBox("Not enough memory for this recording", "                 ERROR");
 }
 
 }  // namespace
+
+bool MemoryIsAvailable(std::int64_t bytes) {
+  if (bytes < 0 || bytes == std::numeric_limits<std::int64_t>::max()) return false;
+  // Linux hands out more address space than it can back and kills the
+  // process when the pages are touched; so compare with what it can really
+  // give first.
+  const std::int64_t available = AvailableMemoryBytes();
+  return available < 0 || bytes <= available;
+}
+
+void ReportMemoryRefused() {
+  Beep();
+  ShowMessageBox("Not enough memory for this recording", "                 ERROR");
+}
 
 template <typename T>
 bool Buffer<T>::Allocate(std::int64_t count) {
@@ -66,12 +53,8 @@ bool Buffer<T>::Allocate(std::int64_t count) {
   if (static_cast<std::uint64_t>(bytes) > std::numeric_limits<std::size_t>::max()) return false;
   void* memory = nullptr;
   if (bytes >= kMapThresholdBytes) {
-    memory = mmap(nullptr, static_cast<std::size_t>(bytes), PROT_READ | PROT_WRITE,
-                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) return false;
-    // Large working arrays in 2 MiB pages where the system allows it: far
-    // fewer page faults when they are first touched.
-    madvise(memory, static_cast<std::size_t>(bytes), MADV_HUGEPAGE);
+    memory = MapZeroedMemory(bytes);
+    if (memory == nullptr) return false;
   } else {
     memory = std::calloc(static_cast<std::size_t>(count), sizeof(T));
     if (memory == nullptr) return false;
@@ -86,7 +69,7 @@ void Buffer<T>::Release() {
   if (data_ != nullptr) {
     const std::int64_t bytes = count_ * static_cast<std::int64_t>(sizeof(T));
     if (bytes >= kMapThresholdBytes) {
-      munmap(data_, static_cast<std::size_t>(bytes));
+      UnmapMemory(data_, bytes);
     } else {
       std::free(data_);
     }
@@ -137,23 +120,12 @@ bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, Worki
   const std::int64_t n = format.sampleCount;
   const int c = format.channelCount;
   const std::int64_t m = coefficientCount;
-  if (n < 0 || m < 0 || WorkingMemoryNeeded(n, c, coefficientCount) ==
-                             std::numeric_limits<std::int64_t>::max()) {
-    RefuseMemory(arrays);
-    return false;
+  bool ok = n >= 0 && m >= 0 && MemoryIsAvailable(WorkingMemoryNeeded(n, c, coefficientCount));
+  if (ok) {
+    arrays.resultLength = n + m - 1 > 0 ? n + m - 1 : 0;
+    ok = arrays.rawSampleBlock.Allocate(RawBlockBytes(n, c, arrays.resultLength)) &&
+         arrays.impulseResponse.Allocate(m);
   }
-
-  // Linux hands out more address space than it can back and kills the process
-  // when the pages are touched; so compare with what it can really give first.
-  const std::int64_t available = AvailableMemoryBytes();
-  if (available >= 0 && WorkingMemoryNeeded(n, c, coefficientCount) > available) {
-    RefuseMemory(arrays);
-    return false;
-  }
-
-  arrays.resultLength = n + m - 1 > 0 ? n + m - 1 : 0;
-  bool ok = arrays.rawSampleBlock.Allocate(RawBlockBytes(n, c, arrays.resultLength)) &&
-            arrays.impulseResponse.Allocate(m);
   if (ok && c == 1) {
     ok = arrays.monoInput.Allocate(n) && arrays.monoResult.Allocate(arrays.resultLength);
   } else if (ok && c == 2) {
@@ -161,33 +133,27 @@ bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, Worki
          arrays.rightInput.Allocate(n) && arrays.rightResult.Allocate(arrays.resultLength);
   }
   if (!ok) {
-    RefuseMemory(arrays);
-    return false;
+    ReleaseAll(arrays);
+    ReportMemoryRefused();
   }
-  return true;
+  return ok;
 }
 
 void ReadSampleData(const std::string& inputFileName, const WaveFormat& format,
                     WorkingArrays& arrays) {
-  std::uint8_t* raw = arrays.rawSampleBlock.data();
   std::int64_t rawBytes = 3 * format.sampleCount * format.channelCount;
   if (rawBytes > arrays.rawSampleBlock.size()) rawBytes = arrays.rawSampleBlock.size();
-  if (rawBytes <= 0) return;
-
-  // One read of the whole data section from byte 44 (the system may hand it
-  // over in pieces). Whatever the file does not hold stays zero.
-  const std::string name = FileSystemName(inputFileName);
-  const int fd = name.empty() ? -1 : open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
-  std::int64_t done = 0;
-  while (done < rawBytes) {
-    const ssize_t got = pread(fd, raw + done, static_cast<std::size_t>(rawBytes - done),
-                              static_cast<off_t>(format.dataOffset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += got;
+  // A walked file's data ends with its chunk: what follows is no sample.
+  if (format.dataEndsWithChunk && format.dataSize < static_cast<std::uint64_t>(rawBytes)) {
+    rawBytes = static_cast<std::int64_t>(format.dataSize);
   }
-  close(fd);
+  if (rawBytes <= 0) return;
+  // One read of the whole data section from where the samples start.
+  // Whatever the file does not hold stays zero.
+  InputFile input;
+  if (!OpenInputFile(inputFileName, input)) return;
+  ReadInputAt(input, format.dataOffset, arrays.rawSampleBlock.data(), rawBytes);
+  CloseInputFile(input);
 }
 
 void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format,

@@ -1,5 +1,8 @@
-// The job's working memory: the raw sample block, the impulse response and one
-// input and one result array per channel, all zero-filled when allocated.
+// Zero-filled buffers, and the working memory of the whole-recording
+// reference procedure: the raw sample block, the impulse response and one
+// input and one result array per channel. The job itself streams (see
+// filter/filter_pass.h); tests and the benchmark hold its output against
+// this reference, which needs some 15 bytes a sample.
 #pragma once
 
 #include <cstddef>
@@ -59,11 +62,18 @@ struct WorkingArrays {
   Buffer<double> rightResult;             // RightResult (C = 2)
 };
 
+// True when the system reports `bytes` available (or cannot say).
+bool MemoryIsAvailable(std::int64_t bytes);
+
+// Beep and the "Not enough memory" box.
+void ReportMemoryRefused();
+
 // Bytes of the output file image for `frames` frames of C channels: header,
 // data and the pad byte that RIFF asks for after data of odd length.
 std::int64_t OutputImageBytes(int channelCount, std::int64_t frames);
 
-// Bytes the job needs at its peak for N frames of C channels and M taps.
+// Bytes the reference procedure needs at its peak for N frames of C
+// channels and M taps.
 std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount, int coefficientCount);
 
 // Allocates every working array in order. When the memory the system reports
@@ -71,9 +81,9 @@ std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount, int
 // "Not enough memory" box, nothing allocated, false.
 bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, WorkingArrays& arrays);
 
-// Reads the sample data in one piece from byte 44 into the raw block (bytes
-// missing at the end of the file read as zero) and decodes it into the input
-// arrays. The raw block stays, for the writer.
+// Reads the sample data in one piece from format.dataOffset into the raw
+// block (bytes missing at the end of the file read as zero) and decodes it
+// into the input arrays. The raw block stays, for the output image.
 void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format,
                       WorkingArrays& arrays);
 

@@ -1,34 +1,30 @@
 #include "wave/writer.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <immintrin.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "console/console.h"
 #include "wave/byte_order.h"
 #include "wave/dither_stream.h"
-#include "wave/file_name.h"
 #include "wave/parallel.h"
 #include "wave/vector_level.h"
+
+void ReportOutputFailure() {
+  Beep();
+  ShowMessageBox("The output file could not be written", "                 ERROR");
+}
 
 // The image of the output file as it will stand on disk: header, dithered
 // samples and, after data of odd length, the zero pad byte that RIFF asks for.
 bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGenerator& generator,
                       Buffer<std::uint8_t>& image) {
   const std::int64_t frames = arrays.resultLength > 0 ? arrays.resultLength : 0;
-  const std::int64_t size = OutputImageBytes(format.channelCount, frames);
+  const OutputHeader header = BuildOutputHeader(format, frames);
+  const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(format.channelCount) * frames;
+  const std::int64_t size = header.size + dataBytes + dataBytes % 2;
   // The raw sample block is read and decoded by now: its pages, already in
   // memory, serve again for the image instead of fresh ones.
   if (arrays.rawSampleBlock.size() >= size) {
@@ -38,162 +34,26 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
     arrays.rawSampleBlock.Release();
     if (!image.Allocate(size)) return false;
   }
-
-  const OutputHeader header = BuildOutputHeader(format, frames);
   std::memcpy(image.data(), header.bytes, static_cast<std::size_t>(header.size));
 
   const int channels = format.channelCount == 1 || format.channelCount == 2 ? format.channelCount : 0;
-  const double* results[2] = {nullptr, nullptr};
-  bool complete = true;
-  if (channels == 1) {
-    results[0] = arrays.monoResult.data();
-    complete = arrays.monoResult.size() >= frames;
-  } else if (channels == 2) {
-    results[0] = arrays.leftResult.data();
-    results[1] = arrays.rightResult.data();
-    complete = arrays.leftResult.size() >= frames && arrays.rightResult.size() >= frames;
-  }
-  std::uint8_t* data = image.data() + kWaveHeaderSize;
+  std::uint8_t* data = image.data() + header.size;
   if (channels == 0) {
-    std::memset(data, 0, static_cast<std::size_t>(size - kWaveHeaderSize));
-  } else if (complete && generator.state == DitherGenerator{}.state) {
-    EncodeSamplesFast(results, channels, frames, data);
-    const DitherJump drawn = DitherJumpOf(2 * static_cast<std::uint64_t>(channels * frames));
-    generator.state = ApplyJump(drawn, generator.state);
-  } else {
-    // Arrays shorter than the header says (never so in the job) are read as
-    // dithered silence past their end, one sample at a time.
-    const Buffer<double>* arraysOf[2] = {channels == 1 ? &arrays.monoResult : &arrays.leftResult,
-                                         &arrays.rightResult};
-    for (std::int64_t k = 0; k < frames; ++k) {
-      for (int c = 0; c < channels; ++c) {
-        const Buffer<double>& r = *arraysOf[c];
-        StoreCode24(data + 3 * (k * channels + c), ConvertSample(k < r.size() ? r[k] : 0.0, generator));
-      }
-    }
-  }
-  return true;
-}
-
-namespace {
-
-bool WriteAll(int fd, const std::uint8_t* bytes, std::int64_t count) {
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t put = write(fd, bytes + done, static_cast<std::size_t>(count - done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;  // a write that makes no progress: disk full
-    done += put;
-  }
-  return true;
-}
-
-mode_t NewFileMode() {
-  const mode_t mask = umask(0);
-  umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}
-
-// The file that will be replaced: the typed name, or what it links to.
-// False when the name cannot be a regular file's.
-struct Target {
-  std::string path;
-  bool exists = false;
-  struct stat status {};
-};
-
-bool FindTarget(const std::string& name, Target& target) {
-  if (name.empty() || name.back() == '/') return false;
-  struct stat status {};
-  if (lstat(name.c_str(), &status) != 0) {
-    if (errno != ENOENT) return false;  // a folder on the way is missing or not a folder
-    target.path = name;
-    target.exists = false;
+    std::memset(data, 0, static_cast<std::size_t>(size - header.size));
     return true;
   }
-  target.path = name;
-  if (S_ISLNK(status.st_mode)) {
-    // Write where the link points, so the link stays a link.
-    char* resolved = realpath(name.c_str(), nullptr);
-    if (resolved == nullptr) return false;
-    target.path = resolved;
-    std::free(resolved);
-    if (stat(target.path.c_str(), &status) != 0) return false;
-  }
-  // Only a regular file is replaced: never a folder, a device or a pipe.
-  if (!S_ISREG(status.st_mode)) return false;
-  // A file we may not write keeps its protection, even though the folder
-  // would let us put a new file in its place.
-  if (access(target.path.c_str(), W_OK) != 0) return false;
-  target.exists = true;
-  target.status = status;
-  return true;
-}
-
-bool WriteReplacingNow(const Target& target, const Buffer<std::uint8_t>& image) {
-  const std::string::size_type slash = target.path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string() : target.path.substr(0, slash + 1);
-  std::string temporary = folder + ".ostrivale-XXXXXX";
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-
-  // Beyond a file size limit a write must fail with EFBIG, not end the
-  // program on SIGXFSZ with the temporary file left behind.
-  struct sigaction ignore {};
-  struct sigaction previous {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGXFSZ, &ignore, &previous);
-
-  bool ok = WriteAll(fd, image.data(), image.size());
-  if (ok && target.exists) {
-    // Keep the replaced file's owner (when allowed) and its permissions; set-id
-    // bits are not carried over to content they were never meant for.
-    if (fchown(fd, target.status.st_uid, target.status.st_gid) != 0) {
-      // Not ours to give away: the file stays ours, as a new one would be.
-    }
-    ok = fchmod(fd, target.status.st_mode & 0777) == 0;
-    // The new content must be on disk before the name moves to it, or a
-    // crash could leave neither the old file nor the new one.
-    ok = ok && fsync(fd) == 0;
-  } else if (ok) {
-    ok = fchmod(fd, NewFileMode()) == 0;
-  }
-  ok = (close(fd) == 0) && ok;
-  ok = ok && rename(temporary.c_str(), target.path.c_str()) == 0;
-  sigaction(SIGXFSZ, &previous, nullptr);
-
-  if (!ok) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  if (target.exists) {
-    // Make the rename itself durable; the data is complete either way.
-    const int dirFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      fsync(dirFd);
-      close(dirFd);
+  // Arrays shorter than the header says (never so in the reference) are read
+  // as dithered silence past their end.
+  const Buffer<double>* arraysOf[2] = {channels == 1 ? &arrays.monoResult : &arrays.leftResult,
+                                       &arrays.rightResult};
+  for (std::int64_t k = 0; k < frames; ++k) {
+    for (int c = 0; c < channels; ++c) {
+      const Buffer<double>& r = *arraysOf[c];
+      StoreCode24(data + 3 * (k * channels + c), ConvertSample(k < r.size() ? r[k] : 0.0, generator));
     }
   }
   return true;
 }
-
-// A signal that ends the program (from outside, or a closed terminal) is held
-// while the temporary file exists and delivered once it is renamed or
-// removed: an interrupted write never leaves a stray file beside the output.
-bool WriteReplacing(const Target& target, const Buffer<std::uint8_t>& image) {
-  sigset_t ending;
-  sigset_t previous;
-  sigemptyset(&ending);
-  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) sigaddset(&ending, sig);
-  pthread_sigmask(SIG_BLOCK, &ending, &previous);
-  const bool ok = WriteReplacingNow(target, image);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return ok;
-}
-
-}  // namespace
 
 double DrawDither(DitherGenerator& generator) {
   generator.state = generator.state * 134775813u + 1u;
@@ -258,32 +118,87 @@ void EncodeSamplesExact(const double* const* results, int channelCount, std::int
 
 namespace {
 
-constexpr std::int64_t kEncodeChunk = 1024;
-
-// Codes of settled values: round(y + d) clamped to the 24-bit range.
-void RoundCodesPlain(const double* y, const double* d, std::int64_t count, std::int32_t* codes) {
+// CodeIsSettled and the code of a settled value in one pass: the nearest
+// integer to z = y + d (ties to even) clamped to the 24-bit range, which is
+// the code whenever z is settled (see above).
+std::int64_t RoundSettledPlain(const double* y, const double* d, std::int64_t count, double margin,
+                               std::int32_t* codes, std::int64_t* unsettled) {
+  std::int64_t found = 0;
   for (std::int64_t i = 0; i < count; ++i) {
-    double z = y[i] + d[i];
-    if (!(z >= -8388608.0)) z = -8388608.0;  // also what becomes of not-a-number
-    if (z > 8388607.0) z = 8388607.0;
+    const double z = y[i] + d[i];
+    if (!CodeIsSettled(z, margin)) unsettled[found++] = i;
+    double clamped = z;
+    if (!(clamped >= -8388608.0)) clamped = -8388608.0;  // also what becomes of not-a-number
+    if (clamped > 8388607.0) clamped = 8388607.0;
     // Clamping to integer limits first gives the same code as rounding first.
-    codes[i] = static_cast<std::int32_t>((z + 0x1.8p52) - 0x1.8p52);
+    codes[i] = static_cast<std::int32_t>((clamped + 0x1.8p52) - 0x1.8p52);
   }
+  return found;
 }
 
-__attribute__((target("avx2"))) void RoundCodesAvx2(const double* y, const double* d,
-                                                     std::int64_t count, std::int32_t* codes) {
+__attribute__((target("avx2"))) std::int64_t RoundSettledAvx2(const double* y, const double* d,
+                                                              std::int64_t count, double margin,
+                                                              std::int32_t* codes,
+                                                              std::int64_t* unsettled) {
+  const __m256d shift = _mm256_set1_pd(0x1.8p52);
+  const __m256d limit = _mm256_set1_pd(0.5 - margin);
+  const __m256d top = _mm256_set1_pd(8388608.0);
+  const __m256d bottom = _mm256_set1_pd(-8388609.0);
   const __m256d low = _mm256_set1_pd(-8388608.0);
   const __m256d high = _mm256_set1_pd(8388607.0);
+  const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
+  std::int64_t found = 0;
   std::int64_t i = 0;
   for (; i + 4 <= count; i += 4) {
-    __m256d z = _mm256_add_pd(_mm256_loadu_pd(y + i), _mm256_loadu_pd(d + i));
-    z = _mm256_round_pd(z, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    z = _mm256_min_pd(_mm256_max_pd(z, low), high);  // not-a-number becomes a limit
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + i), _mm256_cvtpd_epi32(z));
+    const __m256d z = _mm256_add_pd(_mm256_loadu_pd(y + i), _mm256_loadu_pd(d + i));
+    // The same nearest integer as CodeIsSettled's, by the same shift.
+    const __m256d nearest = _mm256_sub_pd(_mm256_add_pd(z, shift), shift);
+    const __m256d distance = _mm256_and_pd(_mm256_sub_pd(z, nearest), magnitude);
+    const __m256d settled = _mm256_or_pd(
+        _mm256_cmp_pd(distance, limit, _CMP_LE_OQ),
+        _mm256_or_pd(_mm256_cmp_pd(z, top, _CMP_GT_OQ), _mm256_cmp_pd(z, bottom, _CMP_LT_OQ)));
+    // The nearest integer clamped: round(z) clamped wherever |z| < 2^51, and
+    // a limit beyond (a not-a-number too, whose code is replaced anyway).
+    const __m256d clamped = _mm256_min_pd(_mm256_max_pd(nearest, low), high);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + i), _mm256_cvtpd_epi32(clamped));
+    const int mask = _mm256_movemask_pd(settled);
+    if (mask != 0xF) {
+      for (int lane = 0; lane < 4; ++lane) {
+        if (!(mask & (1 << lane))) unsettled[found++] = i + lane;
+      }
+    }
   }
-  RoundCodesPlain(y + i, d + i, count - i, codes + i);
+  const std::int64_t tail = RoundSettledPlain(y + i, d + i, count - i, margin, codes + i, unsettled + found);
+  for (std::int64_t u = found; u < found + tail; ++u) unsettled[u] += i;
+  return found + tail;
 }
+
+}  // namespace
+
+std::int64_t RoundSettledCodes(const double* y, const double* d, std::int64_t count, double margin,
+                               std::int32_t* codes, std::int64_t* unsettled) {
+  return ActiveVectorLevel() >= VectorLevel::kAvx2
+             ? RoundSettledAvx2(y, d, count, margin, codes, unsettled)
+             : RoundSettledPlain(y, d, count, margin, codes, unsettled);
+}
+
+std::int64_t EncodeChunk(const double* y, const double* dither, std::int64_t count, double margin,
+                         std::uint64_t firstSample, int channelCount, std::uint8_t* out) {
+  std::int32_t codes[kChunkFrames];
+  std::int64_t unsettled[kChunkFrames];
+  const std::int64_t found = RoundSettledCodes(y, dither, count, margin, codes, unsettled);
+  for (std::int64_t u = 0; u < found; ++u) {
+    const std::int64_t i = unsettled[u];
+    const std::uint64_t sample = firstSample + static_cast<std::uint64_t>(i) * channelCount;
+    DitherGenerator generator{ApplyJump(DitherJumpOf(2 * sample), DitherGenerator{}.state)};
+    codes[i] = ConvertSample(y[i], generator);
+  }
+  const std::int64_t stride = 3 * static_cast<std::int64_t>(channelCount);
+  for (std::int64_t i = 0; i < count; ++i) StoreCode24(out + stride * i, codes[i]);
+  return found;
+}
+
+namespace {
 
 struct EncodeJob {
   const double* const* results;
@@ -299,32 +214,16 @@ void EncodeRange(void* context, int index) {
   EncodeJob& job = *static_cast<EncodeJob*>(context);
   const std::int64_t begin = index * job.framesPerTask;
   const std::int64_t end = std::min(begin + job.framesPerTask, job.frames);
-  double dither[kEncodeChunk];
-  std::int64_t unsettled[kEncodeChunk];
-  std::int32_t codes[kEncodeChunk];
+  double dither[kChunkFrames];
   std::int64_t exactSamples = 0;
   const int channels = job.channelCount;
-  for (std::int64_t k0 = begin; k0 < end; k0 += kEncodeChunk) {
-    const std::int64_t count = std::min(kEncodeChunk, end - k0);
+  for (std::int64_t k0 = begin; k0 < end; k0 += kChunkFrames) {
+    const std::int64_t count = std::min(kChunkFrames, end - k0);
     for (int c = 0; c < channels; ++c) {
-      const double* y = job.results[c] + k0;
       const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * channels + c;
       FillDitherOffsets(firstSample, channels, count, dither);
-      if (ActiveVectorLevel() >= VectorLevel::kAvx2) {
-        RoundCodesAvx2(y, dither, count, codes);
-      } else {
-        RoundCodesPlain(y, dither, count, codes);
-      }
-      const std::int64_t found = FindUnsettledCodes(y, dither, count, job.margin, unsettled);
-      for (std::int64_t u = 0; u < found; ++u) {
-        const std::int64_t i = unsettled[u];
-        const std::uint64_t sample = firstSample + static_cast<std::uint64_t>(i) * channels;
-        DitherGenerator generator{ApplyJump(DitherJumpOf(2 * sample), DitherGenerator{}.state)};
-        codes[i] = ConvertSample(y[i], generator);
-      }
-      exactSamples += found;
-      std::uint8_t* out = job.data + 3 * (k0 * channels + c);
-      for (std::int64_t i = 0; i < count; ++i) StoreCode24(out + 3 * channels * i, codes[i]);
+      exactSamples += EncodeChunk(job.results[c] + k0, dither, count, job.margin, firstSample,
+                                  channels, job.data + 3 * (k0 * channels + c));
     }
   }
   job.exactSamples[index] = exactSamples;
@@ -338,7 +237,7 @@ std::int64_t EncodeSamplesFast(const double* const* results, int channelCount, s
   const int workers = WorkerCount();
   // Short recordings are not worth a thread.
   const std::int64_t framesPerTask =
-      std::max<std::int64_t>(kEncodeChunk * 64, (frames + workers - 1) / workers);
+      std::max<std::int64_t>(kChunkFrames * 64, (frames + workers - 1) / workers);
   const int tasks = static_cast<int>((frames + framesPerTask - 1) / framesPerTask);
   EncodeJob job{results, channelCount, frames, data, kWriterRoundingMargin + extraMargin,
                 framesPerTask, {}};
@@ -348,20 +247,3 @@ std::int64_t EncodeSamplesFast(const double* const* results, int channelCount, s
   return exactSamples;
 }
 
-bool WriteOutputImage(const std::string& outputFileName, const Buffer<std::uint8_t>& image) {
-  Target target;
-  return FindTarget(FileSystemName(outputFileName), target) && WriteReplacing(target, image);
-}
-
-bool WriteOutputFile(const std::string& outputFileName, const WaveFormat& format,
-                     WorkingArrays& arrays, DitherGenerator& generator) {
-  Buffer<std::uint8_t> image;
-  const bool ok = BuildOutputImage(format, arrays, generator, image) &&
-                  WriteOutputImage(outputFileName, image);
-  image.Release();
-  if (!ok) {
-    Beep();
-    ShowMessageBox("The output file could not be written", "                 ERROR");
-  }
-  return ok;
-}

@@ -1,4 +1,5 @@
-// The output writer: dithered 24-bit samples behind a 44-byte header.
+// The output writer: filtered values to dithered 24-bit samples, exactly and
+// a vector at a time, and the output file image of the reference procedure.
 #pragma once
 
 #include <cstdint>
@@ -34,18 +35,29 @@ void EncodeSamplesExact(const double* const* results, int channelCount, std::int
 std::int64_t EncodeSamplesFast(const double* const* results, int channelCount, std::int64_t frames,
                                std::uint8_t* data, double extraMargin = 0.0);
 
-// Writes the output file whole: header and data to a temporary file in the
-// same folder, renamed over `outputFileName` only when every byte is written.
-// The image is built in the raw sample block's memory when it is large
-// enough (the block is taken over and released).
-// On failure: Beep, the "could not be written" box, the temporary file
-// removed, any existing file untouched, false.
-bool WriteOutputFile(const std::string& outputFileName, const WaveFormat& format,
-                     WorkingArrays& arrays, DitherGenerator& generator);
+// The code of every value whose dithered sum z = y[i] + d[i] is settled
+// (CodeIsSettled(z, margin)): round(z), ties to even, clamped to
+// -8388608 .. 8388607, in codes[i]; the other indices, in ascending order,
+// in `unsettled` (their codes must come from ConvertSample). Returns how
+// many are unsettled.
+std::int64_t RoundSettledCodes(const double* y, const double* d, std::int64_t count, double margin,
+                               std::int32_t* codes, std::int64_t* unsettled);
 
-// The two halves of WriteOutputFile, for measuring them apart: the file image
-// (header, dithered samples, pad byte) in memory, and the replacing write of
-// it, neither of which shows anything.
+// One chunk of EncodeSamplesFast: the codes of `count` (at most kChunkFrames)
+// values y of one channel, samples firstSample + i x channelCount of the
+// output, whose dither offsets `dither` holds (FillDitherOffsets), each the
+// rounded y + d unless CodeIsSettled(y + d, margin) fails, when ConvertSample
+// gives it. Stored as 3-byte records 3 x channelCount bytes apart from
+// `out`. Returns how many were converted the exact way.
+std::int64_t EncodeChunk(const double* y, const double* dither, std::int64_t count, double margin,
+                         std::uint64_t firstSample, int channelCount, std::uint8_t* out);
+
+// The reference procedure's output file image, in memory: header, every
+// sample converted in order by ConvertSample, and the pad byte after data of
+// odd length. The raw sample block's memory is taken over when it is large
+// enough. False when no memory can be had for it.
 bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGenerator& generator,
                       Buffer<std::uint8_t>& image);
-bool WriteOutputImage(const std::string& outputFileName, const Buffer<std::uint8_t>& image);
+
+// Beep and the "The output file could not be written" box.
+void ReportOutputFailure();

@@ -3,7 +3,10 @@
 // program that another user can run.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -86,6 +89,24 @@ inline std::filesystem::path CopyProgramForOtherUsers() {
     return {};
   }
   return copy;
+}
+
+// True once process `pid` holds an open file in `folder` that has no name:
+// the new output while the job's pass runs.
+inline bool WritingUnnamedFile(pid_t pid, const std::filesystem::path& folder) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* dir = opendir(fds.c_str());
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (const dirent* entry = readdir(dir)) {
+    char target[4096];
+    const ssize_t n = readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    const std::string link(target, static_cast<std::size_t>(n));
+    if (link.rfind(folder.string() + "/", 0) == 0 && link.find("(deleted)") != std::string::npos) found = true;
+  }
+  closedir(dir);
+  return found;
 }
 
 }  // namespace apptest

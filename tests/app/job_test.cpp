@@ -195,14 +195,16 @@ TEST_F(PlainRun, UnpackedTreeFindsItsFiltersInShareBesideBin) {
   EXPECT_EQ(ReadFile(dir_ / "out.wav").size(), 44u + (3 + 18) * 3 + 1);  // odd data: pad byte
 }
 
+// The new file is made while the inputs are loaded, before anything is
+// computed: a name that cannot be written is reported there.
 TEST_F(PlainRun, UnwritableOutputIsReportedAndEndsTheJob) {
   WriteFile(dir_ / "in.wav", MakeWave(1, 96000, {1, 2, 3}));
   WriteIdentityImpulse('B', "65536", 19);
   RunResult r = Run("in.wav\nB\nno-such-folder/out.wav\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors, "ERROR: The output file could not be written\n");
-  EXPECT_EQ(Row(r, 32), "   Writing output file...");
-  EXPECT_EQ(r.rows.size(), 32u);
+  EXPECT_EQ(Row(r, 26), "   Loading impulse and input arrays...");
+  EXPECT_EQ(r.rows.size(), 26u);
   EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));
 }
 
@@ -287,6 +289,18 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobByteForByte) {
     for (int row = 13; row <= 17; ++row) EXPECT_EQ(Row(r, row), Row(expected, row)) << layout.label;
     EXPECT_TRUE(ReadFile(dir_ / "out.wav") == expectedBytes) << layout.label;
   }
+
+  // A walked file whose data chunk ends inside its last frame, a LIST after
+  // it: the frame is completed with zeros, as at the end of a canonical
+  // file, never with the bytes of the next chunk.
+  const std::string partial = data + "\x11\x22\x33\x44";
+  WriteFile(dir_ / "in.wav", MakeWave(2, 96000, samples, static_cast<std::int64_t>(partial.size())) + "\x11\x22\x33\x44");
+  ASSERT_EQ(Run("in.wav\nF\nexpected.wav\n").status, 0);
+  WriteFile(dir_ / "in.wav", WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", partial), list}));
+  const RunResult r = Run("in.wav\nF\nout.wav\n");
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(Row(r, 16), "                 Length       702 samples");
+  EXPECT_TRUE(ReadFile(dir_ / "out.wav") == ReadFile(dir_ / "expected.wav"));
 }
 
 }  // namespace

@@ -42,12 +42,9 @@ struct NamesRun {
 class Names : public ::testing::Test {
  protected:
   void SetUp() override {
-    char work[] = "/tmp/ostrivale-names-XXXXXX";
-    char io[] = "/tmp/ostrivale-names-io-XXXXXX";
-    ASSERT_NE(mkdtemp(work), nullptr);
-    ASSERT_NE(mkdtemp(io), nullptr);
-    work_ = work;
-    io_ = io;
+    work_ = testenv::MakeTemporaryFolder("ostrivale-names");
+    io_ = testenv::MakeTemporaryFolder("ostrivale-names-io");
+    ASSERT_FALSE(work_.empty() || io_.empty()) << "no folder under " << testenv::TemporaryBase();
     std::string impulse = "65536\n";
     for (int i = 1; i < 19; ++i) impulse += "0\n";
     WriteFile(work_ / "FilterB.dat", impulse);

@@ -197,7 +197,7 @@ TEST(ConvolutionExact, RandomDataDiffersFromPlainDoubleArithmetic) {
 }
 
 // ---------------------------------------------------------------------------
-// The job step
+// The reference procedure's convolution step
 
 struct Job {
   WaveFormat format;
@@ -249,8 +249,7 @@ TEST(ConvolveChannels, StereoChannelsAreEachTheirOwnConvolution) {
   Job job;
   FillJob(job, 2, h, left, right);
   ConvolveChannels(job.format, 20, job.arrays);
-  // The job step may hold other values than the exact engine where they give
-  // the same output codes: compare what the writer makes of them.
+  // Compare what the writer makes of the values.
   std::vector<double> exactLeft = GatherReference(h, left);
   std::vector<double> exactRight = GatherReference(h, right);
   const double* exact[2] = {exactLeft.data(), exactRight.data()};

@@ -229,19 +229,8 @@ TEST(AllocateWorkingArrays, RefusesAJobOverTheAvailableMemoryThatCouldBeMapped) 
   ExpectMemoryRefused(a);
 }
 
+using wavetest::AddressSpaceInUse;
 using wavetest::RunInChild;
-
-std::int64_t AddressSpaceInUse() {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long long kib = -1;
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    if (std::sscanf(line, "VmSize: %lld kB", &kib) == 1) break;
-  }
-  std::fclose(f);
-  return kib * 1024;
-}
 
 int AllocateUnderAddressSpaceLimit() {
   StartHeadlessConsole("");
@@ -286,13 +275,14 @@ struct Loaded {
 // Writes `header` followed by `data`, allocates for N frames of C channels
 // and loads.
 void LoadFrom(const Bytes& header, const Bytes& data, int channels, std::int64_t frames,
-              Loaded& out) {
+              Loaded& out, std::int64_t dataOffset = kWaveHeaderSize) {
   wavetest::ScratchFolder folder;
   Bytes file = header;
   file.insert(file.end(), data.begin(), data.end());
   wavetest::WriteBytes(folder / "in.wav", file);
   out.format.channelCount = static_cast<std::uint16_t>(channels);
   out.format.sampleCount = frames;
+  out.format.dataOffset = dataOffset;
   StartHeadlessConsole("");
   ASSERT_TRUE(AllocateWorkingArrays(out.format, 15, out.arrays));
   LoadInputSamples(folder / "in.wav", out.format, out.arrays);
@@ -349,6 +339,15 @@ TEST(LoadInputSamples, DataIsTakenFromOffset44WhateverTheHeaderSays) {
   LoadFrom(header, {'I', 'N', 'F', 'O', 0x00, 0x00}, 1, 2, l);
   EXPECT_EQ(l.arrays.monoInput[0], 'I' + 256 * 'N' + 65536 * 'F');
   EXPECT_EQ(l.arrays.monoInput[1], 'O');
+}
+
+TEST(LoadInputSamples, DataIsTakenFromWhereTheFormatSaysItStarts) {
+  // Three bytes of another chunk between the header and the samples.
+  Loaded l;
+  LoadFrom(wavetest::CanonicalHeader(1, 96000, 6), {0xAA, 0xBB, 0xCC, 0x02, 0x00, 0x00, 0xFE, 0xFF, 0xFF}, 1,
+           2, l, kWaveHeaderSize + 3);
+  EXPECT_EQ(l.arrays.monoInput[0], 2);
+  EXPECT_EQ(l.arrays.monoInput[1], -2);
 }
 
 TEST(LoadInputSamples, BytesAfterTheLastRecordAreNotRead) {

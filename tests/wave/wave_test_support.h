@@ -106,6 +106,19 @@ inline mode_t FileMode(const std::string& path) {
   return status.st_mode & 07777;
 }
 
+// Bytes of address space the process holds (VmSize), or -1.
+inline std::int64_t AddressSpaceInUse() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long long kib = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::sscanf(line, "VmSize: %lld kB", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return kib * 1024;
+}
+
 // Runs `body` in a forked child (for limits and identities that must not
 // touch the test process) and returns its exit status: 0 when all held,
 // 1000 + the signal when it was killed, -1 when it could not be waited for.

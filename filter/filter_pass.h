@@ -1,0 +1,85 @@
+// The job as one streaming pass: the input read a block of frames at a time,
+// each channel convolved with the M - 1 frames of history carried over from
+// the block before, every sample dithered by its position in the output, and
+// the bytes appended to the new output file. Reading and writing (on the
+// calling thread) overlap with computing (on every thread). The memory is a
+// few blocks, whatever the length of the recording, and the bytes are those
+// of the whole-recording reference procedure (filter/convolution.h) for any
+// block size and any number of threads.
+#pragma once
+
+#include <cstdint>
+
+#include "filter/fast_convolution.h"
+#include "wave/platform.h"
+#include "wave/wave_format.h"
+#include "wave/working_arrays.h"
+
+// Output frames per block: chosen by measurement (see filter_pass.cpp).
+constexpr std::int64_t kPassBlockFrames = 65536;
+
+struct PassSettings {
+  std::int64_t blockFrames = kPassBlockFrames;  // at least 1
+  int threads = 0;           // threads that compute, the calling one included; 0: one per processor
+  double extraMargin = 0.0;  // widens both checks; tests force the exact paths with it
+};
+
+// Everything the pass uses, allocated once before it starts and reused for
+// every block: a ring of buffer sets, each the input bytes of one block with
+// its history in front and the output bytes of that block.
+struct PassBuffers {
+  std::int64_t blockFrames = 0;
+  int threads = 0;
+  int sets = 0;
+  std::int64_t rawSetBytes = 0;      // 3 x C x (blockFrames + M - 1)
+  std::int64_t outputSetBytes = 0;   // 3 x C x blockFrames
+  Buffer<double> impulseResponse;    // the M coefficients, filled by the caller
+  Buffer<std::uint8_t> raw;          // sets x rawSetBytes
+  Buffer<std::uint8_t> output;       // sets x outputSetBytes
+  Buffer<std::uint8_t> history;      // the last M - 1 frames of input read
+  Buffer<double> stages;             // per thread and channel, one chunk of widened samples
+  Buffer<std::int32_t> codes;        // per thread and channel, one chunk of codes
+};
+
+// Bytes that AllocatePassBuffers takes for this job.
+std::int64_t PassMemoryNeeded(const WaveFormat& format, int coefficientCount,
+                              const PassSettings& settings);
+
+// Allocates the pass's buffers for N = format.sampleCount frames of
+// format.channelCount channels and M = coefficientCount taps (at least 1).
+// When the memory is refused: Beep, the "Not enough memory" box, nothing
+// allocated, false.
+bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
+                         const PassSettings& settings, PassBuffers& buffers);
+
+// Called on the calling thread between blocks (and at least every tenth of
+// a second while it waits), with the output frames written so far.
+struct PassProgress {
+  void (*report)(void* context, std::int64_t framesWritten, std::int64_t framesTotal) = nullptr;
+  void* context = nullptr;
+};
+
+struct PassOutcome {
+  bool written = false;           // every byte is in the output file
+  std::int64_t exactSamples = 0;  // samples that took an exact path (convolution or conversion)
+};
+
+// Writes the whole output file's contents: the header for N + M - 1 frames,
+// the data, and the pad byte after data of odd length. The input's frames
+// are read from format.dataOffset; bytes that the file does not hold, up to
+// the N frames of the header, read as zeros. Stops at the first write that
+// fails, or when a held ending signal waits (OutputEndingSignalWaiting):
+// written is then false and the caller abandons the file.
+PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, InputFile& input,
+                          OutputFile& output, PassBuffers& buffers, const PassSettings& settings,
+                          const PassProgress& progress = {});
+
+// The pure core of one block: the output bytes (3 x C a frame, channels
+// interleaved) of output frames first .. first + count - 1, from `raw`, the
+// input bytes of frames first - M + 1 .. first + count - 1 (zero bytes for
+// frames outside the recording). Scratch: `stage` holds C x (kChunkFrames +
+// M - 1) doubles, `codes` C x kChunkFrames. Returns how many samples took an
+// exact path.
+std::int64_t FilterBlock(const FastFilter& filter, int channelCount, const std::uint8_t* raw,
+                         std::int64_t first, std::int64_t count, double* stage,
+                         std::int32_t* codes, std::uint8_t* output);
