@@ -133,23 +133,48 @@ void ShowConsoleFrame(const FrameCell* cells, int rows, int columns, int cursorR
   SetConsoleCursorPosition(screen, COORD{static_cast<SHORT>(cursorColumn), static_cast<SHORT>(cursorRow)});
 }
 
+namespace {
+
+// The key press of one input record, if it is one (the repeats of a held
+// key are handed out by the next calls).
+bool KeyOfRecord(const INPUT_RECORD& record, BoundKey& key) {
+  if (record.EventType != KEY_EVENT) return false;
+  const DecodedConsoleKey decoded = DecodeConsoleKeyEvent(decoder, EventOf(record.Event.KeyEvent));
+  if (decoded.key.kind == BoundKeyKind::kNone) return false;
+  repeatedKey = decoded.key;
+  repeatsLeft = decoded.repeat - 1;
+  key = decoded.key;
+  return true;
+}
+
+bool TakeRepeat(BoundKey& key) {
+  if (repeatsLeft <= 0) return false;
+  --repeatsLeft;
+  key = repeatedKey;
+  return true;
+}
+
+}  // namespace
+
 bool ReadConsoleKey(BoundKey& key) {
-  if (repeatsLeft > 0) {
-    --repeatsLeft;
-    key = repeatedKey;
-    return true;
-  }
+  if (TakeRepeat(key)) return true;
   for (;;) {
     INPUT_RECORD record;
     DWORD got = 0;
     if (!ReadConsoleInputW(saved.input, &record, 1, &got) || got == 0) return false;
-    if (record.EventType != KEY_EVENT) continue;
-    const DecodedConsoleKey decoded = DecodeConsoleKeyEvent(decoder, EventOf(record.Event.KeyEvent));
-    if (decoded.key.kind == BoundKeyKind::kNone) continue;
-    repeatedKey = decoded.key;
-    repeatsLeft = decoded.repeat - 1;
-    key = decoded.key;
-    return true;
+    if (KeyOfRecord(record, key)) return true;
+  }
+}
+
+bool TakeWaitingConsoleKey(BoundKey& key) {
+  if (TakeRepeat(key)) return true;
+  for (;;) {
+    DWORD waiting = 0;
+    if (!GetNumberOfConsoleInputEvents(saved.input, &waiting) || waiting == 0) return false;
+    INPUT_RECORD record;
+    DWORD got = 0;
+    if (!ReadConsoleInputW(saved.input, &record, 1, &got) || got == 0) return false;
+    if (KeyOfRecord(record, key)) return true;
   }
 }
 
