@@ -1,6 +1,6 @@
 // Operations on a screen model with no terminal attached. The console
-// operations of console.h apply these to the one live screen; tests and the
-// terminal code use them on screens of their own.
+// operations of console.h apply these to the one live screen; tests use them
+// on screens of their own.
 #pragma once
 
 #include <cstdint>

@@ -22,7 +22,7 @@ struct FrameCell {
 // A key press as the binding reports it.
 enum class BoundKeyKind : std::uint8_t {
   kNone,       // nothing (a release, or half of a character still to come)
-  kCharacter,  // a typed character: `code` is its code point
+  kCharacter,  // a typed character, `code` its code point: U+0020-U+007E, or U+00A0 and above
   kEnter,
   kBackspace,
   kEscape,
