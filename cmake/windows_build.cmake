@@ -90,6 +90,12 @@ add_test(NAME console_in_tmux
                  bash ${PROJECT_SOURCE_DIR}/tests/console/console_in_tmux.sh
                  ${OSTRIVALE_WINE} $<TARGET_FILE:console_demo>)
 set_tests_properties(console_in_tmux PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77)
+# Its plain mode over pipes: the same bytes as the Linux program's.
+add_test(NAME console_plain
+         COMMAND ${CMAKE_COMMAND} -E env ${OSTRIVALE_WINE_ENVIRONMENT}
+                 bash ${PROJECT_SOURCE_DIR}/tests/console/console_plain.sh
+                 ${OSTRIVALE_WINE} $<TARGET_FILE:console_demo>)
+set_tests_properties(console_plain PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 
 ostrivale_windows_test(wave_tests tests/wave/file_name_test.cpp)
 target_link_libraries(wave_tests PRIVATE ostrivale_wave_portable)

@@ -26,8 +26,13 @@ if ! command -v tmux >/dev/null 2>&1; then
   exit 77
 fi
 
+# The command, with the files it names made absolute: it runs in a folder of
+# its own.
 program=""
-for word in "$@"; do program+=" $(printf '%q' "$word")"; done
+for word in "$@"; do
+  [ -e "$word" ] && word="$(cd "$(dirname "$word")" && pwd)/$(basename "$word")"
+  program+=" $(printf '%q' "$word")"
+done
 folder="$(mktemp -d "${TMPDIR:-/tmp}/ostrivale-console.XXXXXX")"
 socket="ostrivale-console-$$"
 tmux_() { tmux -f /dev/null -L "$socket" "$@"; }
