@@ -1,19 +1,22 @@
 # The Windows build, cross-compiled with cmake/mingw-w64-x86_64.cmake and
-# tested under wine. Until the rooms call the system room instead of POSIX,
-# it holds the system room and the sources of the rooms that are portable
-# already, with the tests of those sources: one test program per room, each
-# run by ctest as one test, because every wine process costs a start.
+# tested under wine. Until the wave, filter and app rooms call the system
+# room instead of POSIX, it holds the system and console rooms and the
+# sources of the wave room that are portable already, with the tests of
+# those sources: one test program per room, each run by ctest as one test,
+# because every wine process costs a start.
 
 add_subdirectory(system)
+add_subdirectory(console)
 
-# Sources of the rooms that build for Windows as they stand.
-add_library(ostrivale_console_portable STATIC
-  console/key_decoder.cpp console/number_form.cpp console/screen_model.cpp console/terminal_frame.cpp)
-target_include_directories(ostrivale_console_portable PUBLIC ${PROJECT_SOURCE_DIR})
-
+# Sources of the wave room that build for Windows as they stand.
 add_library(ostrivale_wave_portable STATIC
   wave/dither_stream.cpp wave/file_name.cpp wave/output_header.cpp wave/vector_level.cpp)
-target_link_libraries(ostrivale_wave_portable PUBLIC ostrivale_console_portable)
+target_link_libraries(ostrivale_wave_portable PUBLIC ostrivale_console)
+
+# The console room on its own (tools/console_demo.cpp), for the run in a
+# tmux pane under wine below.
+add_executable(console_demo tools/console_demo.cpp)
+target_link_libraries(console_demo PRIVATE ostrivale_console)
 
 # A console program that draws a few coloured cells through the console
 # binding and shows the keys it reads: to see under wine (or Windows) what the
@@ -73,10 +76,26 @@ file(GLOB OSTRIVALE_SYSTEM_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/s
 ostrivale_windows_test(system_tests ${OSTRIVALE_SYSTEM_TESTS})
 target_link_libraries(system_tests PRIVATE ostrivale_system)
 
-ostrivale_windows_test(console_tests
-  tests/console/key_decoder_test.cpp tests/console/number_form_test.cpp
-  tests/console/terminal_frame_test.cpp)
-target_link_libraries(console_tests PRIVATE ostrivale_console_portable)
+# The console room's tests but the one that forks processes on POSIX
+# pseudo-terminals.
+file(GLOB OSTRIVALE_CONSOLE_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/console/*_test.cpp)
+list(REMOVE_ITEM OSTRIVALE_CONSOLE_TESTS ${PROJECT_SOURCE_DIR}/tests/console/console_process_test.cpp)
+ostrivale_windows_test(console_tests ${OSTRIVALE_CONSOLE_TESTS})
+target_link_libraries(console_tests PRIVATE ostrivale_console)
+
+# The real console room in a real console: console_demo.exe under wine in a
+# tmux pane, read back cell by cell with its colours. Skipped without tmux.
+add_test(NAME console_in_tmux
+         COMMAND ${CMAKE_COMMAND} -E env ${OSTRIVALE_WINE_ENVIRONMENT}
+                 bash ${PROJECT_SOURCE_DIR}/tests/console/console_in_tmux.sh
+                 ${OSTRIVALE_WINE} $<TARGET_FILE:console_demo>)
+set_tests_properties(console_in_tmux PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 SKIP_RETURN_CODE 77)
+# Its plain mode over pipes: the same bytes as the Linux program's.
+add_test(NAME console_plain
+         COMMAND ${CMAKE_COMMAND} -E env ${OSTRIVALE_WINE_ENVIRONMENT}
+                 bash ${PROJECT_SOURCE_DIR}/tests/console/console_plain.sh
+                 ${OSTRIVALE_WINE} $<TARGET_FILE:console_demo>)
+set_tests_properties(console_plain PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 
 ostrivale_windows_test(wave_tests tests/wave/file_name_test.cpp)
 target_link_libraries(wave_tests PRIVATE ostrivale_wave_portable)

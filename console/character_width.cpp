@@ -13,24 +13,6 @@ int CharacterWidth(char32_t character) {
   return character <= range->last ? range->width : 1;
 }
 
-void AppendUtf8(std::string& out, char32_t character) {
-  if (character < 0x80) {
-    out.push_back(static_cast<char>(character));
-  } else if (character < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (character >> 6)));
-    out.push_back(static_cast<char>(0x80 | (character & 0x3F)));
-  } else if (character < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (character >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((character >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (character & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (character >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((character >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((character >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (character & 0x3F)));
-  }
-}
-
 char32_t NextCharacter(std::string_view text, std::size_t& at) {
   const auto lead = static_cast<std::uint8_t>(text[at]);
   ++at;

@@ -1,4 +1,4 @@
-// How many terminal cells a character takes, and the UTF-8 form of text.
+// How many terminal cells a character takes, and the characters of UTF-8 text.
 // Pure: no I/O.
 #pragma once
 
@@ -26,9 +26,6 @@ int CharacterWidth(char32_t character);
 
 // Shown where text holds a byte that is not valid UTF-8.
 constexpr char32_t kReplacementCharacter = 0xFFFD;
-
-// Appends the UTF-8 form of `character`, a Unicode scalar value.
-void AppendUtf8(std::string& out, char32_t character);
 
 // The character of `text` at byte `at`, moving `at` past it. A byte that does
 // not start a valid UTF-8 character (shortest form, no surrogate, at most

@@ -1,19 +1,19 @@
 #include "console/console.h"
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "console/character_width.h"
 #include "console/console_state.h"
-#include "console/extended_precision.h"
+#include "console/message_box.h"
 #include "console/number_form.h"
 #include "console/screen_model.h"
-#include "console/terminal.h"
+#include "system/alert.h"
+#include "system/console_binding.h"
+#include "system/precision.h"
+#include "system/standard_streams.h"
+#include "system/utf16.h"
 
 namespace {
 
@@ -24,57 +24,34 @@ constexpr std::size_t kMaxLineLength = 10000;
 constexpr std::string_view kInputEndedAtPrompt = "ERROR: input ended at the prompt \"";
 constexpr std::string_view kInputEndedAtPromptEnd = "\"\n";
 
-// Writes all of `bytes` to `fd`, going on after interruptions and short writes.
-void WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
-
 bool UsesTerminal() { return Console().mode == ConsoleMode::kTerminal && !Console().closed; }
 
-enum class InputResult { kBytes, kQuiet, kEnded };
+// Terminal mode: shows the screen (or the message box over it) through the
+// console binding.
+void ShowScreen(const ConsoleState& c) {
+  static FrameCell frame[kScreenRows * kScreenColumns];
+  const Screen& shown = c.boxShown ? c.boxScreen : c.screen;
+  ModelFrame(shown, frame);
+  ShowConsoleFrame(frame, kScreenRows, kScreenColumns, shown.row, shown.column, shown.cursorVisible);
+}
 
-// Reads more key bytes into the input buffer. kQuiet: nothing came within the
-// short spell that tells a lone Escape (terminal mode, while a key is
-// unfinished); kEnded: the end of input.
-InputResult ReadMoreInput(ConsoleState& c) {
-  if (c.inputEnded) return InputResult::kEnded;
+// Reads more key bytes of plain input into the input buffer; false at the end
+// of input.
+bool ReadMoreInput(ConsoleState& c) {
+  if (c.inputEnded) return false;
   if (c.inputPosition >= c.inputBytes.size()) {
     c.inputBytes.clear();
     c.inputPosition = 0;
   }
-  if (c.mode == ConsoleMode::kHeadless) {
-    c.inputEnded = true;  // the whole script was handed over at the start
-    return InputResult::kEnded;
-  }
-  if (UsesTerminal()) {
-    switch (TerminalReadInput(c, KeyInputPending(c.decoder))) {
-      case TerminalInput::kBytes:
-        return InputResult::kBytes;
-      case TerminalInput::kQuiet:
-        return InputResult::kQuiet;
-      case TerminalInput::kEnded:
-        break;
-    }
-    c.inputEnded = true;
-    return InputResult::kEnded;
-  }
   char buffer[4096];
-  for (;;) {
-    ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      c.inputEnded = true;
-      return InputResult::kEnded;
-    }
-    c.inputBytes.append(buffer, static_cast<std::size_t>(n));
-    return InputResult::kBytes;
+  const std::int64_t count =
+      c.mode == ConsoleMode::kHeadless ? 0 : ReadStandardInput(buffer, sizeof buffer);
+  if (count <= 0) {
+    c.inputEnded = true;  // (headless: the whole script was handed over at the start)
+    return false;
   }
+  c.inputBytes.append(buffer, static_cast<std::size_t>(count));
+  return true;
 }
 
 void TakeKeys(ConsoleState& c, const DecodedKeys& decoded) {
@@ -84,6 +61,13 @@ void TakeKeys(ConsoleState& c, const DecodedKeys& decoded) {
 // The next key press, or false at the end of input.
 bool NextKey(Key* key) {
   ConsoleState& c = Console();
+  if (UsesTerminal()) {
+    // Keys typed at once (a paste, keys typed during a step) are taken
+    // together, and the screen shown once before the wait for more.
+    if (TakeWaitingConsoleKey(*key)) return true;
+    ShowScreen(c);
+    return ReadConsoleKey(*key);
+  }
   for (;;) {
     if (c.pendingKeyCount > 0) {
       *key = c.pendingKeys[0];
@@ -96,19 +80,12 @@ bool NextKey(Key* key) {
       TakeKeys(c, DecodeKeyByte(c.decoder, byte));
       continue;
     }
-    InputResult result = ReadMoreInput(c);
-    if (result == InputResult::kBytes) continue;
-    // Nothing more for now, or ever: an Escape waiting for a sequence is alone.
+    if (ReadMoreInput(c)) continue;
+    // Nothing more, ever: an Escape waiting for a sequence is alone.
     TakeKeys(c, FinishKeyInput(c.decoder));
     if (c.pendingKeyCount > 0) continue;
-    if (result == InputResult::kEnded) return false;
+    return false;
   }
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // Input ended while `prompt` waited for its line: the job cannot go on.
@@ -117,7 +94,7 @@ std::string_view TrimBlanks(std::string_view text) {
   std::string report(kInputEndedAtPrompt);
   report += TrimBlanks(prompt);
   report += kInputEndedAtPromptEnd;
-  WriteAll(STDERR_FILENO, report);
+  WriteStandardError(report);
   std::exit(1);
 }
 
@@ -138,12 +115,9 @@ void SetupConsole() {
   SetExtendedPrecisionMode();
   ConsoleState& c = Console();
   if (c.mode == ConsoleMode::kUnopened) {
-    bool terminal = isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
-    c.mode = terminal && TerminalOpen() ? ConsoleMode::kTerminal : ConsoleMode::kPlain;
+    const bool interactive = StandardStreamsAreInteractive();
+    c.mode = interactive && OpenConsoleBinding() ? ConsoleMode::kTerminal : ConsoleMode::kPlain;
     c.decoder.plainInput = c.mode != ConsoleMode::kTerminal;
-    // A reader that goes away early (ostrivale ... | head) must not turn the
-    // exit status into a signal death: the write just fails.
-    if (c.mode == ConsoleMode::kPlain) signal(SIGPIPE, SIG_IGN);
     std::atexit(CloseConsole);
   }
   SetColor(kBlack, kBrightWhite);
@@ -224,63 +198,51 @@ std::string ReadLine(std::string_view prompt) {
 
 void WaitKey() {
   ConsoleState& c = Console();
-  if (KeyWaiting(c) || c.inputEnded || c.mode == ConsoleMode::kHeadless) return;
   if (UsesTerminal()) {
-    TerminalWaitForKey();
-  } else {
-    ReadMoreInput(c);  // returns once bytes have come, or at the end of input
+    ShowScreen(c);
+    WaitForConsoleKey();
+    return;
   }
+  if (KeyWaiting(c) || c.inputEnded || c.mode == ConsoleMode::kHeadless) return;
+  ReadMoreInput(c);  // returns once bytes have come, or at the end of input
 }
 
 void Beep() {
   ++Console().beepCount;
-  if (UsesTerminal()) TerminalBeep();
+  if (!UsesTerminal()) return;
+  ShowScreen(Console());  // the alert goes with what it is about
+  SoundAlert();
 }
 
 void Pause(int milliseconds) {
-  if (UsesTerminal()) TerminalPause(milliseconds);
+  if (!UsesTerminal()) return;
+  ShowScreen(Console());
+  PauseMilliseconds(milliseconds);
 }
-
-namespace {
-
-// The message box text as one line: the two characters \n become a blank,
-// and the blanks at both ends go.
-std::string MessageLine(std::string_view text) {
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-      line.push_back(' ');
-      ++i;
-    } else {
-      line.push_back(text[i]);
-    }
-  }
-  return std::string(TrimBlanks(line));
-}
-
-}  // namespace
 
 void ShowMessageBox(std::string_view text, std::string_view title) {
   ConsoleState& c = Console();
   c.messageBoxes.push_back(MessageBoxRecord{std::string(text), std::string(title)});
   if (c.mode == ConsoleMode::kHeadless) return;
   if (UsesTerminal()) {
-    TerminalShowMessageBox(text, title);
+    c.boxScreen = MessageBoxOverlay(c.screen, text, title);
+    c.boxShown = true;
     for (;;) {
       Key key;
-      if (!NextKey(&key)) break;  // the terminal has gone: nobody can close it
+      if (!NextKey(&key)) break;  // the console has gone: nobody can close it
       if (key.kind == KeyKind::kEnter || key.kind == KeyKind::kEscape ||
           (key.kind == KeyKind::kCharacter && key.code == ' '))
         break;
     }
-    TerminalCloseMessageBox();
+    c.boxShown = false;
+    ShowScreen(c);  // what was under the box
     return;
   }
-  WriteAll(STDERR_FILENO, "ERROR: " + MessageLine(text) + "\n");
+  WriteStandardError("ERROR: " + MessageLine(text) + "\n");
 }
 
 void RefreshScreen() {
-  if (UsesTerminal()) TerminalRefresh();
+  if (UsesTerminal()) ShowScreen(Console());
 }
 
 void CloseConsole() {
@@ -288,9 +250,9 @@ void CloseConsole() {
   if (c.closed) return;
   c.closed = true;
   if (c.mode == ConsoleMode::kTerminal) {
-    TerminalClose();
+    CloseConsoleBinding();
   } else if (c.mode == ConsoleMode::kPlain) {
-    WriteAll(STDOUT_FILENO, ScreenPlainText(c.screen));
+    WriteStandardOutput(ScreenPlainText(c.screen));
   }
 }
 

@@ -2,12 +2,14 @@
 //
 // The screen model (console/screen.h) is the truth: an 80 x 41 grid of cells,
 // the cursor and the current colours. These operations change the model; the
-// terminal only shows it. Three ways to run:
-//   - terminal mode: standard input and output are both terminals; the model is
-//     drawn on the alternate screen and keys are read in raw mode;
-//   - plain mode: either is not a terminal; keys come from standard input,
-//     nothing is drawn while the program runs and the final screen is written to
-//     standard output as plain text when the console is closed;
+// console only shows it. Three ways to run, the same on every system:
+//   - terminal mode: standard input and output are both interactive (terminals,
+//     Windows consoles); the console binding (system/console_binding.h) shows
+//     the model's cells and gives the key presses, raw;
+//   - plain mode: either is not; keys come from standard input as UTF-8 lines,
+//     nothing is drawn while the program runs, the final screen is written to
+//     standard output as UTF-8 text when the console is closed, and message
+//     boxes are "ERROR:" lines on standard error;
 //   - headless mode (tests): keys come from a script, the screen stays in memory.
 #pragma once
 
@@ -20,8 +22,10 @@ constexpr int kBlue = 1;
 constexpr int kDarkGrey = 8;
 constexpr int kBrightWhite = 15;
 
-// Opens the console once, before anything is shown: raw keys, alternate
-// screen, title "Ostrivale", black on bright white, screen cleared.
+// Opens the console once, before anything is shown: the console binding when
+// the streams are interactive (raw keys, title "Ostrivale", the console's own
+// screen), the x87 unit in the extended precision mode, black on bright white,
+// screen cleared.
 void SetupConsole();
 
 void ClearScreen();
@@ -47,13 +51,13 @@ void ShowMessageBox(std::string_view text, std::string_view title);
 // x rounded to `places` decimal places, computed with a 64-bit significand.
 double RoundToPlaces(double x, int places);
 
-// Sends what changed on the screen to the terminal in one write. Called before
-// every long computing step so that its status line is on screen meanwhile;
-// reads, waits and message boxes refresh by themselves.
+// Shows the screen on the console in one write (a terminal is sent only what
+// changed). Called before every long computing step so that its status line
+// is on screen meanwhile; reads, waits and message boxes refresh by themselves.
 void RefreshScreen();
 
-// Restores the terminal (terminal mode) or writes the final screen to standard
-// output (plain mode). Safe to call more than once.
+// Puts the console back as it was (terminal mode) or writes the final screen
+// to standard output (plain mode). Safe to call more than once.
 void CloseConsole();
 
 // Closes the console and ends the process with `status`.

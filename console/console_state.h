@@ -1,20 +1,19 @@
 // The one console of the process: the live screen, the input it reads keys
-// from, and how it is attached (headless, plain or terminal). Shared by the
-// console operations and the terminal code.
+// from, and how it is attached (headless, plain or terminal).
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-#include "console/key_decoder.h"
 #include "console/screen.h"
+#include "system/key_decoder.h"
 
 enum class ConsoleMode {
   kUnopened,  // before SetupConsole: keys from standard input, nothing drawn or written
   kHeadless,  // tests: keys from a script, nothing drawn or written
-  kPlain,     // standard input or output is not a terminal
-  kTerminal,  // both are terminals: raw keys, alternate screen
+  kPlain,     // standard input or output is not interactive
+  kTerminal,  // both are: the console binding shows the screen and gives the keys
 };
 
 struct ConsoleState {
@@ -22,7 +21,14 @@ struct ConsoleState {
   bool closed = false;
   Screen screen;
 
-  // Key input: bytes read but not yet decoded, and keys decoded but not yet used.
+  // While a message box is up in terminal mode: the screen with the box over
+  // it, which is shown instead of `screen`.
+  bool boxShown = false;
+  Screen boxScreen;
+
+  // Key input of plain and headless mode (terminal mode's keys come decoded
+  // from the console binding): bytes read but not yet decoded, and keys
+  // decoded but not yet used.
   KeyDecoder decoder;
   std::string inputBytes;
   std::size_t inputPosition = 0;

@@ -1,6 +1,6 @@
 // The screen model: cells, cursor and colours, with no terminal attached.
-// Everything the dialogue shows is decided here; the terminal code only
-// copies it out. Tests drive the whole dialogue headless and read it back.
+// Everything the dialogue shows is decided here; the console binding only
+// shows it. Tests drive the whole dialogue headless and read it back.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "console/character_width.h"
+#include "system/terminal_frame.h"
+#include "system/utf16.h"
 
 namespace {
 
@@ -162,12 +164,16 @@ void ModelBackspace(Screen& screen) {
 }
 
 void AppendShownCell(std::string& out, const Cell& cell) {
-  if (cell.part == CellPart::kWideTail) return;
-  const char32_t character = cell.character;
-  if (character < 0x20 || (character >= 0x7F && character < 0xA0)) {
-    out.push_back('?');
-  } else {
-    AppendUtf8(out, character);
+  if (cell.part != CellPart::kWideTail) AppendShownCharacter(out, cell.character);
+}
+
+void ModelFrame(const Screen& screen, FrameCell* cells) {
+  for (int row = 0; row < kScreenRows; ++row) {
+    for (int column = 0; column < kScreenColumns; ++column) {
+      const Cell& cell = screen.cells[row][column];
+      cells[row * kScreenColumns + column] =
+          FrameCell{cell.character, cell.attribute, cell.part == CellPart::kWideTail};
+    }
   }
 }
 

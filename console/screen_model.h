@@ -1,6 +1,6 @@
 // Operations on a screen model with no terminal attached. The console
-// operations of console.h apply these to the one live screen; tests and the
-// terminal code use them on screens of their own.
+// operations of console.h apply these to the one live screen; tests use them
+// on screens of their own.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,10 @@
 #include <string_view>
 
 #include "console/screen.h"
+#include "system/console_binding.h"
+
+static_assert(kScreenRows == kConsoleRows && kScreenColumns == kConsoleColumns,
+              "the console binding shows the whole screen");
 
 // Every cell becomes a blank in the current colours; cursor to the top left.
 void ModelClear(Screen& screen);
@@ -44,6 +48,11 @@ std::uint8_t CurrentAttribute(const Screen& screen);
 // a wide character. Control characters (U+0000-U+001F, U+007F-U+009F) would
 // act on a terminal instead of showing, so they show as '?'.
 void AppendShownCell(std::string& out, const Cell& cell);
+
+// The screen as the console binding shows it (kScreenRows x kScreenColumns
+// cells, row by row): each cell's character and attribute, the right half of
+// a wide character a continuation.
+void ModelFrame(const Screen& screen, FrameCell* cells);
 
 // The screen as plain text: rows without trailing blanks, trailing empty rows
 // left out, each row ended by a line feed.

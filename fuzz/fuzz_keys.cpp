@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/key_decoder.h"
+#include "system/key_decoder.h"
 
 namespace {
 

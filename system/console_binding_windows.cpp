@@ -16,6 +16,7 @@ struct SavedConsole {
   HANDLE output = INVALID_HANDLE_VALUE;  // the original screen buffer
   DWORD inputMode = 0;
   DWORD outputMode = 0;
+  CONSOLE_CURSOR_INFO cursor = {25, TRUE};
   wchar_t title[1024] = {};
   HWND window = nullptr;
   HICON bigIcon = nullptr;
@@ -79,6 +80,10 @@ void RestoreConsole() {
   if (InterlockedExchange(&bindingOpen, 0) == 0) return;
   // Back to the user's own buffer: their screen, cursor and window size.
   SetConsoleActiveScreenBuffer(saved.output);
+  // The cursor as it was, set again although that buffer kept it: a console
+  // drawn on a terminal (wine's) shows the change of buffer only through
+  // what is set afterwards, and would leave the cursor hidden.
+  SetConsoleCursorInfo(saved.output, &saved.cursor);
   SetConsoleMode(saved.input, saved.inputMode);
   SetConsoleMode(saved.output, saved.outputMode);
   SetConsoleTitleW(saved.title);
@@ -105,6 +110,7 @@ bool OpenConsoleBinding() {
                                      nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
   if (screen == INVALID_HANDLE_VALUE) return false;
   if (GetConsoleTitleW(saved.title, 1024) == 0) saved.title[0] = L'\0';
+  if (!GetConsoleCursorInfo(saved.output, &saved.cursor)) saved.cursor = CONSOLE_CURSOR_INFO{25, TRUE};
 
   bindingOpen = 1;  // from here on every way out puts the console back
   RestoreBeforeEnding(RestoreConsole);
@@ -133,23 +139,48 @@ void ShowConsoleFrame(const FrameCell* cells, int rows, int columns, int cursorR
   SetConsoleCursorPosition(screen, COORD{static_cast<SHORT>(cursorColumn), static_cast<SHORT>(cursorRow)});
 }
 
+namespace {
+
+// The key press of one input record, if it is one (the repeats of a held
+// key are handed out by the next calls).
+bool KeyOfRecord(const INPUT_RECORD& record, BoundKey& key) {
+  if (record.EventType != KEY_EVENT) return false;
+  const DecodedConsoleKey decoded = DecodeConsoleKeyEvent(decoder, EventOf(record.Event.KeyEvent));
+  if (decoded.key.kind == BoundKeyKind::kNone) return false;
+  repeatedKey = decoded.key;
+  repeatsLeft = decoded.repeat - 1;
+  key = decoded.key;
+  return true;
+}
+
+bool TakeRepeat(BoundKey& key) {
+  if (repeatsLeft <= 0) return false;
+  --repeatsLeft;
+  key = repeatedKey;
+  return true;
+}
+
+}  // namespace
+
 bool ReadConsoleKey(BoundKey& key) {
-  if (repeatsLeft > 0) {
-    --repeatsLeft;
-    key = repeatedKey;
-    return true;
-  }
+  if (TakeRepeat(key)) return true;
   for (;;) {
     INPUT_RECORD record;
     DWORD got = 0;
     if (!ReadConsoleInputW(saved.input, &record, 1, &got) || got == 0) return false;
-    if (record.EventType != KEY_EVENT) continue;
-    const DecodedConsoleKey decoded = DecodeConsoleKeyEvent(decoder, EventOf(record.Event.KeyEvent));
-    if (decoded.key.kind == BoundKeyKind::kNone) continue;
-    repeatedKey = decoded.key;
-    repeatsLeft = decoded.repeat - 1;
-    key = decoded.key;
-    return true;
+    if (KeyOfRecord(record, key)) return true;
+  }
+}
+
+bool TakeWaitingConsoleKey(BoundKey& key) {
+  if (TakeRepeat(key)) return true;
+  for (;;) {
+    DWORD waiting = 0;
+    if (!GetNumberOfConsoleInputEvents(saved.input, &waiting) || waiting == 0) return false;
+    INPUT_RECORD record;
+    DWORD got = 0;
+    if (!ReadConsoleInputW(saved.input, &record, 1, &got) || got == 0) return false;
+    if (KeyOfRecord(record, key)) return true;
   }
 }
 

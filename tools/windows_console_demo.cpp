@@ -36,6 +36,7 @@ const char* KindName(BoundKeyKind kind) {
     case BoundKeyKind::kEscape: return "Escape";
     case BoundKeyKind::kControl: return "control";
     case BoundKeyKind::kIgnored: return "ignored";
+    case BoundKeyKind::kRawByte: return "raw byte";
     case BoundKeyKind::kNone: return "none";
   }
   return "?";

@@ -4,7 +4,8 @@
 #   (2) builds it and checks that every program needs no DLL beyond Windows' own,
 #   (3) runs the tests under wine through ctest: one persistent wine server for
 #       the whole run, started and stopped by the ctest fixture (and stopped here
-#       too if the run is cut short).
+#       too if the run is cut short). Among them console_in_tmux, the console
+#       room's demo in a tmux pane under wine (skipped without tmux).
 # Needs the Debian packages g++-mingw-w64-x86-64-posix, wine, wine64 and
 # googletest (GoogleTest's sources, built for Windows here). No display is
 # needed. The first run also creates the wine prefix in build-windows/.

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "system/utf16.h"
+
 namespace {
 
 struct WidthCase {

@@ -1,14 +1,23 @@
-// What the terminal is sent: colour mapping, changed cells only, the cursor,
-// the window on a small terminal, and the message box overlay.
+// What the terminal is sent for the screen model's frames: colour mapping,
+// changed cells only, the cursor, the window on a small terminal, and the
+// message box overlay drawn and taken away.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "console/message_box.h"
 #include "console/screen.h"
 #include "console/screen_model.h"
-#include "console/terminal_frame.h"
+#include "system/terminal_frame.h"
 
 namespace {
+
+// The screen as the console room hands it to the binding, drawn on `view`.
+bool AppendScreen(std::string& out, TerminalView& view, const Screen& screen, bool cursorAllowed = true) {
+  static FrameCell cells[kScreenRows * kScreenColumns];
+  ModelFrame(screen, cells);
+  return AppendFrame(out, view, cells, screen.row, screen.column, cursorAllowed && screen.cursorVisible);
+}
 
 TEST(ColourMapping, ConsoleNumbersToTheSixteenTerminalColours) {
   // black, blue, green, cyan, red, magenta, brown, light grey, then the bright ones.
@@ -31,13 +40,13 @@ class Frame : public ::testing::Test {
   // Draws everything once and returns what a later frame sends.
   std::string Settle() {
     std::string out;
-    AppendFrame(out, view, screen, true);
+    AppendScreen(out, view, screen);
     return out;
   }
 
   std::string Next(bool cursorAllowed = true) {
     std::string out;
-    AppendFrame(out, view, screen, cursorAllowed);
+    AppendScreen(out, view, screen, cursorAllowed);
     return out;
   }
 
@@ -97,10 +106,11 @@ TEST_F(Frame, WideCharacterIsSentOnceAndTheCursorMovesTwoColumns) {
   ModelLocate(screen, 1, 1);
   ModelPrint(screen, "a" + kSun + "b");
   EXPECT_EQ(Next(), "\x1b[1;1Ha" + kSun + "b");
-  // A wrap gap is a blank; the character goes on the next row.
+  // A wrap gap is the blank that was there already; the character goes on
+  // the next row.
   ModelLocate(screen, 3, 80);
   ModelPrint(screen, kSun);
-  EXPECT_EQ(Next(), "\x1b[3;80H \x1b[4;1H" + kSun);
+  EXPECT_EQ(Next(), "\x1b[4;1H" + kSun);
 }
 
 TEST_F(Frame, ChangedHalfOfAWidePairRedrawsThePair) {
@@ -175,7 +185,7 @@ TEST_F(Frame, SmallTerminalShowsThePartHoldingTheCursor) {
   ModelLocate(screen, 30, 1);
   ModelPrint(screen, "status");
   std::string out;
-  EXPECT_TRUE(AppendFrame(out, view, screen, true));
+  EXPECT_TRUE(AppendScreen(out, view, screen));
   // Cursor on model row 30 (after "status"): rows 7..30 are shown.
   EXPECT_EQ(view.topRow, 6);
   EXPECT_NE(out.find("\x1b[24;1Hstatus"), std::string::npos);
@@ -185,13 +195,13 @@ TEST_F(Frame, SmallTerminalShowsThePartHoldingTheCursor) {
   ModelLocate(screen, 10, 1);
   ModelPrint(screen, "up");
   out.clear();
-  EXPECT_FALSE(AppendFrame(out, view, screen, true));
+  EXPECT_FALSE(AppendScreen(out, view, screen));
   EXPECT_EQ(out, "\x1b[4;1Hup");
 
   // Above it: the window follows, and everything is drawn afresh.
   ModelLocate(screen, 2, 1);
   out.clear();
-  EXPECT_TRUE(AppendFrame(out, view, screen, true));
+  EXPECT_TRUE(AppendScreen(out, view, screen));
   EXPECT_EQ(view.topRow, 1);
   EXPECT_NE(out.find("\x1b[9;1Hup"), std::string::npos);
 }
@@ -201,7 +211,7 @@ TEST_F(Frame, NarrowTerminalFollowsTheCursorColumn) {
   ModelLocate(screen, 1, 61);
   ModelPrint(screen, "ab");
   std::string out;
-  AppendFrame(out, view, screen, true);
+  AppendScreen(out, view, screen);
   EXPECT_EQ(view.leftColumn, 23);  // cursor on column 63 is the window's last column
   EXPECT_NE(out.find("\x1b[1;1H\x1b[30;107m" + std::string(37, ' ') + "ab"), std::string::npos);
 }
@@ -223,22 +233,13 @@ std::string Repeat(std::string_view piece, int times) {
   return out;
 }
 
-TEST_F(Frame, MessageBoxIsCentred) {
-  BoxPlacement box = PlaceMessageBox(view, kNotFound, kTitle);
-  // Widest text row 30 characters, two blanks either side, the frame.
-  EXPECT_EQ(box.width, 36);
-  EXPECT_EQ(box.height, 7);
-  EXPECT_EQ(box.left, 22);
-  EXPECT_EQ(box.top, 17);
-}
-
-TEST_F(Frame, MessageBoxRows) {
+TEST_F(Frame, MessageBoxOverlayIsDrawnRowByRowInItsColours) {
   Settle();
   std::string out;
-  AppendMessageBox(out, view, kNotFound, kTitle);
+  AppendScreen(out, view, MessageBoxOverlay(screen, kNotFound, kTitle));
   const std::string horizontal = "\xe2\x94\x80";
   const std::string vertical = "\xe2\x94\x82";
-  std::string top = "\x1b[30;47m\x1b[18;23H\xe2\x94\x8c" + Repeat(horizontal, 13) + " ERROR " +
+  std::string top = "\x1b[18;23H\x1b[30;47m\xe2\x94\x8c" + Repeat(horizontal, 13) + " ERROR " +
                     Repeat(horizontal, 14) + "\xe2\x94\x90";
   EXPECT_EQ(out.substr(0, top.size()), top);
   EXPECT_NE(out.find("\x1b[20;23H" + vertical + "  " + "            File not found." +
@@ -251,6 +252,7 @@ TEST_F(Frame, MessageBoxRows) {
             std::string::npos);
   EXPECT_NE(out.find("\x1b[24;23H\xe2\x94\x94" + Repeat(horizontal, 34) + "\xe2\x94\x98"),
             std::string::npos);
+  EXPECT_EQ(out.find("\x1b[?25h"), std::string::npos);  // no cursor while the box is up
 }
 
 TEST_F(Frame, ScreenUnderTheBoxComesBackAfterIt) {
@@ -258,14 +260,11 @@ TEST_F(Frame, ScreenUnderTheBoxComesBackAfterIt) {
   ModelPrint(screen, "under");
   Settle();
   std::string out;
-  AppendMessageBox(out, view, kNotFound, kTitle);
-  // While the box is up, frames leave it alone.
-  EXPECT_EQ(Next(), "");
-  ForgetMessageBox(view, kNotFound, kTitle);
+  AppendScreen(out, view, MessageBoxOverlay(screen, kNotFound, kTitle));
   out = Next();
-  // The cells under the box and one column either side of it.
+  // Only the cells under the box differ from it.
   for (int row = 18; row <= 24; ++row)
-    EXPECT_NE(out.find("\x1b[" + std::to_string(row) + ";22H"), std::string::npos) << row;
+    EXPECT_NE(out.find("\x1b[" + std::to_string(row) + ";23H"), std::string::npos) << row;
   EXPECT_NE(out.find("       under"), std::string::npos);
   EXPECT_EQ(out.find("\x1b[17;"), std::string::npos);
   EXPECT_EQ(out.find("\x1b[25;"), std::string::npos);
@@ -277,24 +276,24 @@ TEST_F(Frame, WideCharacterHalfUnderTheBoxEdgeComesBackWhole) {
   ModelPrint(screen, kSun);  // columns 22-23; the box's left frame is column 23
   Settle();
   std::string out;
-  AppendMessageBox(out, view, kNotFound, kTitle);
-  ForgetMessageBox(view, kNotFound, kTitle);
+  AppendScreen(out, view, MessageBoxOverlay(screen, kNotFound, kTitle));
+  // Its left half outside the box is a blank while the box is up.
+  EXPECT_NE(out.find("\x1b[20;22H\x1b[30;107m \x1b[30;47m\xe2\x94\x82"), std::string::npos);
   EXPECT_NE(Next().find("\x1b[20;22H" + kSun), std::string::npos);
 }
 
-TEST_F(Frame, BoxOnATinyTerminalIsClipped) {
-  SetTerminalSize(view, 4, 12);
+TEST_F(Frame, SmallTerminalFollowsTheBoxButton) {
+  SetTerminalSize(view, 12, 80);
   Settle();
-  BoxPlacement box = PlaceMessageBox(view, kNotFound, kTitle);
-  EXPECT_EQ(box.width, 12);
-  EXPECT_EQ(box.height, 4);
-  EXPECT_EQ(box.left, 0);
-  EXPECT_EQ(box.top, 0);
   std::string out;
-  AppendMessageBox(out, view, kNotFound, kTitle);
-  EXPECT_NE(out.find("\x1b[1;1H\xe2\x94\x8c"), std::string::npos);
-  EXPECT_NE(out.find("\x1b[4;1H\xe2\x94\x94"), std::string::npos);
-  EXPECT_EQ(out.find("\x1b[5;"), std::string::npos);
+  AppendScreen(out, view, MessageBoxOverlay(screen, kNotFound, kTitle));
+  // The hidden cursor stands on the button (row 23): the window moves to hold
+  // it, and draws its rows afresh, the box's among them.
+  EXPECT_EQ(view.topRow, 11);
+  EXPECT_NE(out.find("\x1b[12;1H" + std::string(22, ' ') + "\x1b[30;47m\xe2\x94\x82" +
+                     std::string(14, ' ') + "\x1b[97;44m[ OK ]"),
+            std::string::npos);
+  EXPECT_EQ(out.find("\x1b[13;"), std::string::npos);
 }
 
 }  // namespace

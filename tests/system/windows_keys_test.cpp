@@ -39,6 +39,7 @@ std::string Decode(const std::vector<ConsoleKeyEvent>& events) {
       case BoundKeyKind::kEscape: std::snprintf(text, sizeof text, "Esc"); break;
       case BoundKeyKind::kControl: std::snprintf(text, sizeof text, "Ctl%02X", unsigned(decoded.key.code)); break;
       case BoundKeyKind::kIgnored: std::snprintf(text, sizeof text, "Ign"); break;
+      case BoundKeyKind::kRawByte: std::snprintf(text, sizeof text, "Raw"); break;  // never from a console
     }
     if (!out.empty()) out += ' ';
     out += text;

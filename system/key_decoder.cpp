@@ -1,4 +1,4 @@
-#include "console/key_decoder.h"
+#include "system/key_decoder.h"
 
 namespace {
 

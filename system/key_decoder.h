@@ -1,4 +1,5 @@
-// Turns the bytes a terminal or a pipe sends into key presses. Pure: no I/O,
+// Turns the bytes a terminal or a pipe sends into key presses: the POSIX
+// console binding's keys, and plain input's on every system. Pure: no I/O,
 // no clock. The caller feeds bytes one at a time and, when nothing more
 // arrives (a short quiet spell on a terminal, or the end of input), calls
 // FinishKeyInput so that a lone Escape is taken as Escape.
@@ -6,23 +7,12 @@
 
 #include <cstdint>
 
-enum class KeyKind : std::uint8_t {
-  kNone,       // the byte did not complete a key
-  kCharacter,  // a character of a typed line: U+0020-U+007E, or U+00A0 and above
-  kEnter,
-  kBackspace,
-  kEscape,
-  kControl,    // another control character (Tab, Ctrl with a letter, ...): code holds it
-  kIgnored,    // a key press that types nothing: an escape sequence, Alt with a
-               // key, a C1 control, or (from a terminal) malformed UTF-8
-  kRawByte,    // plain input only: a byte that is not part of valid UTF-8,
-               // code holds it (0x80-0xFF)
-};
+#include "system/console_binding.h"
 
-struct Key {
-  KeyKind kind = KeyKind::kNone;
-  char32_t code = 0;
-};
+// The key presses of the console binding: what a terminal's bytes give, and
+// what plain input gives (which alone has kRawByte).
+using KeyKind = BoundKeyKind;
+using Key = BoundKey;
 
 struct KeyDecoder {
   // Plain input (pipes, files, test scripts): LF and CR LF are Enter too, and

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "console/key_decoder.h"
+#include "system/key_decoder.h"
 
 namespace {
 
