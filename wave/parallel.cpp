@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "console/extended_precision.h"
+#include "system/precision.h"
 
 namespace {
 
