@@ -43,3 +43,17 @@ function(ostrivale_wine_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
 endfunction()
+
+# The Linux program that ostrivale.exe is held against, byte for byte: the
+# one of the Linux build beside this one (tools/windows_tests.sh builds it).
+set(OSTRIVALE_LINUX_PROGRAM ${PROJECT_SOURCE_DIR}/build/ostrivale CACHE FILEPATH
+    "The Linux program whose output ostrivale.exe must match")
+
+# ostrivale.exe as a program under wine: whole jobs in plain mode against the
+# Linux program, and the dialogue in a terminal (tmux).
+function(ostrivale_wine_program_tests)
+  ostrivale_program_test(JobsAlike ${PROJECT_SOURCE_DIR}/tests/app/jobs_alike.sh
+                         $<TARGET_FILE:ostrivale> -- ${OSTRIVALE_LINUX_PROGRAM})
+  ostrivale_program_test(JobInTmux ${PROJECT_SOURCE_DIR}/tests/app/job_in_tmux.sh
+                         $<TARGET_FILE:ostrivale>)
+endfunction()
