@@ -6,8 +6,11 @@
 
 #include "system/buffer.h"
 #include "system/memory.h"
+#include "tests/test_buffers.h"
 
 namespace {
+
+using testbuffers::AllZero;
 
 TEST(ZeroedBlock, SmallAndLargeBlocksAreZeroAndWritable) {
   for (std::int64_t bytes : {std::int64_t{1}, std::int64_t{100}, kPageBlockThresholdBytes - 1,
@@ -32,14 +35,6 @@ TEST(ZeroedBlock, ImpossibleSizesAreRefused) {
 TEST(AvailableMemory, IsReported) { EXPECT_GT(AvailableMemoryBytes(), 0); }
 
 // ---- Buffer, the holder of a block -------------------------------------------
-
-template <typename T>
-bool AllZero(const Buffer<T>& b) {
-  for (std::int64_t i = 0; i < b.size(); ++i) {
-    if (b[i] != T{}) return false;
-  }
-  return true;
-}
 
 TEST(Buffer, ReallocatingGivesFreshZeros) {
   Buffer<std::int32_t> b;

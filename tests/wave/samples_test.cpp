@@ -9,9 +9,12 @@
 #include "console/screen.h"
 #include "system/memory.h"
 #include "wave/working_arrays.h"
+#include "tests/test_buffers.h"
 #include "wave_test_support.h"
 
 namespace {
+
+using testbuffers::AllZero;
 
 using wavetest::Bytes;
 
@@ -39,14 +42,6 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{{0x00, 0x01, 0x00}, 256}, DecodeCase{{0x00, 0x00, 0x01}, 65536},
                       DecodeCase{{0x00, 0x00, 0x00}, 0}, DecodeCase{{0xFF, 0xFF, 0x80}, -8323073},
                       DecodeCase{{0x01, 0x00, 0x80}, -8388607}));
-
-template <typename T>
-bool AllZero(const Buffer<T>& b) {
-  for (std::int64_t i = 0; i < b.size(); ++i) {
-    if (b[i] != T{}) return false;
-  }
-  return true;
-}
 
 // ---- memory needed and allocation ---------------------------------------------
 
