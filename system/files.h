@@ -46,7 +46,8 @@ std::int64_t FileSizeOf(FileHandle file);
 // Reads `count` bytes from byte `offset` into `bytes`, going on after
 // interruptions and short reads. Returns how many were read: fewer at the end
 // of the file or after an error (the rest of `bytes` is left as it was), 0
-// for kNoFile, a pipe or a negative offset.
+// for kNoFile, a pipe or a negative offset. One thread at a time for one
+// handle: Windows reads from the handle's position, set here.
 std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes,
                         std::int64_t count);
 

@@ -208,16 +208,17 @@ std::int64_t FileSizeOf(FileHandle file) {
 
 std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes, std::int64_t count) {
   if (file == kNoFile || offset < 0) return 0;
+  // The position is set, then read from: a read at an offset given in an
+  // OVERLAPPED record costs wine a round trip to its server every time.
+  LARGE_INTEGER position{};
+  position.QuadPart = offset;
+  if (!SetFilePointerEx(AsHandle(file), position, nullptr, FILE_BEGIN)) return 0;
   std::int64_t done = 0;
   while (done < count) {
     const std::int64_t piece = count - done < kMaxTransfer ? count - done : kMaxTransfer;
     DWORD got = 0;
-    const auto at = static_cast<std::uint64_t>(offset + done);
-    OVERLAPPED position{};
-    position.Offset = static_cast<DWORD>(at);
-    position.OffsetHigh = static_cast<DWORD>(at >> 32);
-    if (!ReadFile(AsHandle(file), bytes + done, static_cast<DWORD>(piece), &got, &position) || got == 0)
-      break;  // the end of the file (ERROR_HANDLE_EOF) or an error
+    if (!ReadFile(AsHandle(file), bytes + done, static_cast<DWORD>(piece), &got, nullptr) || got == 0)
+      break;  // the end of the file (0 bytes) or an error
     done += got;
   }
   return done;
