@@ -14,6 +14,7 @@
 #include "filter/filter_choice.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
+#include "system/utf16.h"
 #include "wave/platform.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
@@ -129,7 +130,9 @@ void ClearProgress(const ProgressShown& progress) {
     const Cell& cell = progress.covered[i];
     SetColor(cell.attribute % 16, cell.attribute / 16);
     Locate(progress.row, kProgressColumn + i);
-    PrintText(std::string(1, static_cast<char>(cell.character)));
+    std::string character;
+    AppendUtf8(character, cell.character);
+    PrintText(character);
   }
   PutBackCursorAndColours(progress);
 }
