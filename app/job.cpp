@@ -14,6 +14,7 @@
 #include "filter/impulse_file.h"
 #include "system/clock.h"
 #include "system/files.h"
+#include "system/utf16.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
 
@@ -123,7 +124,9 @@ void ClearProgress(const ProgressShown& progress) {
     const Cell& cell = progress.covered[i];
     SetColor(cell.attribute % 16, cell.attribute / 16);
     Locate(progress.row, kProgressColumn + i);
-    PrintText(std::string(1, static_cast<char>(cell.character)));
+    std::string character;
+    AppendUtf8(character, cell.character);
+    PrintText(character);
   }
   PutBackCursorAndColours(progress);
 }
