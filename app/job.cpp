@@ -3,8 +3,6 @@
 // a "   Done" line after each group, and the time report.
 #include "app/job.h"
 
-#include <time.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -14,8 +12,9 @@
 #include "filter/filter_choice.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
+#include "system/clock.h"
+#include "system/files.h"
 #include "system/utf16.h"
-#include "wave/platform.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
 
@@ -24,12 +23,7 @@ namespace {
 // The job clock in seconds at millisecond resolution. It is monotonic, so a
 // job that runs past midnight (or across a clock change) still reports its
 // true length.
-double JobClockSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  long long milliseconds = static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-  return static_cast<double>(milliseconds) / 1000.0;
-}
+double JobClockSeconds() { return static_cast<double>(MonotonicMilliseconds()) / 1000.0; }
 
 void ShowInputScreen() {
   ClearScreen();
@@ -148,7 +142,7 @@ int RunJob() {
   for (;;) {
     ShowInputScreen();
     inputFileName = AskFileName("   Input file?");
-    if (!InputFileOpens(inputFileName)) {
+    if (!FileOpensForReading(inputFileName)) {
       Pause(100);
       Beep();
       ShowMessageBox("            File not found.\\n Please enter a valid filename",
@@ -180,13 +174,12 @@ int RunJob() {
   if (!LoadImpulseResponse(choice, buffers.impulseResponse.data())) return 1;
   // An input that can no longer be opened reads as silence, as any bytes
   // its file does not hold.
-  InputFile input;
-  OpenInputFile(inputFileName, input);
+  const FileHandle input = OpenFileForReading(inputFileName);
   // The new file exists before any block is computed: no pass is run whose
   // output has nowhere to go.
   OutputFile output;
   if (!CreateOutputFile(outputFileName, output)) {
-    CloseInputFile(input);
+    CloseFile(input);
     ReportOutputFailure();
     return 1;
   }
@@ -199,7 +192,7 @@ int RunJob() {
   progress.started = JobClockSeconds();
   const PassOutcome outcome =
       RunFilterPass(format, m, input, output, buffers, settings, PassProgress{ShowProgress, &progress});
-  CloseInputFile(input);
+  CloseFile(input);
   ClearProgress(progress);
   if (!outcome.written) {
     AbandonOutputFile(output);

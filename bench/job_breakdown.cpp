@@ -11,8 +11,7 @@
 //             the durable replacement (fsync of file and folder) included
 // With "exact", the whole-recording reference procedure instead: arrays,
 // scatter convolution, exact conversion, one write.
-#include <time.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,18 +22,16 @@
 #include "filter/filter_choice.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
+#include "system/files.h"
+#include "system/threads.h"
 #include "wave/dither_stream.h"
-#include "wave/parallel.h"
-#include "wave/platform.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 
 namespace {
 
 double Now() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // Peak resident memory of the process so far, in MiB.
@@ -62,13 +59,15 @@ bool RunPass(const Job& job, PassOutcome* outcome = nullptr) {
   PassBuffers buffers;
   if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, job.settings, buffers)) return false;
   if (!LoadImpulseResponse(job.choice, buffers.impulseResponse.data())) return false;
-  InputFile input;
-  OpenInputFile(job.input, input);
+  const FileHandle input = OpenFileForReading(job.input);
   OutputFile output;
-  if (!CreateOutputFile(job.output, output)) return false;
+  if (!CreateOutputFile(job.output, output)) {
+    CloseFile(input);
+    return false;
+  }
   const PassOutcome result =
       RunFilterPass(job.format, job.choice.coefficientCount, input, output, buffers, job.settings);
-  CloseInputFile(input);
+  CloseFile(input);
   if (outcome != nullptr) *outcome = result;
   if (!result.written || !MakeOutputDurable(output) || !NameOutputFile(output)) {
     AbandonOutputFile(output);
@@ -79,16 +78,15 @@ bool RunPass(const Job& job, PassOutcome* outcome = nullptr) {
 
 double TimeReads(const Job& job, const PassBuffers& buffers) {
   const double start = Now();
-  InputFile input;
-  OpenInputFile(job.input, input);
+  const FileHandle input = OpenFileForReading(job.input);
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(job.format.channelCount);
   Buffer<std::uint8_t> block;
   block.Allocate(buffers.rawSetBytes);
   for (std::int64_t first = 0; first < job.format.sampleCount; first += buffers.blockFrames) {
     const std::int64_t frames = std::min(buffers.blockFrames, job.format.sampleCount - first);
-    ReadInputAt(input, job.format.dataOffset + first * frameBytes, block.data(), frames * frameBytes);
+    ReadFileAt(input, job.format.dataOffset + first * frameBytes, block.data(), frames * frameBytes);
   }
-  CloseInputFile(input);
+  CloseFile(input);
   return Now() - start;
 }
 
@@ -126,10 +124,9 @@ double TimeCompute(const Job& job, const PassBuffers& buffers) {
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channels);
   Buffer<std::uint8_t> recording;
   recording.Allocate(frameBytes * (resultLength + m - 1));
-  InputFile input;
-  OpenInputFile(job.input, input);
-  ReadInputAt(input, job.format.dataOffset, recording.data() + frameBytes * (m - 1), frameBytes * n);
-  CloseInputFile(input);
+  const FileHandle input = OpenFileForReading(job.input);
+  ReadFileAt(input, job.format.dataOffset, recording.data() + frameBytes * (m - 1), frameBytes * n);
+  CloseFile(input);
   const FastFilter filter = PrepareFastFilter(buffers.impulseResponse.data(), m, n);
   Buffer<std::uint8_t> outputs[8];
   Buffer<double> stages[8];
@@ -142,7 +139,7 @@ double TimeCompute(const Job& job, const PassBuffers& buffers) {
   ComputeTasks tasks{&filter, channels, recording.data(), resultLength, buffers.blockFrames,
                      buffers.threads, outputs, stages, codes};
   const double start = Now();
-  RunParallel(buffers.threads, ComputeShare, &tasks);
+  RunTasksInParallel(buffers.threads, ComputeShare, &tasks);
   return Now() - start;
 }
 

@@ -10,6 +10,8 @@
 #   ostrivale_<version>_amd64.deb              Debian package
 #   ostrivale-<version>-linux-x86_64.tar.gz    the same tree under one top folder
 # (`cpack -G DEB` or `cpack -G TGZ` in the build folder make one of them.)
+# The same target of the Windows build (cmake --preset windows) leaves
+#   ostrivale-<version>-windows-x86_64.zip     in build-windows/packages/.
 #
 # The version is the one given to project() at the top; packaging/changelog
 # must have an entry for it. Included after GNUInstallDirs and
@@ -20,7 +22,7 @@ set(OSTRIVALE_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(OSTRIVALE_PACKAGE_BINARY_DIR ${PROJECT_BINARY_DIR}/packaging)
 
 if(WIN32)
-  # ---- Windows zip (not built yet: it waits for the Windows build) --------
+  # ---- Windows zip ------------------------------------------------------
   # ostrivale.exe with the six FilterX.dat beside it, where the program looks
   # for them; the README as text; the licence. No manual page.
   set(OSTRIVALE_INSTALL_PROGRAM_DIR .)

@@ -52,9 +52,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "system/threads.h"
+#include "system/vector_level.h"
 #include "wave/dither_stream.h"
-#include "wave/parallel.h"
-#include "wave/vector_level.h"
 #include "wave/working_arrays.h"
 #include "wave/writer.h"
 
@@ -204,16 +204,12 @@ std::int64_t ConvolveRange(const ChannelJob& job, std::int64_t kBegin, std::int6
 // One thread's share of a channel: a contiguous run of outputs.
 struct RangeTasks {
   const ChannelJob* job;
-  std::int64_t perTask;
-  std::int64_t resultLength;
-  std::int64_t exactSamples[8];
+  std::int64_t exactSamples[kMaxWorkerThreads];
 };
 
-void RunRange(void* context, int index) {
+void RunRange(void* context, int index, std::int64_t begin, std::int64_t end) {
   RangeTasks* tasks = static_cast<RangeTasks*>(context);
-  const std::int64_t begin = index * tasks->perTask;
-  const std::int64_t end = std::min(begin + tasks->perTask, tasks->resultLength);
-  tasks->exactSamples[index] = begin < end ? ConvolveRange(*tasks->job, begin, end) : 0;
+  tasks->exactSamples[index] = ConvolveRange(*tasks->job, begin, end);
 }
 
 }  // namespace
@@ -316,14 +312,9 @@ FastConvolutionReport ConvolveChannelFast(const double* h, int m, const std::int
   const FastFilter filter = PrepareFastFilter(h, m, n, extraMargin);
   report.applied = filter.bound >= 0;
   ChannelJob job{&filter, x, result, channel, channelCount};
-  if (threads <= 0) threads = WorkerCount();
-  threads = std::clamp(threads, 1, 8);
+  RangeTasks tasks{&job, {}};
   // Short channels are not worth a thread.
-  const std::int64_t perTask =
-      std::max<std::int64_t>(kChunkFrames * 64, (resultLength + threads - 1) / threads);
-  const int taskCount = static_cast<int>((resultLength + perTask - 1) / perTask);
-  RangeTasks tasks{&job, perTask, resultLength, {}};
-  RunParallel(taskCount, RunRange, &tasks);
-  for (int t = 0; t < taskCount; ++t) report.exactSamples += tasks.exactSamples[t];
+  const int runs = RunRangesInParallel(resultLength, threads, kChunkFrames * 64, RunRange, &tasks);
+  for (int t = 0; t < runs; ++t) report.exactSamples += tasks.exactSamples[t];
   return report;
 }

@@ -36,14 +36,16 @@
 #include <cstring>
 #include <mutex>
 
+#include "system/ending.h"
+#include "system/threads.h"
 #include "wave/dither_stream.h"
 #include "wave/output_header.h"
-#include "wave/parallel.h"
 #include "wave/sample_frames.h"
+#include "wave/working_arrays.h"
 
 namespace {
 
-constexpr int kMaxThreads = kMaxWorkers;
+constexpr int kMaxThreads = kMaxWorkerThreads;
 constexpr int kMaxSets = kMaxThreads + 2;
 
 // The ring's size: one set for each computing thread, one being read ahead
@@ -52,7 +54,7 @@ constexpr int kMaxSets = kMaxThreads + 2;
 int SetsFor(int threads) { return threads + 2; }
 
 int ThreadsFor(const PassSettings& settings) {
-  const int threads = settings.threads > 0 ? settings.threads : WorkerCount();
+  const int threads = settings.threads > 0 ? settings.threads : WorkerThreadCount();
   return std::clamp(threads, 1, kMaxThreads);
 }
 
@@ -80,7 +82,7 @@ struct Pass {
   std::int64_t blockCount = 0;
   std::int64_t dataOffset = 0;
   std::int64_t dataBytes = -1;  // bytes of the data chunk when it bounds the reads, else -1
-  InputFile* input = nullptr;
+  FileHandle input = kNoFile;
   OutputFile* output = nullptr;
   PassBuffers* buffers = nullptr;
   const PassProgress* progress = nullptr;
@@ -96,6 +98,8 @@ struct Pass {
   bool computed[kMaxSets] = {};
   bool stopping = false;
   std::int64_t exactSamples = 0;
+  const OutputHeader* header = nullptr;
+  bool written = false;
 };
 
 std::int64_t BlockStart(const Pass& pass, std::int64_t block) { return block * pass.blockFrames; }
@@ -131,7 +135,7 @@ void ReadBlock(Pass& pass, std::int64_t block) {
   // from the chunk after it.
   if (pass.dataBytes >= 0) wanted = std::clamp<std::int64_t>(pass.dataBytes - first * pass.frameBytes, 0, wanted);
   const std::int64_t got =
-      wanted > 0 ? ReadInputAt(*pass.input, pass.dataOffset + first * pass.frameBytes, body, wanted) : 0;
+      wanted > 0 ? ReadFileAt(pass.input, pass.dataOffset + first * pass.frameBytes, body, wanted) : 0;
   std::memset(body + got, 0, static_cast<std::size_t>(bodyBytes - got));
   if (historyBytes > 0) std::memcpy(history, raw + bodyBytes, static_cast<std::size_t>(historyBytes));
 }
@@ -163,7 +167,7 @@ void ReportProgress(Pass& pass) {
 
 // The calling thread: writes the finished blocks in order, reads ahead into
 // free sets, computes when there is nothing else to do, and reports
-// progress. False when a write failed or an ending signal waits.
+// progress. False when a write failed or a held ending event waits.
 bool CoordinatePass(Pass& pass, const OutputHeader& header) {
   bool ok = AppendOutput(*pass.output, header.bytes, header.size);
   const int sets = pass.buffers->sets;
@@ -174,7 +178,7 @@ bool CoordinatePass(Pass& pass, const OutputHeader& header) {
       pass.computed[next % sets] = false;
       hold.unlock();
       ok = AppendOutput(*pass.output, OutputSet(pass, next), BlockLength(pass, next) * pass.frameBytes) &&
-           !OutputEndingSignalWaiting(*pass.output);
+           !EndingEventWaiting();
       hold.lock();
       ++pass.blocksWritten;
       hold.unlock();
@@ -218,7 +222,17 @@ void ComputeBlocks(Pass& pass, int thread) {
   }
 }
 
-void RunComputeThread(void* context, int index) { ComputeBlocks(*static_cast<Pass*>(context), index); }
+// Task 0 runs on the calling thread and coordinates; the others compute. A
+// computing thread that could not be started runs its task after the pass,
+// and finds nothing left to do.
+void RunPassTask(void* context, int index) {
+  Pass& pass = *static_cast<Pass*>(context);
+  if (index == 0) {
+    pass.written = CoordinatePass(pass, *pass.header);
+  } else {
+    ComputeBlocks(pass, index);
+  }
+}
 
 }  // namespace
 
@@ -287,7 +301,7 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
   return ok;
 }
 
-PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, InputFile& input,
+PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHandle input,
                           OutputFile& output, PassBuffers& buffers, const PassSettings& settings,
                           const PassProgress& progress) {
   Pass pass;
@@ -303,7 +317,7 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, InputF
   if (format.dataEndsWithChunk && format.dataSize < static_cast<std::uint64_t>(INT64_MAX)) {
     pass.dataBytes = static_cast<std::int64_t>(format.dataSize);
   }
-  pass.input = &input;
+  pass.input = input;
   pass.output = &output;
   pass.buffers = &buffers;
   pass.progress = &progress;
@@ -313,11 +327,7 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, InputF
   }
 
   const OutputHeader header = BuildOutputHeader(format, pass.resultLength);
-  // The calling thread computes as thread 0; the others have threads of
-  // their own (those that cannot be started are simply not there).
-  ThreadGroup computing;
-  StartThreads(computing, 1, buffers.threads - 1, RunComputeThread, &pass);
-  const bool written = CoordinatePass(pass, header);
-  JoinThreads(computing);
-  return PassOutcome{written, pass.exactSamples};
+  pass.header = &header;
+  RunTasksInParallel(buffers.threads, RunPassTask, &pass);
+  return PassOutcome{pass.written, pass.exactSamples};
 }

@@ -11,9 +11,9 @@
 #include <cstdint>
 
 #include "filter/fast_convolution.h"
-#include "wave/platform.h"
+#include "system/buffer.h"
+#include "system/files.h"
 #include "wave/wave_format.h"
-#include "wave/working_arrays.h"
 
 // Output frames per block: chosen by measurement (see filter_pass.cpp).
 constexpr std::int64_t kPassBlockFrames = 65536;
@@ -68,9 +68,10 @@ struct PassOutcome {
 // the data, and the pad byte after data of odd length. The input's frames
 // are read from format.dataOffset; bytes that the file does not hold, up to
 // the N frames of the header, read as zeros. Stops at the first write that
-// fails, or when a held ending signal waits (OutputEndingSignalWaiting):
-// written is then false and the caller abandons the file.
-PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, InputFile& input,
+// fails, or when a held ending event waits (EndingEventWaiting): written is
+// then false and the caller abandons the file. The calling thread reads and
+// writes, and computes with the others.
+PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHandle input,
                           OutputFile& output, PassBuffers& buffers, const PassSettings& settings,
                           const PassProgress& progress = {});
 

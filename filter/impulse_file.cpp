@@ -4,15 +4,14 @@
 
 #include "filter/impulse_file.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <vector>
 
 #include "console/console.h"
+#include "system/executable_folder.h"
+#include "system/files.h"
 
 namespace {
 
@@ -231,63 +230,22 @@ struct FieldReader {
   }
 };
 
-// Opens `path` for reading when it is a regular file. Non-blocking, so that a
-// pipe or device under the name is refused instead of hanging the open; for a
-// regular file the flag changes nothing.
-bool IsOpenableFile(const std::string& path, int* descriptor) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return false;
-  }
-  if (descriptor != nullptr) {
-    *descriptor = fd;
-  } else {
-    close(fd);
-  }
-  return true;
-}
-
-std::string ExecutableFolder() {
-  char path[4096];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return std::string();
-  const std::string exe(path, static_cast<std::size_t>(length));
-  const std::size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return std::string();
-  return exe.substr(0, slash + 1);
-}
-
-// The places to look for an impulse file, in order: the current folder,
-// beside the program, the data folder of an installed tree wherever it was
-// unpacked (bin/../share/ostrivale), and the data folder it was built for.
-int CandidatePaths(const std::string& bareName, std::string (&paths)[4]) {
-  int count = 0;
-  paths[count++] = bareName;
-  const std::string exeFolder = ExecutableFolder();
-  if (!exeFolder.empty()) {
-    paths[count++] = exeFolder + bareName;
-    paths[count++] = exeFolder + "../share/ostrivale/" + bareName;
-  }
-  paths[count++] = std::string(OSTRIVALE_DATA_DIR) + "/" + bareName;
-  return count;
-}
-
-// Opens the first candidate that can be read; -1 when none can.
-int OpenImpulseFile(const std::string& bareName, std::string* found) {
-  if (bareName.empty()) return -1;
-  std::string paths[4];
-  const int count = CandidatePaths(bareName, paths);
-  for (int k = 0; k < count; ++k) {
-    int fd = -1;
-    if (IsOpenableFile(paths[k], &fd)) {
-      if (found != nullptr) *found = paths[k];
-      return fd;
+// Opens the first place that holds the file as a regular file (a device or a
+// pipe under the name is passed over): the current folder, then the folders
+// of the files shipped with the program. kNoFile when none has it.
+FileHandle OpenImpulseFile(const std::string& bareName, std::string* found) {
+  if (bareName.empty()) return kNoFile;
+  std::vector<std::string> paths = {bareName};
+  for (const std::string& folder : ShippedFileFolders()) paths.push_back(folder + bareName);
+  for (const std::string& path : paths) {
+    const FileHandle file = OpenFileForReading(path);
+    if (IsRegularFile(file)) {
+      if (found != nullptr) *found = path;
+      return file;
     }
+    CloseFile(file);
   }
-  return -1;
+  return kNoFile;
 }
 
 }  // namespace
@@ -311,15 +269,13 @@ void ParseImpulseText(std::string_view text, int count, double* coefficients) {
 
 std::string FindImpulseFile(const std::string& bareName) {
   std::string found;
-  const int fd = OpenImpulseFile(bareName, &found);
-  if (fd < 0) return std::string();
-  close(fd);
+  CloseFile(OpenImpulseFile(bareName, &found));
   return found;
 }
 
 bool LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse) {
-  const int fd = OpenImpulseFile(choice.impulseFileName, nullptr);
-  if (fd < 0) {
+  const FileHandle file = OpenImpulseFile(choice.impulseFileName, nullptr);
+  if (file == kNoFile) {
     Pause(100);
     Beep();
     ShowMessageBox("Required filter .dat file not found.\\n The program will now terminate",
@@ -330,15 +286,15 @@ bool LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse) {
   // Read only as far as the coefficients reach. A read error ends the data
   // like the end of the file does.
   FieldReader reader(impulseResponse, choice.coefficientCount);
-  unsigned char buffer[65536];
-  while (!reader.Finished()) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
+  std::uint8_t buffer[65536];
+  for (std::int64_t offset = 0; !reader.Finished();) {
+    const std::int64_t got = ReadFileAt(file, offset, buffer, sizeof buffer);
     if (got <= 0) break;
-    for (ssize_t k = 0; k < got && !reader.Finished(); ++k) reader.Feed(buffer[k]);
+    for (std::int64_t k = 0; k < got && !reader.Finished(); ++k) reader.Feed(buffer[k]);
+    offset += got;
   }
   reader.EndOfData();
-  close(fd);
+  CloseFile(file);
 
   const FilterTableEntry* entry = FindFilter(choice.letter);
   if (entry != nullptr && entry->scaled) {

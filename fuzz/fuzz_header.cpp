@@ -183,8 +183,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckOutputHeader(read, (std::int64_t{1} << 31) + static_cast<std::int64_t>(size));
 
   // Loading, for lengths that allocate quickly: the decoded samples are the
-  // file's bytes from the start of the data, zero where the file has ended.
+  // file's bytes from the start of the data, zero where the file has ended
+  // and, in a walked file, where the data chunk has (a frame it cuts short
+  // is not completed from the chunk after it).
   if (read.sampleCount > (1 << 14)) return 0;
+  std::int64_t end = static_cast<std::int64_t>(size);
+  if (read.dataEndsWithChunk && read.dataSize < static_cast<std::uint64_t>(end - read.dataOffset)) {
+    end = read.dataOffset + static_cast<std::int64_t>(read.dataSize);
+  }
   WorkingArrays arrays;
   Check(AllocateWorkingArrays(read, 17, arrays), "small arrays allocate");
   Check(arrays.resultLength == read.sampleCount + 16, "result length N + M - 1");
@@ -195,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::uint8_t bytes[3] = {};
       for (int b = 0; b < 3; ++b) {
         const std::int64_t at = read.dataOffset + 3 * (c * i + k) + b;
-        if (at < static_cast<std::int64_t>(size)) bytes[b] = data[at];
+        if (at < end) bytes[b] = data[at];
       }
       const std::int32_t want = DecodeSample24(bytes);
       const std::int32_t got =

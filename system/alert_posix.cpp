@@ -5,13 +5,11 @@
 
 #include <cerrno>
 
+#include "system/write_all.h"
+
 void SoundAlert() {
   const char bell = '\a';
-  for (;;) {
-    const ssize_t n = write(STDOUT_FILENO, &bell, 1);
-    if (n < 0 && errno == EINTR) continue;
-    return;
-  }
+  WriteAllTo(STDOUT_FILENO, &bell, 1);
 }
 
 void PauseMilliseconds(int milliseconds) {

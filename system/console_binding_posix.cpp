@@ -16,6 +16,7 @@
 #include "system/ending.h"
 #include "system/key_decoder.h"
 #include "system/terminal_frame.h"
+#include "system/write_all.h"
 
 namespace {
 
@@ -62,18 +63,7 @@ int decodedKeyCount = 0;
 // ---- output -------------------------------------------------------------------
 
 void WriteAll(const char* bytes, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(STDOUT_FILENO, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      pollfd out = {STDOUT_FILENO, POLLOUT, 0};
-      poll(&out, 1, 100);
-      continue;
-    }
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
+  WriteAllTo(STDOUT_FILENO, bytes, static_cast<std::int64_t>(size));
 }
 
 // Puts the terminal back as it was. Async-signal-safe: only write, tcsetattr

@@ -14,10 +14,18 @@
 void RestoreBeforeEnding(void (*restore)());
 
 // From HoldEndingEvents to ReleaseEndingEvents an ending event waits: it ends
-// the program once released, so a step that must not be cut short (a
-// temporary output file that exists) completes or undoes itself first.
-// Crashes are not held. Both are called from the job's thread; on POSIX the
-// hold covers that thread and the threads it starts meanwhile. Windows lets a
-// closed window wait only a few seconds before it ends the process anyway.
+// the program once released (ReleaseEndingEvents then does not return), so a
+// step that must not be cut short (a temporary output file that exists)
+// completes or undoes itself first. Crashes are not held. Holds do not nest:
+// a second hold changes nothing, and one release ends the hold. Both are
+// called from the job's thread; on POSIX the hold covers that thread and the
+// threads it starts meanwhile. Windows lets a closed window wait only a few
+// seconds before it ends the process anyway: a long step asks
+// EndingEventWaiting as it goes.
 void HoldEndingEvents();
 void ReleaseEndingEvents();
+
+// True when an ending event arrived during the hold and waits for its
+// release: the held step gives up at once. (On POSIX a signal that is
+// ignored, as under nohup, ends nothing and does not count.)
+bool EndingEventWaiting();

@@ -8,13 +8,15 @@
 
 namespace {
 
-// Signals that ask the program to end, and signals of a crash.
+// Signals that ask the program to end (a closed terminal sends HUP), and
+// signals of a crash.
 constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
 void (*volatile restoreFunction)() = nullptr;
 volatile sig_atomic_t restored = 0;
-sigset_t heldPrevious;
+sigset_t maskBeforeHolding;
+bool held = false;
 
 void OnEndingSignal(int signalNumber) {
   const int savedErrno = errno;
@@ -48,9 +50,29 @@ void RestoreBeforeEnding(void (*restore)()) {
   for (int signalNumber : kCrashSignals) sigaction(signalNumber, &action, nullptr);
 }
 
+// Blocked on the calling thread, and so on every thread it starts meanwhile;
+// a blocked signal stays pending and is delivered when the mask is restored.
 void HoldEndingEvents() {
+  if (held) return;
   const sigset_t ending = EndingSet();
-  pthread_sigmask(SIG_BLOCK, &ending, &heldPrevious);
+  pthread_sigmask(SIG_BLOCK, &ending, &maskBeforeHolding);
+  held = true;
 }
 
-void ReleaseEndingEvents() { pthread_sigmask(SIG_SETMASK, &heldPrevious, nullptr); }
+void ReleaseEndingEvents() {
+  if (!held) return;
+  held = false;
+  pthread_sigmask(SIG_SETMASK, &maskBeforeHolding, nullptr);
+}
+
+bool EndingEventWaiting() {
+  sigset_t pending;
+  if (!held || sigpending(&pending) != 0) return false;
+  for (int signalNumber : kEndingSignals) {
+    if (!sigismember(&pending, signalNumber)) continue;
+    // An ignored signal (nohup) stays pending while held but ends nothing.
+    struct sigaction action {};
+    if (sigaction(signalNumber, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) return true;
+  }
+  return false;
+}

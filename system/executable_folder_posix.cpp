@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <vector>
-
 std::string ExecutableFolder() {
   // readlink does not say whether the name was cut: a result that fills the
   // buffer is tried again with a larger one.
@@ -18,4 +16,15 @@ std::string ExecutableFolder() {
     return exe.substr(0, slash + 1);
   }
   return std::string();
+}
+
+std::vector<std::string> ShippedFileFolders() {
+  std::vector<std::string> folders;
+  const std::string executable = ExecutableFolder();
+  if (!executable.empty()) {
+    folders.push_back(executable);
+    folders.push_back(executable + "../share/ostrivale/");
+  }
+  folders.push_back(std::string(OSTRIVALE_DATA_DIR) + "/");
+  return folders;
 }

@@ -23,3 +23,9 @@ std::string ExecutableFolder() {
   }
   return std::string();
 }
+
+std::vector<std::string> ShippedFileFolders() {
+  const std::string executable = ExecutableFolder();
+  if (executable.empty()) return {};
+  return {executable};
+}

@@ -1,47 +1,85 @@
-// Files by name: reading an existing file at offsets, and the replacing
-// write of an output file through a temporary file in the same folder.
+// Files by name: an input file read at offsets, and the new output file,
+// written beside the file it replaces and given its name only once it is
+// complete.
 //
-// Names are the file system's form of what the user typed: UTF-8, given to
-// the system whole (on Windows as UTF-16, with the \\?\ prefix when the path
-// is too long for the plain form). A name that is empty or holds "*", "?" or
-// a NUL character never names a file.
+// Names are what the user typed, given to the system whole and never
+// shortened (a name the system finds too long fails instead of naming
+// another file): UTF-8 or, from a script, any bytes on POSIX; UTF-8 turned
+// into UTF-16 on Windows, with the \\?\ prefix where the path is too long
+// for the plain form. A name that is empty or holds "*", "?" or a NUL
+// character never names a file.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+// True when `name` holds what never names a file: empty, "*", "?" or NUL.
+bool NameIsRefused(const std::string& name);
+
+// ---- reading --------------------------------------------------------------------
+
 // An open file: a descriptor on POSIX, a HANDLE on Windows.
 using FileHandle = std::intptr_t;
 constexpr FileHandle kNoFile = -1;
 
-// Opens an existing regular file for reading. kNoFile when it cannot be
-// opened or is not a regular file: a folder, a device (NUL, CON, COM1,
-// /dev/...), a pipe. Never waits: a named pipe under the name is refused
-// rather than waited on. Other programs may read the file meanwhile.
+// Opens `name` for reading at offsets, never waiting: kNoFile when it cannot
+// be opened, or is a folder. POSIX opens whatever else is there without
+// blocking (a named pipe with no writer, a device: they read nothing, or
+// what they hold); Windows only a file on a disk (never a device such as
+// NUL, CON or COM1, nor a pipe). Other programs may read, write, rename or
+// remove the file meanwhile, as POSIX always lets them.
 FileHandle OpenFileForReading(const std::string& name);
 
-// The existence test of an input name: whether the file opens for reading as
-// OpenFileForReading would, asked without sharing (on Windows a file that
-// another program holds open is not there to us). Closed again at once.
+// The existence test of an input name: whether it opens as OpenFileForReading
+// would, asked on Windows without sharing (a file that another program holds
+// open is not there to us). Closed again at once.
 bool FileOpensForReading(const std::string& name);
+
+// True for a regular file: not a device, a pipe or a socket. Always true on
+// Windows, where nothing else opens.
+bool IsRegularFile(FileHandle file);
+
+// The size of the file in bytes; 0 for a pipe, a device or a file that
+// cannot be asked.
+std::int64_t FileSizeOf(FileHandle file);
 
 // Reads `count` bytes from byte `offset` into `bytes`, going on after
 // interruptions and short reads. Returns how many were read: fewer at the end
-// of the file or after an error (the rest of `bytes` is left as it was).
+// of the file or after an error (the rest of `bytes` is left as it was), 0
+// for kNoFile, a pipe or a negative offset. One thread at a time for one
+// handle: Windows reads from the handle's position, set here.
 std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes,
                         std::int64_t count);
 
 void CloseFile(FileHandle file);
 
-// A replacing write under way. The named file is untouched until the write
-// finishes; meanwhile everything goes to a temporary file in its folder.
-struct ReplacingWrite {
-  FileHandle temporary = kNoFile;
-  std::string temporaryPath;   // system form: UTF-8 (POSIX), UTF-8 of the UTF-16 path (Windows)
-  std::string targetPath;      // what the name finally names: a link's destination, the full path
-  bool replacing = false;      // an existing file is replaced
-  // What the replaced file keeps: POSIX owner, group and permission bits;
-  // Windows attributes (hidden, system, archive, ...) and creation time.
+// ---- the output file ------------------------------------------------------------
+//
+// The new file is written beside the file it will replace and takes the name
+// only once it is complete: a program that ends meanwhile, or a machine that
+// stops, leaves no part of it behind and any old file as it was.
+//   Linux: the new file has no name at all (O_TMPFILE) until it is linked
+//     under the name; where the file system cannot make such a file, it gets
+//     a hidden name (.ostrivale-XXXXXX) and is renamed over the name.
+//   Windows: a hidden name (.ostrivale-XXXXXXXX.tmp), moved over the name.
+// For as long as a temporary name exists the ending events are held
+// (ending.h): one that arrives waits until the name is gone, and
+// EndingEventWaiting tells the writer to give up at once. One output file at
+// a time.
+//
+// Order of use: CreateOutputFile, AppendOutput as often as needed,
+// MakeOutputDurable, NameOutputFile; or AbandonOutputFile at any point after
+// a successful create.
+
+struct OutputFile {
+  FileHandle handle = kNoFile;
+  std::string folder;         // the target's folder with its separator, or "" for the current one
+  std::string targetPath;     // the file to make or replace: a link followed, the full path (Windows)
+  std::string temporaryPath;  // the temporary name; empty while the file has none
+  bool replacing = false;     // targetPath is an existing regular file
+  // What the new file keeps of the file it replaces. POSIX: the owner,
+  // group and permission bits (set-id bits left out). Windows: the
+  // attributes (hidden, system, archive, not indexed) and the creation time.
   std::uint32_t keptOwner = 0;
   std::uint32_t keptGroup = 0;
   std::uint32_t keptMode = 0;
@@ -49,34 +87,35 @@ struct ReplacingWrite {
   std::int64_t keptCreationTime = 0;
 };
 
-// Starts the replacing write of `name`. False, with nothing created, when the
-// name may not be written over: not a valid name, a folder, a device or a
-// pipe, a read-only file or one we may not write, a folder on the way
-// missing, or no temporary file can be made beside it. From true until
-// FinishReplacingWrite or AbandonReplacingWrite, ending events are held
-// (ending.h), so an interrupted program never leaves the temporary file.
-// One replacing write at a time.
-bool BeginReplacingWrite(const std::string& name, ReplacingWrite& write);
+enum class OutputNaming {
+  kUnnamedWherePossible,  // the job's way
+  kHiddenName,            // as where the file system has no unnamed files (tests); Windows always
+};
 
-// Appends `count` bytes to the temporary file, or writes them at `offset`
-// (a header completed last). False on any failure, a full disk included.
-bool AppendToReplacingWrite(ReplacingWrite& write, const std::uint8_t* bytes, std::int64_t count);
-bool WriteAtInReplacingWrite(ReplacingWrite& write, std::int64_t offset, const std::uint8_t* bytes,
-                             std::int64_t count);
+// Works out which file `name` leads to and creates the new, empty file in its
+// folder. False, with nothing created, when the name may not be written
+// over: a refused name, a folder, a device (/dev/..., NUL, CON, COM1, ...) or
+// a pipe, a read-only file or one we may not write, a folder on the way
+// missing, or nothing can be created there.
+bool CreateOutputFile(const std::string& name, OutputFile& file,
+                      OutputNaming naming = OutputNaming::kUnnamedWherePossible);
 
-// Completes the write: when an existing file is replaced, the new content is
-// made durable first and the replaced file's kept properties are given to
-// it; then it is moved over the name in one step (never half the old file and
-// half the new one). False on failure: the temporary file removed, the
-// existing file untouched. Ending events are released either way.
-bool FinishReplacingWrite(ReplacingWrite& write);
+// Appends `count` bytes. False when they could not all be written (a full
+// disk, a file size limit: never the end of the program by a signal).
+bool AppendOutput(OutputFile& file, const std::uint8_t* bytes, std::int64_t count);
 
-// Gives up: the temporary file is removed, the existing file untouched,
-// ending events released.
-void AbandonReplacingWrite(ReplacingWrite& write);
+// Gives the new file what it keeps of the replaced one (a new file: the
+// ordinary permissions, 0666 less the umask) and, only when a file is
+// replaced, puts its contents on the disk before the name moves to it.
+bool MakeOutputDurable(OutputFile& file);
 
-// The whole replacing write of `count` bytes in one call.
-bool WriteFileReplacing(const std::string& name, const std::uint8_t* bytes, std::int64_t count);
+// Gives the complete file its name (over the replaced file, which is then
+// gone) in one step, never half the old file and half the new one, and
+// closes it; when a file was replaced the rename is made durable too. False,
+// with the new file gone and any old file untouched, when the name cannot be
+// given (something other than a regular file stands there by now).
+bool NameOutputFile(OutputFile& file);
 
-// True when `name` holds what never names a file: empty, "*", "?" or NUL.
-bool NameIsRefused(const std::string& name);
+// Closes and removes the new file; everything stays as it was. An ending
+// event held meanwhile ends the program now.
+void AbandonOutputFile(OutputFile& file);

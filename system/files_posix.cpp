@@ -1,33 +1,64 @@
+// Files on POSIX: descriptors; the new output file made with O_TMPFILE and
+// linked into its folder once complete, or made under a hidden name where the
+// file system has no unnamed files.
 #include "system/files.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "system/ending.h"
+#include "system/write_all.h"
 
 namespace {
 
-// Beyond a file size limit a write must fail with EFBIG, not end the program
-// on SIGXFSZ with the temporary file left behind: the signal is ignored for
-// the time of a replacing write (one at a time).
-struct sigaction fileSizeSignalBefore;
+int Descriptor(FileHandle handle) { return static_cast<int>(handle); }
 
-bool WriteAll(int fd, const std::uint8_t* bytes, std::int64_t count) {
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t put = write(fd, bytes + done, static_cast<std::size_t>(count - done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;  // a write that makes no progress: disk full
-    done += put;
+// Opens `path` for reading without waiting: O_NONBLOCK keeps a named pipe
+// with no writer (or a device that waits for a line) from hanging the open;
+// for a regular file the flag changes nothing. Folders are refused.
+int OpenWithoutWaiting(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    close(fd);
+    return -1;
   }
-  return true;
+  return fd;
 }
+
+// ---- the file size signal ---------------------------------------------------------
+
+// Beyond a file size limit a write must fail with EFBIG, not end the program
+// on SIGXFSZ with a temporary file left behind: the signal is ignored while
+// an output file is open.
+struct sigaction fileSizeActionBefore;
+bool fileSizeSignalIgnored = false;
+
+void IgnoreFileSizeSignal() {
+  if (fileSizeSignalIgnored) return;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, &fileSizeActionBefore);
+  fileSizeSignalIgnored = true;
+}
+
+void RestoreFileSizeSignal() {
+  if (!fileSizeSignalIgnored) return;
+  fileSizeSignalIgnored = false;
+  sigaction(SIGXFSZ, &fileSizeActionBefore, nullptr);
+}
+
+// ---- the target ---------------------------------------------------------------
 
 mode_t NewFileMode() {
   const mode_t mask = umask(0);
@@ -35,62 +66,128 @@ mode_t NewFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
-// Finds what a replacing write of `name` replaces: the name, or where a
-// symbolic link under it points, so that the link stays a link. False when
-// the name cannot be a regular file's that we may write.
-bool FindTarget(const std::string& name, ReplacingWrite& write) {
+// Finds the file that will be made or replaced: the name itself, or what a
+// symbolic link points to. False when the name cannot be a regular file's.
+bool FindTarget(const std::string& name, OutputFile& file) {
   if (NameIsRefused(name) || name.back() == '/') return false;
   struct stat status {};
-  write.targetPath = name;
-  write.replacing = false;
-  if (lstat(name.c_str(), &status) != 0) return errno == ENOENT;  // else a folder on the way is missing
-  if (S_ISLNK(status.st_mode)) {
-    char* resolved = realpath(name.c_str(), nullptr);
-    if (resolved == nullptr) return false;
-    write.targetPath = resolved;
-    std::free(resolved);
-    if (stat(write.targetPath.c_str(), &status) != 0) return false;
+  file.targetPath = name;
+  file.replacing = false;
+  if (lstat(name.c_str(), &status) != 0) {
+    if (errno != ENOENT) return false;  // a folder on the way is missing or not a folder
+  } else {
+    if (S_ISLNK(status.st_mode)) {
+      // Write where the link points, so that the link stays a link.
+      char* resolved = realpath(name.c_str(), nullptr);
+      if (resolved == nullptr) return false;
+      file.targetPath = resolved;
+      std::free(resolved);
+      if (stat(file.targetPath.c_str(), &status) != 0) return false;
+    }
+    // Only a regular file is replaced: never a folder, a device or a pipe.
+    if (!S_ISREG(status.st_mode)) return false;
+    // A file we may not write keeps its protection, even though the folder
+    // would let us put a new file in its place.
+    if (access(file.targetPath.c_str(), W_OK) != 0) return false;
+    file.replacing = true;
+    file.keptMode = status.st_mode & 0777;  // set-id bits are not carried over to new content
+    file.keptOwner = status.st_uid;
+    file.keptGroup = status.st_gid;
   }
-  // Only a regular file is replaced: never a folder, a device or a pipe.
-  if (!S_ISREG(status.st_mode)) return false;
-  // A file we may not write keeps its protection, even though the folder
-  // would let us put a new file in its place.
-  if (access(write.targetPath.c_str(), W_OK) != 0) return false;
-  write.replacing = true;
-  write.keptOwner = status.st_uid;
-  write.keptGroup = status.st_gid;
-  write.keptMode = status.st_mode & 0777;  // set-id bits are not carried over to new content
+  const std::string::size_type slash = file.targetPath.rfind('/');
+  file.folder = slash == std::string::npos ? std::string() : file.targetPath.substr(0, slash + 1);
   return true;
 }
 
-void EndWrite(ReplacingWrite& write) {
-  sigaction(SIGXFSZ, &fileSizeSignalBefore, nullptr);
-  write.temporary = kNoFile;
-  write.temporaryPath.clear();
+// The name may be taken over: nothing is there, or a regular file (the pass
+// ran for a while; something else may have been put there meanwhile).
+bool TargetMayBeReplaced(const std::string& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return errno == ENOENT;
+  return S_ISREG(status.st_mode);
+}
+
+std::string ProcessFdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Gives the unnamed file `fd` the name `path`, which must not exist yet.
+// Through /proc (any user may), else by the descriptor itself (which needs
+// a privilege). errno is EEXIST when the name is taken.
+bool LinkUnnamed(int fd, const std::string& path) {
+  if (linkat(AT_FDCWD, ProcessFdPath(fd).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    return true;
+  if (errno == EEXIST) return false;
+  return linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// Links the unnamed file under a fresh hidden name in `folder`.
+bool LinkUnderTemporaryName(int fd, const std::string& folder, std::string& temporaryPath) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  unsigned long long seed = static_cast<unsigned long long>(now.tv_nsec) ^
+                            (static_cast<unsigned long long>(getpid()) << 20);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    char name[32];
+    std::snprintf(name, sizeof name, ".ostrivale-%06llx", (seed >> 40) & 0xFFFFFFull);
+    temporaryPath = folder + name;
+    if (LinkUnnamed(fd, temporaryPath)) return true;
+    if (errno != EEXIST) break;
+  }
+  temporaryPath.clear();
+  return false;
+}
+
+void ForgetOutput(OutputFile& file) {
+  file.handle = kNoFile;
+  file.temporaryPath.clear();
   ReleaseEndingEvents();
+  RestoreFileSizeSignal();
 }
 
 }  // namespace
 
+bool WriteAllTo(FileHandle handle, const void* bytes, std::int64_t count) {
+  const int fd = Descriptor(handle);
+  const auto* from = static_cast<const std::uint8_t*>(bytes);
+  std::int64_t done = 0;
+  while (done < count) {
+    const ssize_t put = write(fd, from + done, static_cast<std::size_t>(count - done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno == EAGAIN) {
+      pollfd out = {fd, POLLOUT, 0};
+      poll(&out, 1, 100);
+      continue;
+    }
+    if (put <= 0) return false;  // a write that makes no progress: the disk is full
+    done += put;
+  }
+  return true;
+}
+
+// ---- reading --------------------------------------------------------------------
+
 FileHandle OpenFileForReading(const std::string& name) {
   if (NameIsRefused(name)) return kNoFile;
-  // Non-blocking, so that a pipe or device under the name is refused instead
-  // of hanging the open; for a regular file the flag changes nothing.
-  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return kNoFile;
-  struct stat status {};
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    close(fd);
-    return kNoFile;
-  }
-  return fd;
+  const int fd = OpenWithoutWaiting(name);
+  return fd < 0 ? kNoFile : fd;
 }
 
 bool FileOpensForReading(const std::string& name) {
   const FileHandle file = OpenFileForReading(name);
-  if (file == kNoFile) return false;
   CloseFile(file);
-  return true;
+  return file != kNoFile;
+}
+
+bool IsRegularFile(FileHandle file) {
+  struct stat status {};
+  return file != kNoFile && fstat(Descriptor(file), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::int64_t FileSizeOf(FileHandle file) {
+  if (file == kNoFile) return 0;
+  // The end of a file, or of a disk; a pipe or a terminal ends at once.
+  const off_t end = lseek(Descriptor(file), 0, SEEK_END);
+  return end > 0 ? static_cast<std::int64_t>(end) : 0;
 }
 
 std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes,
@@ -98,100 +195,112 @@ std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* byte
   if (file == kNoFile || offset < 0) return 0;
   std::int64_t done = 0;
   while (done < count) {
-    const ssize_t got = pread(static_cast<int>(file), bytes + done,
-                              static_cast<std::size_t>(count - done), static_cast<off_t>(offset + done));
+    const ssize_t got = pread(Descriptor(file), bytes + done, static_cast<std::size_t>(count - done),
+                              static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
+    if (got <= 0) break;  // the end of the file, or a read that fails (a pipe)
     done += got;
   }
   return done;
 }
 
 void CloseFile(FileHandle file) {
-  if (file != kNoFile) close(static_cast<int>(file));
+  if (file != kNoFile) close(Descriptor(file));
 }
 
-bool BeginReplacingWrite(const std::string& name, ReplacingWrite& write) {
-  write = ReplacingWrite{};
-  if (!FindTarget(name, write)) return false;
-  const std::string::size_type slash = write.targetPath.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string() : write.targetPath.substr(0, slash + 1);
-  std::string temporary = folder + ".ostrivale-XXXXXX";
+// ---- the output file ------------------------------------------------------------
 
+bool CreateOutputFile(const std::string& name, OutputFile& file, OutputNaming naming) {
+  file = OutputFile{};
+  if (!FindTarget(name, file)) return false;
+  IgnoreFileSizeSignal();
+
+  // A file without a name in the target's folder (so that the name can later
+  // be given without copying). It can be named only through /proc for an
+  // ordinary user: without /proc, the named way below.
+  const std::string folder = file.folder.empty() ? std::string(".") : file.folder;
+  int fd = naming == OutputNaming::kUnnamedWherePossible
+               ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+               : -1;
+  if (fd >= 0 && access(ProcessFdPath(fd).c_str(), F_OK) != 0) {
+    close(fd);
+    fd = -1;
+  }
+  if (fd >= 0) {
+    file.handle = fd;
+    return true;
+  }
+
+  // No O_TMPFILE here: a hidden name, with the ending events held from
+  // before it exists until it is gone.
   HoldEndingEvents();
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  file.temporaryPath = file.folder + ".ostrivale-XXXXXX";
+  fd = mkostemp(file.temporaryPath.data(), O_CLOEXEC);
   if (fd < 0) {
-    ReleaseEndingEvents();
+    ForgetOutput(file);
     return false;
   }
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGXFSZ, &ignore, &fileSizeSignalBefore);
-  write.temporary = fd;
-  write.temporaryPath = temporary;
+  file.handle = fd;
   return true;
 }
 
-bool AppendToReplacingWrite(ReplacingWrite& write, const std::uint8_t* bytes, std::int64_t count) {
-  return write.temporary != kNoFile && WriteAll(static_cast<int>(write.temporary), bytes, count);
+bool AppendOutput(OutputFile& file, const std::uint8_t* bytes, std::int64_t count) {
+  return file.handle != kNoFile && WriteAllTo(file.handle, bytes, count);
 }
 
-bool WriteAtInReplacingWrite(ReplacingWrite& write, std::int64_t offset, const std::uint8_t* bytes,
-                             std::int64_t count) {
-  if (write.temporary == kNoFile || offset < 0) return false;
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t put = pwrite(static_cast<int>(write.temporary), bytes + done,
-                               static_cast<std::size_t>(count - done), static_cast<off_t>(offset + done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += put;
-  }
-  return true;
-}
-
-bool FinishReplacingWrite(ReplacingWrite& write) {
-  if (write.temporary == kNoFile) return false;
-  const int fd = static_cast<int>(write.temporary);
-  bool ok = true;
-  if (write.replacing) {
-    // Keep the replaced file's owner (when allowed) and its permissions.
-    if (fchown(fd, write.keptOwner, write.keptGroup) != 0) {
+bool MakeOutputDurable(OutputFile& file) {
+  if (file.handle == kNoFile) return false;
+  const int fd = Descriptor(file.handle);
+  if (file.replacing) {
+    // Keep the replaced file's owner (when allowed) and permissions.
+    if (fchown(fd, file.keptOwner, file.keptGroup) != 0) {
       // Not ours to give away: the file stays ours, as a new one would be.
     }
-    ok = fchmod(fd, static_cast<mode_t>(write.keptMode)) == 0;
     // The new content must be on disk before the name moves to it, or a
-    // crash could leave neither the old file nor the new one.
-    ok = ok && fsync(fd) == 0;
-  } else {
-    ok = fchmod(fd, NewFileMode()) == 0;
+    // crash could leave neither the old file nor the new one. A new file
+    // needs no such care: nothing is lost if it is lost.
+    return fchmod(fd, static_cast<mode_t>(file.keptMode)) == 0 && fsync(fd) == 0;
   }
-  ok = (close(fd) == 0) && ok;
-  ok = ok && rename(write.temporaryPath.c_str(), write.targetPath.c_str()) == 0;
-  if (!ok) {
-    unlink(write.temporaryPath.c_str());
-    EndWrite(write);
-    return false;
+  // mkostemp makes its files private; O_TMPFILE made this one 0666 & ~umask.
+  return file.temporaryPath.empty() || fchmod(fd, NewFileMode()) == 0;
+}
+
+bool NameOutputFile(OutputFile& file) {
+  if (file.handle == kNoFile) return false;
+  const int fd = Descriptor(file.handle);
+  bool ok = false;
+  if (file.temporaryPath.empty() && !file.replacing && LinkUnnamed(fd, file.targetPath)) {
+    // A new file takes its name in one step; nothing to rename.
+    ok = close(fd) == 0;
+    if (!ok) unlink(file.targetPath.c_str());
+    ForgetOutput(file);
+    return ok;
   }
-  if (write.replacing) {
-    // Make the rename itself durable; the data is complete either way.
-    const std::string::size_type slash = write.targetPath.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : write.targetPath.substr(0, slash + 1);
-    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (file.temporaryPath.empty()) {
+    // The name is taken (by the file to replace, or by one that appeared
+    // meanwhile): linked under a hidden name first, then renamed over it.
+    HoldEndingEvents();
+    LinkUnderTemporaryName(fd, file.folder, file.temporaryPath);
+  }
+  ok = close(fd) == 0 && !file.temporaryPath.empty();
+  ok = ok && TargetMayBeReplaced(file.targetPath) &&
+       rename(file.temporaryPath.c_str(), file.targetPath.c_str()) == 0;
+  if (!ok && !file.temporaryPath.empty()) unlink(file.temporaryPath.c_str());
+  if (ok && file.replacing) {
+    // Make the rename itself durable; the data is on disk either way.
+    const int folderFd = open(file.folder.empty() ? "." : file.folder.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd >= 0) {
       fsync(folderFd);
       close(folderFd);
     }
   }
-  EndWrite(write);
-  return true;
+  ForgetOutput(file);
+  return ok;
 }
 
-void AbandonReplacingWrite(ReplacingWrite& write) {
-  if (write.temporary == kNoFile) return;
-  close(static_cast<int>(write.temporary));
-  unlink(write.temporaryPath.c_str());
-  EndWrite(write);
+void AbandonOutputFile(OutputFile& file) {
+  if (file.handle != kNoFile) close(Descriptor(file.handle));
+  if (!file.temporaryPath.empty()) unlink(file.temporaryPath.c_str());
+  ForgetOutput(file);
 }

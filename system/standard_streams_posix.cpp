@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "system/write_all.h"
+
 namespace {
 
 bool WriteAll(int fd, std::string_view text) {
@@ -12,14 +14,7 @@ bool WriteAll(int fd, std::string_view text) {
   // (EPIPE) instead of raising SIGPIPE.
   static const bool brokenPipesIgnored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
   (void)brokenPipesIgnored;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  return WriteAllTo(fd, text.data(), static_cast<std::int64_t>(text.size()));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "system/utf16.h"
+#include "system/write_all.h"
 
 namespace {
 
@@ -75,15 +76,8 @@ bool WriteAll(DWORD which, std::string_view text) {
     }
     return true;
   }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    DWORD put = 0;
-    const DWORD piece = static_cast<DWORD>(text.size() - done < kMaxTransfer ? text.size() - done : kMaxTransfer);
-    // A pipe whose reader has gone fails with ERROR_NO_DATA: just a failed write.
-    if (!WriteFile(handle, text.data() + done, piece, &put, nullptr) || put == 0) return false;
-    done += put;
-  }
-  return true;
+  // A pipe whose reader has gone fails with ERROR_NO_DATA: just a failed write.
+  return WriteAllTo(reinterpret_cast<FileHandle>(handle), text.data(), static_cast<std::int64_t>(text.size()));
 }
 
 }  // namespace

@@ -4,25 +4,32 @@
 #   (b) the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
 #   (c) a short run of each fuzz target (when clang is there),
 #   (d) the Debian package and the Linux archive: built, checked with lintian,
-#       installed, run, removed (tools/check_packages.sh).
+#       installed, run, removed (tools/check_packages.sh);
+#   (e) the Windows build (in build-windows/) and its tests under wine: every
+#       room's unit tests, whole jobs against the Linux program of (a), the
+#       dialogue in tmux, the zip (tools/windows_tests.sh).
 # Exits non-zero when any part fails. Needs the Debian packages cmake, make,
 # g++, libgtest-dev, libgmock-dev and tmux; for (c) also clang and
 # libclang-rt-14-dev (without clang the fuzz part is skipped, or fails when
 # OSTRIVALE_REQUIRE_FUZZ=1); for (d) root and dpkg-dev, lintian, man-db and
 # file (without them the package part is skipped, or fails when
-# OSTRIVALE_REQUIRE_PACKAGES=1).
+# OSTRIVALE_REQUIRE_PACKAGES=1); for (e) g++-mingw-w64-x86-64-posix, wine,
+# wine64 and googletest (without them the Windows part is skipped, or fails
+# when OSTRIVALE_REQUIRE_WINDOWS=1).
 #
 #   tests/run_all.sh            everything, fuzz targets 10 s each
 #   OSTRIVALE_FUZZ_SECONDS=60   longer fuzz runs
 #   OSTRIVALE_SKIP_SANITIZE=1   leave out (b); OSTRIVALE_SKIP_FUZZ=1 leaves out (c);
-#   OSTRIVALE_SKIP_PACKAGES=1 leaves out (d)
-#   OSTRIVALE_BUILD_DIR, OSTRIVALE_ASAN_BUILD_DIR, OSTRIVALE_PACKAGE_BUILD_DIR   other build folders
+#   OSTRIVALE_SKIP_PACKAGES=1 leaves out (d); OSTRIVALE_SKIP_WINDOWS=1 leaves out (e)
+#   OSTRIVALE_BUILD_DIR, OSTRIVALE_ASAN_BUILD_DIR, OSTRIVALE_PACKAGE_BUILD_DIR,
+#   OSTRIVALE_WINDOWS_BUILD_DIR   other build folders
 set -u
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 build="${OSTRIVALE_BUILD_DIR:-build}"
 asan_build="${OSTRIVALE_ASAN_BUILD_DIR:-build-asan}"
 package_build="${OSTRIVALE_PACKAGE_BUILD_DIR:-build-packages}"
+windows_build="${OSTRIVALE_WINDOWS_BUILD_DIR:-build-windows}"
 fuzz_seconds="${OSTRIVALE_FUZZ_SECONDS:-10}"
 
 results=()
@@ -98,6 +105,23 @@ if [ "${OSTRIVALE_SKIP_PACKAGES:-0}" != 1 ]; then
       results+=("packages: FAILED ($(printf '%s' "$package_out" | grep -c '^FAILED') checks)")
       ;;
   esac
+fi
+
+if [ "${OSTRIVALE_SKIP_WINDOWS:-0}" != 1 ]; then
+  echo "== (e) Windows build and tests under wine in $windows_build"
+  windows_log="$(mktemp)"
+  OSTRIVALE_BUILD_DIR="$build" OSTRIVALE_WINDOWS_BUILD_DIR="$windows_build" \
+    "$root/tools/windows_tests.sh" 2>&1 | tee "$windows_log"
+  windows_status=${PIPESTATUS[0]}
+  case "$windows_status" in
+    0) results+=("windows: $(grep -E 'tests passed|tests failed' "$windows_log" | tail -n 1), zip checked") ;;
+    77) results+=("windows: $(grep '^SKIPPED: ' "$windows_log" | tail -n 1)") ;;
+    *)
+      failed=1
+      results+=("windows: FAILED ($(grep -E 'tests failed|^FAILED' "$windows_log" | tr '\n' ' ')$(tail -n 1 "$windows_log"))")
+      ;;
+  esac
+  rm -f "$windows_log"
 fi
 
 echo "== summary"

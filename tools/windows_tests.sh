@@ -1,31 +1,63 @@
 #!/usr/bin/env bash
 # The Windows build and its tests under wine:
-#   (1) configures the cross build in build-windows/ (MinGW-w64, posix threads),
-#   (2) builds it and checks that every program needs no DLL beyond Windows' own,
-#   (3) runs the tests under wine through ctest: one persistent wine server for
-#       the whole run, started and stopped by the ctest fixture (and stopped here
-#       too if the run is cut short). Among them console_in_tmux, the console
-#       room's demo in a tmux pane under wine (skipped without tmux).
+#   (1) the Linux program (in build/, the reference for the byte comparison)
+#       and the cross build in build-windows/ (MinGW-w64, posix threads);
+#   (2) every program of it needs no DLL beyond Windows' own;
+#   (3) ctest under wine, one persistent wine server for the whole run: the
+#       unit test programs of every room, whole jobs of ostrivale.exe against
+#       the Linux program (tests/app/jobs_alike.sh), the dialogue and a job in
+#       a tmux pane (tests/app/job_in_tmux.sh), the console room's demo;
+#   (4) the zip, made by the `packages` target: its contents, and the
+#       unpacked ostrivale.exe run from another folder on a small recording,
+#       finding its filters beside itself and writing the Linux program's bytes.
 # Needs the Debian packages g++-mingw-w64-x86-64-posix, wine, wine64 and
-# googletest (GoogleTest's sources, built for Windows here). No display is
-# needed. The first run also creates the wine prefix in build-windows/.
+# googletest (GoogleTest's sources, built for Windows here), and tmux for the
+# pane tests. No display is needed. The first run also creates the wine
+# prefix in build-windows/.
 #
 #   tools/windows_tests.sh                 everything
-#   OSTRIVALE_WINDOWS_BUILD_DIR=folder     another build folder
+#   OSTRIVALE_WINDOWS_BUILD_DIR=folder     another Windows build folder
+#   OSTRIVALE_BUILD_DIR=folder             another Linux build folder
+#
+# Exit status 0 when everything passed, 1 when anything failed, 77 when the
+# cross compiler, wine or GoogleTest's sources are missing (or 1 then, when
+# OSTRIVALE_REQUIRE_WINDOWS=1).
 set -u
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 build="${OSTRIVALE_WINDOWS_BUILD_DIR:-build-windows}"
+linux_build="${OSTRIVALE_BUILD_DIR:-build}"
 start=$(date +%s)
 
+skip() {
+  if [ "${OSTRIVALE_REQUIRE_WINDOWS:-0}" = 1 ]; then
+    echo "Windows build and tests: FAILED: $* (OSTRIVALE_REQUIRE_WINDOWS=1)"
+    exit 1
+  fi
+  echo "SKIPPED: $*"
+  exit 77
+}
+command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 ||
+  skip "no cross compiler (apt-get install g++-mingw-w64-x86-64-posix)"
+command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1 ||
+  skip "no wine (apt-get install wine wine64)"
+[ -f /usr/src/googletest/CMakeLists.txt ] || skip "no GoogleTest sources (apt-get install googletest)"
+
 export WINEDEBUG=-all
-export WINEPREFIX="$(cd "$root" && mkdir -p "$build" && cd "$build" && pwd)/wine-prefix"
+export WINEPREFIX="$(mkdir -p "$build" && cd "$build" && pwd)/wine-prefix"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
-echo "== configure and build $build"
-if ! cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ||
+echo "== the Linux program in $linux_build, the Windows build in $build"
+if ! { [ -f "$linux_build/CMakeCache.txt" ] || cmake -S . -B "$linux_build" >/dev/null; } ||
+   ! cmake --build "$linux_build" -j2 --target ostrivale >/dev/null; then
+  echo "Windows build and tests: FAILED: the Linux program could not be built"
+  exit 1
+fi
+linux_program="$(cd "$linux_build" && pwd)/ostrivale"
+if ! cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+       -DOSTRIVALE_LINUX_PROGRAM="$linux_program" >/dev/null ||
    ! cmake --build "$build" -j2; then
-  echo "Windows build: BUILD FAILED"
+  echo "Windows build and tests: BUILD FAILED"
   exit 1
 fi
 
@@ -33,16 +65,54 @@ fi
 # manager (message beep, console window). libgcc, libstdc++ and winpthread are
 # linked in.
 failed=0
-for exe in "$build"/*.exe; do
+while IFS= read -r exe; do
   foreign="$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name/ {print $3}' |
              grep -viE '^(kernel32|msvcrt|user32)\.dll$' || true)"
   if [ -n "$foreign" ]; then
-    echo "$exe needs DLLs beyond Windows' own: $foreign"
+    echo "FAILED: $exe needs DLLs beyond Windows' own: $foreign"
     failed=1
   fi
-done
+done < <(find "$build" -name '*.exe' -not -path '*/wine-prefix/*' -not -path '*/CMakeFiles/*')
+echo "ostrivale.exe imports: $(x86_64-w64-mingw32-objdump -p "$build/ostrivale.exe" |
+                              awk '/DLL Name/ {print $3}' | tr '\n' ' ')"
 
 echo "== tests under wine"
 ctest --test-dir "$build" --output-on-failure -j2 || failed=1
+
+echo "== the zip"
+version="$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")"
+top="ostrivale-${version}-windows-x86_64"
+zip="$(cd "$build" && pwd)/packages/$top.zip"
+rm -f "$zip"
+cmake --build "$build" --target packages >/dev/null || { echo "FAILED: the zip could not be made"; failed=1; }
+work="$(mktemp -d "${TMPDIR:-/tmp}/ostrivale-zip.XXXXXX")"
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+if [ -f "$zip" ]; then
+  want="$(printf "$top/%s\n" ostrivale.exe README.txt LICENSE.txt Filter{A,B,C,D,E,F}.dat | sort)"
+  got="$(cmake -E tar tf "$zip" | grep -v '/$' | sort)"
+  [ "$got" = "$want" ] || { echo "FAILED: $zip holds other files:"; diff <(echo "$want") <(echo "$got"); failed=1; }
+  # Unpacked anywhere and started from another folder, which holds only the
+  # recording: the filters are found beside the program.
+  (cd "$work" && cmake -E tar xf "$zip")
+  mkdir "$work/run" "$work/reference"
+  (source tests/app/wave_files.sh && canonical 2 96000 5000 11) > "$work/run/in.wav"
+  cp "$work/run/in.wav" "$root/data/FilterF.dat" "$work/reference"
+  (cd "$work/run" && printf 'in.wav\nF\nout.wav\n' | wine "$work/$top/ostrivale.exe" > screen.txt 2> errors.txt)
+  status=$?
+  (cd "$work/reference" && printf 'in.wav\nF\nout.wav\n' | "$linux_program" > screen.txt 2> errors.txt)
+  if [ "$status" != 0 ] || ! grep -q 'Job completed in' "$work/run/screen.txt"; then
+    echo "FAILED: the unpacked ostrivale.exe ended with status $status: $(cat "$work/run/errors.txt")"
+    failed=1
+  elif ! cmp -s "$work/run/out.wav" "$work/reference/out.wav"; then
+    echo "FAILED: the unpacked ostrivale.exe wrote other bytes than the Linux program"
+    failed=1
+  else
+    echo "the unpacked ostrivale.exe, started from another folder, wrote the Linux program's bytes"
+  fi
+else
+  echo "FAILED: no $zip"
+  failed=1
+fi
+
 echo "Windows build and tests: $(( $(date +%s) - start )) s, $([ $failed = 0 ] && echo passed || echo FAILED)"
 exit $failed

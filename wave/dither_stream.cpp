@@ -2,7 +2,7 @@
 
 #include <immintrin.h>
 
-#include "wave/vector_level.h"
+#include "system/vector_level.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <immintrin.h>
 
 #include "wave/byte_order.h"
-#include "wave/vector_level.h"
+#include "system/vector_level.h"
 
 namespace {
 

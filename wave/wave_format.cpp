@@ -1,15 +1,11 @@
 #include "wave/wave_format.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 
 #include "console/console.h"
+#include "system/files.h"
 #include "wave/byte_order.h"
-#include "wave/file_name.h"
 
 namespace {
 
@@ -54,33 +50,19 @@ bool ReadFromMemory(void* context, std::int64_t offset, std::uint8_t* into, std:
 // The input file, read through a window of it kept in memory: a walk over
 // many small chunks then costs one system call per window, not one per chunk.
 struct FileWindow {
-  int fd = -1;
+  FileHandle file = kNoFile;
   std::int64_t start = 0;  // file offset of bytes[0]
   std::int64_t held = 0;   // bytes of the window that hold the file
   std::uint8_t bytes[4096] = {};
 };
 
-// Bytes read at `offset`, fewer than `count` only where the file ends or
-// cannot be read.
-std::int64_t ReadFromFile(int fd, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t got = pread(fd, into + done, static_cast<std::size_t>(count - done),
-                              static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += got;
-  }
-  return done;
-}
-
 bool ReadThroughWindow(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
   FileWindow& window = *static_cast<FileWindow*>(context);
   constexpr std::int64_t kWindowBytes = sizeof window.bytes;
-  if (count > kWindowBytes) return ReadFromFile(window.fd, offset, into, count) == count;
+  if (count > kWindowBytes) return ReadFileAt(window.file, offset, into, count) == count;
   if (offset < window.start || offset + count > window.start + window.held) {
     window.start = offset;
-    window.held = ReadFromFile(window.fd, offset, window.bytes, kWindowBytes);
+    window.held = ReadFileAt(window.file, offset, window.bytes, kWindowBytes);
     if (count > window.held) return false;
   }
   std::memcpy(into, window.bytes + (offset - window.start), static_cast<std::size_t>(count));
@@ -229,19 +211,15 @@ HeaderVerdict DecodeWaveBytes(const std::uint8_t* bytes, std::size_t size, WaveF
 
 bool ReadWaveHeader(const std::string& inputFileName, WaveFormat& format) {
   HeaderVerdict verdict = HeaderVerdict::NotWave;
-  const std::string name = FileSystemName(inputFileName);
-  // Only read access: nothing is ever written through this descriptor. Not
-  // blocking: a pipe given as the input reads as nothing instead of hanging
-  // the dialogue.
-  const int fd = name.empty() ? -1 : open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) {
+  // Only read access: nothing is ever written through this handle. A pipe
+  // given as the input reads as nothing instead of hanging the dialogue.
+  const FileHandle file = OpenFileForReading(inputFileName);
+  if (file != kNoFile) {
     FileWindow window;
-    window.fd = fd;
-    // The end of a file, or of a disk; a pipe or a terminal ends at once.
-    const off_t end = lseek(fd, 0, SEEK_END);
-    const WaveSource source{ReadThroughWindow, &window, end > 0 ? static_cast<std::int64_t>(end) : 0};
+    window.file = file;
+    const WaveSource source{ReadThroughWindow, &window, FileSizeOf(file)};
     verdict = DecodeWaveHeader(source, format);
-    close(fd);  // closed before any box is shown
+    CloseFile(file);  // closed before any box is shown
   } else {
     const WaveSource nothing{ReadFromMemory, nullptr, 0};
     verdict = DecodeWaveHeader(nothing, format);

@@ -1,17 +1,12 @@
 #include "wave/working_arrays.h"
 
-#include <cstdlib>
 #include <limits>
 
 #include "console/console.h"
-#include "wave/platform.h"
+#include "system/files.h"
+#include "system/memory.h"
 
 namespace {
-
-// Blocks from this size on are mapped straight from the system: fresh
-// anonymous pages are zero already, so nothing has to be written to them and
-// memory is only committed as the job touches it.
-constexpr std::int64_t kMapThresholdBytes = std::int64_t{1} << 20;
 
 void ReleaseAll(WorkingArrays& arrays) {
   arrays.rawSampleBlock.Release();
@@ -40,50 +35,6 @@ void ReportMemoryRefused() {
   Beep();
   ShowMessageBox("Not enough memory for this recording", "                 ERROR");
 }
-
-template <typename T>
-bool Buffer<T>::Allocate(std::int64_t count) {
-  Release();
-  if (count < 0) return false;
-  if (count == 0) return true;
-  constexpr std::int64_t kMaxCount = std::numeric_limits<std::int64_t>::max() /
-                                     static_cast<std::int64_t>(sizeof(T));
-  if (count > kMaxCount) return false;
-  const std::int64_t bytes = count * static_cast<std::int64_t>(sizeof(T));
-  if (static_cast<std::uint64_t>(bytes) > std::numeric_limits<std::size_t>::max()) return false;
-  void* memory = nullptr;
-  if (bytes >= kMapThresholdBytes) {
-    memory = MapZeroedMemory(bytes);
-    if (memory == nullptr) return false;
-  } else {
-    memory = std::calloc(static_cast<std::size_t>(count), sizeof(T));
-    if (memory == nullptr) return false;
-  }
-  data_ = static_cast<T*>(memory);
-  count_ = count;
-  return true;
-}
-
-template <typename T>
-void Buffer<T>::Release() {
-  if (data_ != nullptr) {
-    const std::int64_t bytes = count_ * static_cast<std::int64_t>(sizeof(T));
-    if (bytes >= kMapThresholdBytes) {
-      UnmapMemory(data_, bytes);
-    } else {
-      std::free(data_);
-    }
-  }
-  data_ = nullptr;
-  count_ = 0;
-}
-
-template bool Buffer<std::uint8_t>::Allocate(std::int64_t);
-template void Buffer<std::uint8_t>::Release();
-template bool Buffer<std::int32_t>::Allocate(std::int64_t);
-template void Buffer<std::int32_t>::Release();
-template bool Buffer<double>::Allocate(std::int64_t);
-template void Buffer<double>::Release();
 
 std::int64_t OutputImageBytes(int channelCount, std::int64_t frames) {
   const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(channelCount) * (frames > 0 ? frames : 0);
@@ -150,10 +101,9 @@ void ReadSampleData(const std::string& inputFileName, const WaveFormat& format,
   if (rawBytes <= 0) return;
   // One read of the whole data section from where the samples start.
   // Whatever the file does not hold stays zero.
-  InputFile input;
-  if (!OpenInputFile(inputFileName, input)) return;
-  ReadInputAt(input, format.dataOffset, arrays.rawSampleBlock.data(), rawBytes);
-  CloseInputFile(input);
+  const FileHandle input = OpenFileForReading(inputFileName);
+  ReadFileAt(input, format.dataOffset, arrays.rawSampleBlock.data(), rawBytes);
+  CloseFile(input);
 }
 
 void LoadInputSamples(const std::string& inputFileName, const WaveFormat& format,

@@ -1,52 +1,16 @@
-// Zero-filled buffers, and the working memory of the whole-recording
-// reference procedure: the raw sample block, the impulse response and one
-// input and one result array per channel. The job itself streams (see
+// The working memory of the whole-recording reference procedure: the raw
+// sample block, the impulse response and one input and one result array per
+// channel. The job itself streams (see
 // filter/filter_pass.h); tests and the benchmark hold its output against
 // this reference, which needs some 15 bytes a sample.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
 
+#include "system/buffer.h"
 #include "wave/byte_order.h"
 #include "wave/wave_format.h"
-
-// A zero-filled array owned by one holder. Released explicitly as soon as the
-// last step that reads it is done, or when the holder goes away.
-template <typename T>
-class Buffer {
- public:
-  Buffer() = default;
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-  Buffer(Buffer&& other) noexcept : data_(std::exchange(other.data_, nullptr)),
-                                    count_(std::exchange(other.count_, 0)) {}
-  Buffer& operator=(Buffer&& other) noexcept {
-    if (this != &other) {
-      Release();
-      data_ = std::exchange(other.data_, nullptr);
-      count_ = std::exchange(other.count_, 0);
-    }
-    return *this;
-  }
-  ~Buffer() { Release(); }
-
-  // Allocates `count` zeroed elements; false (and empty) when memory is refused.
-  bool Allocate(std::int64_t count);
-  void Release();
-
-  T* data() { return data_; }
-  const T* data() const { return data_; }
-  std::int64_t size() const { return count_; }
-  T& operator[](std::int64_t i) { return data_[i]; }
-  const T& operator[](std::int64_t i) const { return data_[i]; }
-
- private:
-  T* data_ = nullptr;
-  std::int64_t count_ = 0;
-};
 
 struct WorkingArrays {
   std::int64_t resultLength = 0;          // ResultLength = N + M - 1

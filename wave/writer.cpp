@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "console/console.h"
+#include "system/threads.h"
+#include "system/vector_level.h"
 #include "wave/byte_order.h"
 #include "wave/dither_stream.h"
-#include "wave/parallel.h"
-#include "wave/vector_level.h"
 
 void ReportOutputFailure() {
   Beep();
@@ -203,17 +203,13 @@ namespace {
 struct EncodeJob {
   const double* const* results;
   int channelCount;
-  std::int64_t frames;
   std::uint8_t* data;
   double margin;
-  std::int64_t framesPerTask;
-  std::int64_t exactSamples[8];
+  std::int64_t exactSamples[kMaxWorkerThreads];
 };
 
-void EncodeRange(void* context, int index) {
+void EncodeRange(void* context, int index, std::int64_t begin, std::int64_t end) {
   EncodeJob& job = *static_cast<EncodeJob*>(context);
-  const std::int64_t begin = index * job.framesPerTask;
-  const std::int64_t end = std::min(begin + job.framesPerTask, job.frames);
   double dither[kChunkFrames];
   std::int64_t exactSamples = 0;
   const int channels = job.channelCount;
@@ -234,16 +230,10 @@ void EncodeRange(void* context, int index) {
 std::int64_t EncodeSamplesFast(const double* const* results, int channelCount, std::int64_t frames,
                                std::uint8_t* data, double extraMargin) {
   if (frames <= 0 || channelCount <= 0) return 0;
-  const int workers = WorkerCount();
+  EncodeJob job{results, channelCount, data, kWriterRoundingMargin + extraMargin, {}};
   // Short recordings are not worth a thread.
-  const std::int64_t framesPerTask =
-      std::max<std::int64_t>(kChunkFrames * 64, (frames + workers - 1) / workers);
-  const int tasks = static_cast<int>((frames + framesPerTask - 1) / framesPerTask);
-  EncodeJob job{results, channelCount, frames, data, kWriterRoundingMargin + extraMargin,
-                framesPerTask, {}};
-  RunParallel(tasks, EncodeRange, &job);
+  const int runs = RunRangesInParallel(frames, 0, kChunkFrames * 64, EncodeRange, &job);
   std::int64_t exactSamples = 0;
-  for (int t = 0; t < tasks; ++t) exactSamples += job.exactSamples[t];
+  for (int t = 0; t < runs; ++t) exactSamples += job.exactSamples[t];
   return exactSamples;
 }
-

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@
 #include "filter/fast_convolution.h"
 #include "filter/impulse_file.h"
 #include "wave/dither_stream.h"
-#include "wave/vector_level.h"
+#include "system/vector_level.h"
 #include "wave/writer.h"
 
 namespace {
@@ -112,7 +113,7 @@ Channels Chord(int channels, std::int64_t frames, int rate) {
     for (std::int64_t i = 0; i < frames; ++i) {
       double t = static_cast<double>(i) / rate;
       double v = 0;
-      for (int n = 0; n < 4; ++n) v += std::sin(2 * M_PI * tones[n] * (1 + 0.001 * c) * t) / (n + 1);
+      for (int n = 0; n < 4; ++n) v += std::sin(2 * std::numbers::pi * tones[n] * (1 + 0.001 * c) * t) / (n + 1);
       x[c].push_back(static_cast<std::int32_t>(std::lround(v * 3.5e6)));
     }
   }

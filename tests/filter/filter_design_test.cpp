@@ -14,11 +14,10 @@
 #include <string>
 #include <vector>
 
-#include <limits.h>
-#include <unistd.h>
 
 #include "filter/filter_choice.h"
 #include "filter/impulse_file.h"
+#include "tests/test_files.h"
 
 namespace {
 
@@ -231,12 +230,8 @@ TEST(FilterAnalysis, MinimumPhaseTestRejectsTheTimeReversedFilter) {
 // Loads a shipped file through the tool's own loader, from the data folder
 // as the current folder, the way the tool finds a file beside it.
 std::vector<double> LoadShipped(char letter, int taps) {
-  char saved[PATH_MAX];
   std::vector<double> h(static_cast<std::size_t>(taps) + 1, -777.0);
-  if (getcwd(saved, sizeof saved) == nullptr || chdir(DataFolder().c_str()) != 0) {
-    ADD_FAILURE() << "cannot enter " << DataFolder();
-    return {};
-  }
+  testfiles::InFolder inData(DataFolder());
   const std::string found = FindImpulseFile(FileName(letter));
   EXPECT_EQ(found, FileName(letter)) << "found in the current folder";
   FilterChoice choice;
@@ -244,7 +239,6 @@ std::vector<double> LoadShipped(char letter, int taps) {
   choice.impulseFileName = FileName(letter);
   choice.coefficientCount = taps;
   const bool loaded = !found.empty() && LoadImpulseResponse(choice, h.data());
-  EXPECT_EQ(chdir(saved), 0);
   EXPECT_TRUE(loaded) << FileName(letter);
   EXPECT_EQ(h[static_cast<std::size_t>(taps)], -777.0) << "the loader writes M values only";
   h.resize(static_cast<std::size_t>(taps));

@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "console/console.h"
 #include "console/screen.h"
 #include "filter/impulse_file.h"
-#include "tests/test_environment.h"
+#include "system/executable_folder.h"
+#include "tests/test_files.h"
 
 namespace {
 
@@ -129,27 +126,18 @@ TEST(ImpulseText, ManyLinesAreReadInTurn) {
 // after.
 class InTemporaryFolder : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_NE(getcwd(oldFolder_, sizeof oldFolder_), nullptr);
-    folder_ = testenv::MakeTemporaryFolder("ostrivale-filter");
-    ASSERT_FALSE(folder_.empty()) << "no folder under " << testenv::TemporaryBase();
-    ASSERT_EQ(chdir(folder_.c_str()), 0);
-    StartHeadlessConsole("");
-  }
+  void SetUp() override { StartHeadlessConsole(""); }
   void TearDown() override {
-    for (const std::string& name : created_) std::remove(name.c_str());
-    EXPECT_EQ(chdir(oldFolder_), 0);
-    rmdir(folder_.c_str());
+    for (const std::string& name : createdElsewhere_) std::remove(name.c_str());
   }
   void Write(const std::string& name, const std::string& content) {
     std::ofstream out(name, std::ios::binary);
     out << content;
-    created_.push_back(folder_ + "/" + name);
   }
 
-  char oldFolder_[PATH_MAX] = {};
-  std::string folder_;
-  std::vector<std::string> created_;
+  testfiles::ScratchFolder folder_;
+  testfiles::InFolder inFolder_{folder_.path()};
+  std::vector<std::string> createdElsewhere_;  // files made outside the folder
 };
 
 FilterChoice ChoiceFor(char letter) {
@@ -287,7 +275,7 @@ TEST_F(InTemporaryFolder, MissingFileGivesTheBoxAndFalse) {
 }
 
 TEST_F(InTemporaryFolder, AFolderUnderTheNameIsNotAFile) {
-  ASSERT_EQ(mkdir("FilterDir-for-test.dat", 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory("FilterDir-for-test.dat"));
   FilterChoice choice = ChoiceFor('F');
   choice.impulseFileName = "FilterDir-for-test.dat";
   bool ok = true;
@@ -295,7 +283,6 @@ TEST_F(InTemporaryFolder, AFolderUnderTheNameIsNotAFile) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(FindImpulseFile("FilterDir-for-test.dat"), "");
   EXPECT_EQ(MessageBoxLog().size(), 1u);
-  rmdir("FilterDir-for-test.dat");
 }
 
 TEST_F(InTemporaryFolder, CurrentFolderComesFirst) {
@@ -304,20 +291,16 @@ TEST_F(InTemporaryFolder, CurrentFolderComesFirst) {
 }
 
 TEST_F(InTemporaryFolder, ExecutableFolderIsNext) {
-  char exe[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  ASSERT_GT(length, 0);
-  std::string exeFolder(exe, static_cast<std::size_t>(length));
-  exeFolder.resize(exeFolder.rfind('/') + 1);
-
-  const std::string name = "FilterBeside-" + std::to_string(getpid()) + ".dat";
+  const std::string exeFolder = ExecutableFolder();
+  ASSERT_FALSE(exeFolder.empty());
+  const std::string name = "FilterBeside-" + folder_.path().filename().string() + ".dat";
   const std::string besideExe = exeFolder + name;
   {
     std::ofstream out(besideExe, std::ios::binary);
     if (!out) GTEST_SKIP() << "no file can be made beside the test program in " << exeFolder;
     out << "0.5,\"0.75\"";
   }
-  created_.push_back(besideExe);
+  createdElsewhere_.push_back(besideExe);
   EXPECT_EQ(FindImpulseFile(name), besideExe);
 
   FilterChoice choice;
@@ -347,9 +330,7 @@ namespace {
 // field rules: M numbers each, one per line, none of them lost to a line end
 // the reader does not split at, and a gain of 1 at 0 Hz once scaled.
 TEST(ShippedImpulseFiles, EachGivesItsCoefficientsWithUnitGain) {
-  char oldFolder[PATH_MAX];
-  ASSERT_NE(getcwd(oldFolder, sizeof oldFolder), nullptr);
-  ASSERT_EQ(chdir(OSTRIVALE_SOURCE_DIR "/data"), 0);
+  testfiles::InFolder inData(OSTRIVALE_SOURCE_DIR "/data");
   StartHeadlessConsole("");
   for (const FilterTableEntry& entry : kFilterTable) {
     SCOPED_TRACE(entry.impulseFileName);
@@ -368,7 +349,6 @@ TEST(ShippedImpulseFiles, EachGivesItsCoefficientsWithUnitGain) {
     EXPECT_NEAR(static_cast<double>(gain), 1.0, 1e-12);
   }
   EXPECT_EQ(BeepCount(), 0);
-  EXPECT_EQ(chdir(oldFolder), 0);
 }
 
 }  // namespace

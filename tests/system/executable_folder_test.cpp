@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "system/executable_folder.h"
-#include "system_test_support.h"
+#include "tests/test_files.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ TEST(ExecutableFolder, EndsInASeparatorAndHoldsThisProgram) {
   ASSERT_FALSE(folder.empty());
   EXPECT_TRUE(folder.back() == '/' || folder.back() == '\\') << folder;
   bool found = false;
-  for (const auto& entry : std::filesystem::directory_iterator(systemtest::FromUtf8(folder))) {
+  for (const auto& entry : std::filesystem::directory_iterator(testfiles::FromUtf8(folder))) {
     found = found || entry.path().filename().string().rfind("system_tests", 0) == 0;
   }
   EXPECT_TRUE(found) << folder;

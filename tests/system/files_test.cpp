@@ -1,23 +1,22 @@
-// Files: reading at offsets, names that never open, and the replacing write
-// that leaves the old file or the new one and never a temporary file.
+// Files on every system: reading at offsets, names that never open or are
+// never written over, and the output file that leaves the old file or the new
+// one and never a temporary file.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
+#include "files_test_support.h"
 #include "system/files.h"
-#include "system_test_support.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace {
 
-using systemtest::Bytes;
-using systemtest::ReadBytes;
-using systemtest::ScratchFolder;
-using systemtest::WriteBytes;
+using filestest::NameCase;
+using filestest::Naming;
+using filestest::WriteOutput;
+using testfiles::Bytes;
+using testfiles::ReadBytes;
+using testfiles::ScratchFolder;
+using testfiles::WriteBytes;
 namespace fs = std::filesystem;
 
 Bytes Counting(int count) {
@@ -26,11 +25,28 @@ Bytes Counting(int count) {
   return bytes;
 }
 
+TEST(NameIsRefused, OnlyWhatNeverNamesAFile) {
+  const std::string k300(300, 'a');
+  for (const std::string& name : {std::string(""), std::string("a*b.wav"), std::string("a?.wav"),
+                                  std::string("*"), k300 + "*", std::string("a\0b", 3)}) {
+    EXPECT_TRUE(NameIsRefused(name)) << name;
+  }
+  // Blanks, paths, every script, bytes that are not UTF-8 and any length
+  // are the file system's to judge: never changed, never shortened.
+  for (const std::string& name : {std::string("in.wav"), std::string(" my file .wav "), std::string("/tmp/x/in.wav"),
+                                  std::string("caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x8E\xB5.wav"),
+                                  std::string("caf\xE9.wav"), k300}) {
+    EXPECT_FALSE(NameIsRefused(name)) << name;
+  }
+}
+
 TEST(ReadingFile, ReadsAtOffsetsAndShortAtTheEnd) {
   ScratchFolder folder;
-  WriteBytes(folder.path() / "f", Counting(100));
+  WriteBytes(folder / "f", Counting(100));
   const FileHandle file = OpenFileForReading(folder / "f");
   ASSERT_NE(file, kNoFile);
+  EXPECT_TRUE(IsRegularFile(file));
+  EXPECT_EQ(FileSizeOf(file), 100);
   std::uint8_t buffer[10] = {};
   EXPECT_EQ(ReadFileAt(file, 90, buffer, 10), 10);
   EXPECT_EQ(buffer[0], 90);
@@ -40,9 +56,13 @@ TEST(ReadingFile, ReadsAtOffsetsAndShortAtTheEnd) {
   EXPECT_EQ(buffer[4], 99);
   EXPECT_EQ(buffer[5], 0xEE) << "bytes beyond the end are left as they were";
   EXPECT_EQ(ReadFileAt(file, 1000, buffer, 10), 0);
+  EXPECT_EQ(ReadFileAt(file, -1, buffer, 10), 0);
   EXPECT_EQ(ReadFileAt(file, 3, buffer, 1), 1) << "reading at offsets does not depend on earlier reads";
   EXPECT_EQ(buffer[0], 3);
   CloseFile(file);
+  EXPECT_EQ(ReadFileAt(kNoFile, 0, buffer, 10), 0);
+  EXPECT_EQ(FileSizeOf(kNoFile), 0);
+  EXPECT_FALSE(IsRegularFile(kNoFile));
 }
 
 TEST(ReadingFile, NamesAreUsedWholeInEveryScriptAndLength) {
@@ -50,10 +70,10 @@ TEST(ReadingFile, NamesAreUsedWholeInEveryScriptAndLength) {
   // Well beyond the 260 characters of a plain Windows path.
   std::string deep = "\u00e9\u65e5\u672c\U0001F3B5";
   for (int level = 0; level < 6; ++level) deep += "/" + std::string(50, static_cast<char>('a' + level));
-  fs::create_directories(systemtest::FromUtf8(folder / deep).parent_path());
+  fs::create_directories(testfiles::FromUtf8(folder / deep).parent_path());
   const std::string name = folder / deep;
   ASSERT_GT(name.size(), 300u);
-  ASSERT_TRUE(WriteFileReplacing(name, Counting(7).data(), 7));
+  ASSERT_TRUE(WriteOutput(name, Counting(7)));
   EXPECT_TRUE(FileOpensForReading(name));
   const FileHandle file = OpenFileForReading(name);
   ASSERT_NE(file, kNoFile);
@@ -61,149 +81,112 @@ TEST(ReadingFile, NamesAreUsedWholeInEveryScriptAndLength) {
   EXPECT_EQ(ReadFileAt(file, 0, buffer, 7), 7);
   EXPECT_EQ(buffer[6], 6);
   CloseFile(file);
+  ASSERT_TRUE(WriteOutput(name, Counting(3))) << "a long name is replaced too";
+  EXPECT_EQ(ReadBytes(name), Counting(3));
+  // The C++ library of MinGW removes no path beyond 260 characters: each
+  // folder gets a one-letter name, so that the scratch folder can go.
+  fs::path level = testfiles::FromUtf8(folder / "\u00e9\u65e5\u672c\U0001F3B5");
+  for (char letter = 'a'; letter < 'f'; ++letter) {
+    const fs::path shorter = level / std::string(1, letter);
+    fs::rename(level / std::string(50, letter), shorter);
+    level = shorter;
+  }
 }
 
-TEST(ReadingFile, FileHeldOpenIsThereOnlyWhereNothingIsExclusive) {
-  ScratchFolder folder;
-  WriteBytes(folder.path() / "held", Counting(4));
-  const FileHandle other = OpenFileForReading(folder / "held");
-  ASSERT_NE(other, kNoFile);
-#ifdef _WIN32
-  EXPECT_FALSE(FileOpensForReading(folder / "held")) << "the existence test asks without sharing";
-#else
-  EXPECT_TRUE(FileOpensForReading(folder / "held"));
-#endif
-  CloseFile(other);
-  EXPECT_TRUE(FileOpensForReading(folder / "held"));
-}
+// ---- names that never open or are never written over ------------------------------
 
-// Names that never open for reading, and never get written over.
-struct RefusedName {
-  const char* label;
-  std::function<std::string(const ScratchFolder&)> name;
-};
-
-void PrintTo(const RefusedName& c, std::ostream* os) { *os << c.label; }
-
-std::vector<RefusedName> RefusedNames() {
-  std::vector<RefusedName> names = {
+std::vector<NameCase> NameCases() {
+  std::vector<NameCase> names = {
       {"empty", [](const ScratchFolder&) { return std::string(); }},
       {"star", [](const ScratchFolder& f) { return f / "keep*"; }},
       {"question mark", [](const ScratchFolder& f) { return f / "keep?"; }},
       {"NUL character", [](const ScratchFolder& f) { return f / std::string("keep\0x", 6); }},
       {"folder", [](const ScratchFolder& f) { return f / "sub"; }},
       {"folder with separator", [](const ScratchFolder& f) { return f / "sub/"; }},
+      {"new name with separator", [](const ScratchFolder& f) { return f / "new/"; }},
       {"missing folder on the way", [](const ScratchFolder& f) { return f / "nowhere/x"; }},
       {"file as a folder on the way", [](const ScratchFolder& f) { return f / "keep/x"; }},
-#ifdef _WIN32
-      {"NUL device", [](const ScratchFolder&) { return std::string("NUL"); }},
-      {"CON device in a folder", [](const ScratchFolder& f) { return f / "CON"; }},
-      {"COM1 device", [](const ScratchFolder&) { return std::string("COM1"); }},
-      {"pipe", [](const ScratchFolder&) { return std::string("\\\\.\\pipe\\ostrivale"); }},
-#else
-      {"null device", [](const ScratchFolder&) { return std::string("/dev/null"); }},
-#endif
   };
+  for (const NameCase& name : filestest::SystemNameCases()) names.push_back(name);
   return names;
 }
 
-class RefusedNameTest : public ::testing::TestWithParam<RefusedName> {};
+class NameCaseTest : public ::testing::TestWithParam<NameCase> {};
 
-TEST_P(RefusedNameTest, NeitherOpensNorIsWrittenAndNothingChanges) {
+TEST_P(NameCaseTest, IsNeverWrittenOverAndNothingChanges) {
   ScratchFolder folder;
-  WriteBytes(folder.path() / "keep", Counting(9));
+  WriteBytes(folder / "keep", Counting(9));
   fs::create_directory(folder.path() / "sub");
-  const std::set<std::string> before = folder.Entries();
   const std::string name = GetParam().name(folder);
+  const std::set<std::string> before = folder.Entries();
 
-  EXPECT_EQ(OpenFileForReading(name), kNoFile);
-  EXPECT_FALSE(FileOpensForReading(name));
-  const Bytes data = Counting(3);
-  EXPECT_FALSE(WriteFileReplacing(name, data.data(), 3));
-  ReplacingWrite write;
-  EXPECT_FALSE(BeginReplacingWrite(name, write));
+  const FileHandle file = OpenFileForReading(name);
+  EXPECT_EQ(file != kNoFile, GetParam().opensForReading);
+  EXPECT_FALSE(IsRegularFile(file));
+  CloseFile(file);
+  EXPECT_EQ(FileOpensForReading(name), GetParam().opensForReading);
+  OutputFile output;
+  EXPECT_FALSE(CreateOutputFile(name, output));
+  EXPECT_FALSE(CreateOutputFile(name, output, OutputNaming::kHiddenName));
 
   EXPECT_EQ(folder.Entries(), before);
-  EXPECT_EQ(ReadBytes(folder.path() / "keep"), Counting(9));
+  EXPECT_EQ(ReadBytes(folder / "keep"), Counting(9));
   EXPECT_TRUE(fs::is_directory(folder.path() / "sub"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, RefusedNameTest, ::testing::ValuesIn(RefusedNames()));
+INSTANTIATE_TEST_SUITE_P(Names, NameCaseTest, ::testing::ValuesIn(NameCases()));
 
-TEST(ReplacingWrite, NewFileAndReplacedFileHoldExactlyTheNewBytes) {
+TEST(OutputFile, NameLongerThanTheSystemAllowsIsNotWrittenUnderAShorterOne) {
   ScratchFolder folder;
-  const Bytes first = Counting(200);
-  ASSERT_TRUE(WriteFileReplacing(folder / "out", first.data(), 200));
-  EXPECT_EQ(ReadBytes(folder.path() / "out"), first);
-  const Bytes second = Counting(50);
-  ASSERT_TRUE(WriteFileReplacing(folder / "out", second.data(), 50));
-  EXPECT_EQ(ReadBytes(folder.path() / "out"), second) << "no tail of the longer old file";
-  EXPECT_EQ(folder.Entries(), std::set<std::string>{"out"});
+  EXPECT_FALSE(WriteOutput(folder / std::string(300, 'n'), Counting(3)));
+  EXPECT_TRUE(folder.Entries().empty());
 }
 
-TEST(ReplacingWrite, HeaderWrittenLastAtItsOffsetAndAppendingGoesOn) {
-  ScratchFolder folder;
-  WriteBytes(folder.path() / "out", Counting(3));
-  ReplacingWrite write;
-  ASSERT_TRUE(BeginReplacingWrite(folder / "out", write));
-  EXPECT_TRUE(write.replacing);
-  const Bytes body = {7, 8, 9};
-  const Bytes header = {1, 2};
-  ASSERT_TRUE(AppendToReplacingWrite(write, Bytes(2, 0).data(), 2));  // room for the header
-  ASSERT_TRUE(AppendToReplacingWrite(write, body.data(), 3));
-  ASSERT_TRUE(WriteAtInReplacingWrite(write, 0, header.data(), 2));
-  ASSERT_TRUE(AppendToReplacingWrite(write, body.data(), 1));
-  EXPECT_EQ(ReadBytes(folder.path() / "out"), Counting(3)) << "the old file stands until the finish";
-  EXPECT_EQ(folder.Entries().size(), 2u);
-  ASSERT_TRUE(FinishReplacingWrite(write));
-  EXPECT_EQ(ReadBytes(folder.path() / "out"), (Bytes{1, 2, 7, 8, 9, 7}));
-  EXPECT_EQ(folder.Entries(), std::set<std::string>{"out"});
+// ---- the output file ---------------------------------------------------------------
+
+TEST_P(Naming, NewFileAndReplacedFileHoldExactlyTheNewBytes) {
+  ASSERT_TRUE(WriteOutput(folder_ / "out", Counting(200), GetParam()));
+  EXPECT_EQ(ReadBytes(folder_ / "out"), Counting(200));
+  ASSERT_TRUE(WriteOutput(folder_ / "out", Counting(50), GetParam()));
+  EXPECT_EQ(ReadBytes(folder_ / "out"), Counting(50)) << "no tail of the longer old file";
+  EXPECT_EQ(folder_.Entries(), std::set<std::string>{"out"});
 }
 
-TEST(ReplacingWrite, AbandonedWriteLeavesTheOldFileAndNoTemporary) {
-  ScratchFolder folder;
-  WriteBytes(folder.path() / "out", Counting(5));
-  ReplacingWrite write;
-  ASSERT_TRUE(BeginReplacingWrite(folder / "out", write));
-  ASSERT_TRUE(AppendToReplacingWrite(write, Counting(20).data(), 20));
-  AbandonReplacingWrite(write);
-  EXPECT_EQ(ReadBytes(folder.path() / "out"), Counting(5));
-  EXPECT_EQ(folder.Entries(), std::set<std::string>{"out"});
+// Nothing of the new file stands at the name, nor is left behind, before it
+// is named: at most a hidden temporary file beside the old one.
+TEST_P(Naming, OldFileStandsUntilTheNewOneIsNamed) {
+  const std::string name = folder_ / "out.wav";
+  WriteBytes(name, Bytes(100, 0x11));
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(name, file, GetParam()));
+  ASSERT_TRUE(AppendOutput(file, Counting(20).data(), 20));
+  for (const std::string& entry : folder_.Entries()) {
+    EXPECT_TRUE(entry == "out.wav" || entry.rfind(".ostrivale-", 0) == 0) << entry;
+  }
+  EXPECT_LE(folder_.Entries().size(), 2u);
+  EXPECT_EQ(ReadBytes(name), Bytes(100, 0x11));
+  AbandonOutputFile(file);
+  EXPECT_EQ(folder_.Entries(), std::set<std::string>{"out.wav"});
+  EXPECT_EQ(ReadBytes(name), Bytes(100, 0x11));
 }
 
-#ifdef _WIN32
-DWORD Attributes(const std::string& name) {
-  return GetFileAttributesW(systemtest::FromUtf8(name).c_str());
+// What stood at the name when the file was created may change while the
+// pass runs: a folder put there is never replaced.
+TEST_P(Naming, FolderThatAppearedMeanwhileIsNotReplaced) {
+  const std::string name = folder_ / "out.wav";
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(name, file, GetParam()));
+  ASSERT_TRUE(AppendOutput(file, Counting(7).data(), 7));
+  ASSERT_TRUE(fs::create_directory(testfiles::FromUtf8(name)));
+  EXPECT_TRUE(MakeOutputDurable(file));
+  EXPECT_FALSE(NameOutputFile(file));
+  AbandonOutputFile(file);
+  EXPECT_EQ(folder_.Entries(), std::set<std::string>{"out.wav"});
+  EXPECT_TRUE(fs::is_directory(testfiles::FromUtf8(name)));
 }
 
-TEST(ReplacingWrite, ReadOnlyFileIsNeverWrittenOver) {
-  ScratchFolder folder;
-  WriteBytes(folder.path() / "locked", Counting(4));
-  ASSERT_TRUE(SetFileAttributesW((folder.path() / "locked").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_FALSE(WriteFileReplacing(folder / "locked", Counting(2).data(), 2));
-  EXPECT_EQ(ReadBytes(folder.path() / "locked"), Counting(4));
-  EXPECT_EQ(folder.Entries(), std::set<std::string>{"locked"});
-  SetFileAttributesW((folder.path() / "locked").c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST(ReplacingWrite, ReplacedFileKeepsItsAttributes) {
-  ScratchFolder folder;
-  WriteBytes(folder.path() / "out", Counting(4));
-  ASSERT_TRUE(SetFileAttributesW((folder.path() / "out").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
-  ASSERT_TRUE(WriteFileReplacing(folder / "out", Counting(6).data(), 6));
-  EXPECT_EQ(ReadBytes(folder.path() / "out"), Counting(6));
-  EXPECT_EQ(Attributes(folder / "out") & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
-            static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
-}
-#else
-TEST(ReplacingWrite, ReplacedFileKeepsItsPermissions) {
-  ScratchFolder folder;
-  WriteBytes(folder.path() / "out", Counting(4));
-  fs::permissions(folder.path() / "out", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-  ASSERT_TRUE(WriteFileReplacing(folder / "out", Counting(6).data(), 6));
-  EXPECT_EQ(fs::status(folder.path() / "out").permissions(),
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-}
-#endif
+INSTANTIATE_TEST_SUITE_P(Output, Naming,
+                         ::testing::Values(OutputNaming::kUnnamedWherePossible, OutputNaming::kHiddenName),
+                         filestest::NamingLabel);
 
 }  // namespace

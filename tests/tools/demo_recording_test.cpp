@@ -13,10 +13,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include "tests/test_environment.h"
+#include "tests/test_files.h"
 
 namespace {
 
@@ -165,21 +164,14 @@ TEST_P(DemoSignal, ChordBelowFiveKilohertzNoiseAboveThirtyNothingBetween) {
 INSTANTIATE_TEST_SUITE_P(BothRates, DemoSignal, ::testing::Values(96000, 192000));
 
 std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(testfiles::FromUtf8(path), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class DemoFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = testenv::MakeTemporaryFolder("ostrivale_demo");
-    ASSERT_FALSE(folder_.empty()) << "no folder under " << testenv::TemporaryBase();
-  }
-  void TearDown() override {
-    for (const char* name : {"/a.wav", "/b.wav"}) std::remove((folder_ + name).c_str());
-    rmdir(folder_.c_str());
-  }
-  std::string folder_;
+  testfiles::ScratchFolder scratch_;
+  const std::string folder_ = testfiles::Utf8(scratch_.path());
 };
 
 TEST_F(DemoFile, WholeFileRepeatsByteForByte) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "wave/dither_stream.h"
-#include "wave/vector_level.h"
+#include "system/vector_level.h"
 #include "wave/writer.h"
 
 namespace {

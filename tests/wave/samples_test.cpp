@@ -1,7 +1,3 @@
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,10 +7,14 @@
 #include <string>
 
 #include "console/screen.h"
+#include "system/memory.h"
 #include "wave/working_arrays.h"
+#include "tests/test_buffers.h"
 #include "wave_test_support.h"
 
 namespace {
+
+using testbuffers::AllZero;
 
 using wavetest::Bytes;
 
@@ -42,73 +42,6 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{{0x00, 0x01, 0x00}, 256}, DecodeCase{{0x00, 0x00, 0x01}, 65536},
                       DecodeCase{{0x00, 0x00, 0x00}, 0}, DecodeCase{{0xFF, 0xFF, 0x80}, -8323073},
                       DecodeCase{{0x01, 0x00, 0x80}, -8388607}));
-
-// ---- Buffer ------------------------------------------------------------------
-
-template <typename T>
-bool AllZero(const Buffer<T>& b) {
-  for (std::int64_t i = 0; i < b.size(); ++i) {
-    if (b[i] != T{}) return false;
-  }
-  return true;
-}
-
-TEST(Buffer, SmallAndLargeBlocksAreZeroAndWritable) {
-  for (std::int64_t count : {std::int64_t{1}, std::int64_t{1000}, std::int64_t{131071},
-                             std::int64_t{131072}, std::int64_t{400000}}) {
-    Buffer<double> b;
-    ASSERT_TRUE(b.Allocate(count)) << count;
-    EXPECT_EQ(b.size(), count);
-    EXPECT_TRUE(AllZero(b)) << count;
-    b[count - 1] = -2.5;
-    b[count / 2] = 1.5;
-    EXPECT_EQ(b[count / 2], 1.5);
-    if (count > 2) {
-      EXPECT_EQ(b[count - 1], -2.5);
-    }
-    b.Release();
-    EXPECT_EQ(b.size(), 0);
-    EXPECT_EQ(b.data(), nullptr);
-  }
-}
-
-TEST(Buffer, ReallocatingGivesFreshZeros) {
-  Buffer<std::int32_t> b;
-  ASSERT_TRUE(b.Allocate(2000000));
-  for (std::int64_t i = 0; i < b.size(); i += 4096) b[i] = 7;
-  ASSERT_TRUE(b.Allocate(2000000));
-  EXPECT_TRUE(AllZero(b));
-  ASSERT_TRUE(b.Allocate(10));
-  EXPECT_EQ(b.size(), 10);
-  EXPECT_TRUE(AllZero(b));
-}
-
-TEST(Buffer, EmptyNegativeAndImpossibleSizes) {
-  Buffer<std::uint8_t> b;
-  EXPECT_TRUE(b.Allocate(0));
-  EXPECT_EQ(b.size(), 0);
-  EXPECT_FALSE(b.Allocate(-1));
-  EXPECT_EQ(b.size(), 0);
-  Buffer<double> huge;
-  EXPECT_FALSE(huge.Allocate(std::int64_t{1} << 61));  // 16 EiB
-  EXPECT_EQ(huge.size(), 0);
-  EXPECT_EQ(huge.data(), nullptr);
-}
-
-TEST(Buffer, MoveHandsOverTheBlock) {
-  Buffer<double> a;
-  ASSERT_TRUE(a.Allocate(300000));
-  a[5] = 3.0;
-  Buffer<double> b(std::move(a));
-  EXPECT_EQ(a.size(), 0);
-  EXPECT_EQ(b.size(), 300000);
-  EXPECT_EQ(b[5], 3.0);
-  Buffer<double> c;
-  ASSERT_TRUE(c.Allocate(4));
-  c = std::move(b);
-  EXPECT_EQ(c.size(), 300000);
-  EXPECT_EQ(c[5], 3.0);
-}
 
 // ---- memory needed and allocation ---------------------------------------------
 
@@ -201,24 +134,12 @@ TEST(AllocateWorkingArrays, RefusesAJobBeyondTheAvailableMemory) {
   ExpectMemoryRefused(a);
 }
 
-std::int64_t MemAvailableBytes() {
-  std::FILE* f = std::fopen("/proc/meminfo", "r");
-  if (f == nullptr) return -1;
-  char line[256];
-  long long kib = -1;
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) break;
-  }
-  std::fclose(f);
-  return kib < 0 ? -1 : kib * 1024;
-}
-
 TEST(AllocateWorkingArrays, RefusesAJobOverTheAvailableMemoryThatCouldBeMapped) {
   // Half as much again as is available, in arrays each well under it: the
   // system would map every one of them without complaint, and kill the
   // process later when the pages were touched.
-  const std::int64_t available = MemAvailableBytes();
-  if (available <= 0) GTEST_SKIP() << "no MemAvailable";
+  const std::int64_t available = AvailableMemoryBytes();
+  if (available <= 0) GTEST_SKIP() << "the system does not tell the memory available";
   WaveFormat f;
   f.channelCount = 2;
   f.sampleCount = available / 20;  // about 30 bytes a frame: 1.5 x available
@@ -227,42 +148,6 @@ TEST(AllocateWorkingArrays, RefusesAJobOverTheAvailableMemoryThatCouldBeMapped) 
   StartHeadlessConsole("");
   EXPECT_FALSE(AllocateWorkingArrays(f, 31, a));
   ExpectMemoryRefused(a);
-}
-
-using wavetest::AddressSpaceInUse;
-using wavetest::RunInChild;
-
-int AllocateUnderAddressSpaceLimit() {
-  StartHeadlessConsole("");
-  const std::int64_t inUse = AddressSpaceInUse();
-  if (inUse <= 0) return 2;
-  // Room for the raw block (60 MB) but not for the input and result arrays.
-  rlimit limit{};
-  limit.rlim_cur = static_cast<rlim_t>(inUse + (100LL << 20));
-  limit.rlim_max = limit.rlim_cur;
-  if (setrlimit(RLIMIT_AS, &limit) != 0) return 3;
-  WaveFormat f;
-  f.channelCount = 1;
-  f.sampleCount = 20000000;  // some 300 MB in all, well inside what is available
-  WorkingArrays a;
-  if (AllocateWorkingArrays(f, 31, a)) return 4;
-  if (BeepCount() != 1) return 5;
-  if (MessageBoxLog().size() != 1 || MessageBoxLog()[0].text != "Not enough memory for this recording" ||
-      MessageBoxLog()[0].title != "                 ERROR") {
-    return 6;
-  }
-  if (a.rawSampleBlock.size() != 0 || a.impulseResponse.size() != 0 || a.monoInput.size() != 0 ||
-      a.monoResult.size() != 0) {
-    return 7;
-  }
-  // What was taken has been given back: the same job minus the result array fits.
-  Buffer<std::uint8_t> raw;
-  if (!raw.Allocate(60000000)) return 8;
-  return 0;
-}
-
-TEST(AllocateWorkingArrays, RefusedAllocationGivesBackWhatWasTaken) {
-  EXPECT_EQ(RunInChild(AllocateUnderAddressSpaceLimit), 0);
 }
 
 // ---- loading samples ---------------------------------------------------------

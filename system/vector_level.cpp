@@ -1,4 +1,4 @@
-#include "wave/vector_level.h"
+#include "system/vector_level.h"
 
 #include <atomic>
 

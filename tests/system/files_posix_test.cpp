@@ -1,0 +1,221 @@
+// Files on POSIX only: permissions kept and given, unnamed files, symbolic
+// links, pipes and devices, file size limits, other users, and the ending
+// signal held while a hidden name exists.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "files_test_support.h"
+#include "system/ending.h"
+#include "system/files.h"
+#include "tests/test_environment.h"
+
+namespace filestest {
+
+std::vector<NameCase> SystemNameCases() {
+  return {
+      {"null device", [](const ScratchFolder&) { return std::string("/dev/null"); }, true},
+      {"name of a pipe",
+       [](const ScratchFolder& f) {
+         mkfifo((f / "pipe").c_str(), 0644);
+         return f / "pipe";
+       },
+       true},
+      {"dangling link",
+       [](const ScratchFolder& f) {
+         if (symlink("nowhere/x.wav", (f / "dangling").c_str()) != 0) return std::string();
+         return f / "dangling";
+       }},
+  };
+}
+
+}  // namespace filestest
+
+namespace {
+
+using filestest::Naming;
+using filestest::WriteOutput;
+using testenv::FileMode;
+using testenv::RunInChild;
+using testfiles::Bytes;
+using testfiles::ReadBytes;
+using testfiles::ScratchFolder;
+using testfiles::WriteBytes;
+
+const Bytes kNew = {'R', 'I', 'F', 'F', 1, 2, 3};
+
+TEST_P(Naming, NewFileGetsTheOrdinaryMode) {
+  for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{0}}) {
+    const mode_t previous = umask(mask);
+    const std::string name = folder_ / (std::to_string(mask) + "m.wav");
+    EXPECT_TRUE(WriteOutput(name, kNew, GetParam()));
+    umask(previous);
+    EXPECT_EQ(FileMode(name), 0666u & ~mask) << "umask " << mask;
+    EXPECT_EQ(ReadBytes(name), kNew);
+  }
+}
+
+TEST_P(Naming, ReplacedFileKeepsItsModeWithoutSetId) {
+  const std::string name = folder_ / "out.wav";
+  WriteBytes(name, Bytes(10000, 0xAB));
+  chmod(name.c_str(), 04604);
+  ASSERT_TRUE(WriteOutput(name, kNew, GetParam()));
+  EXPECT_EQ(ReadBytes(name), kNew);
+  EXPECT_EQ(FileMode(name), 0604u);
+}
+
+// The input is read while the new file is written, and replaced at the end.
+TEST_P(Naming, InputStaysReadableWhileItsNameIsReplaced) {
+  const std::string name = folder_ / "in.wav";
+  WriteBytes(name, Bytes{1, 2, 3, 4, 5, 6});
+  const FileHandle input = OpenFileForReading(name);
+  ASSERT_NE(input, kNoFile);
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(name, file, GetParam()));
+  std::uint8_t got[4] = {};
+  ASSERT_TRUE(AppendOutput(file, kNew.data(), 3));
+  EXPECT_EQ(ReadFileAt(input, 2, got, 4), 4);
+  EXPECT_EQ(Bytes(got, got + 4), (Bytes{3, 4, 5, 6}));
+  ASSERT_TRUE(MakeOutputDurable(file) && NameOutputFile(file));
+  EXPECT_EQ(ReadFileAt(input, 4, got, 4), 2) << "the old file stays readable to the end";
+  CloseFile(input);
+  EXPECT_EQ(ReadBytes(name), Bytes(kNew.begin(), kNew.begin() + 3));
+}
+
+TEST_P(Naming, WritesThroughASymbolicLink) {
+  WriteBytes(folder_ / "real.wav", Bytes(100, 0x77));
+  ASSERT_EQ(symlink("real.wav", (folder_ / "link.wav").c_str()), 0);
+  ASSERT_TRUE(WriteOutput(folder_ / "link.wav", kNew, GetParam()));
+  struct stat status {};
+  ASSERT_EQ(lstat((folder_ / "link.wav").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(ReadBytes(folder_ / "real.wav"), kNew);
+  EXPECT_EQ(folder_.Entries(), (std::set<std::string>{"link.wav", "real.wav"}));
+}
+
+TEST(OutputFile, UnnamedFileIsNowhereUntilNamed) {
+  ScratchFolder folder;
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(folder / "out.wav", file));
+  ASSERT_TRUE(AppendOutput(file, kNew.data(), static_cast<std::int64_t>(kNew.size())));
+  EXPECT_TRUE(file.temporaryPath.empty()) << "this file system has no unnamed files";
+  EXPECT_TRUE(folder.Entries().empty());
+  ASSERT_TRUE(MakeOutputDurable(file) && NameOutputFile(file));
+  EXPECT_EQ(folder.Entries(), std::set<std::string>{"out.wav"});
+}
+
+TEST(OutputFile, DeviceIsNeverReplaced) {
+  // A null device of our own in the scratch folder: the name must be refused,
+  // not renamed over.
+  ScratchFolder folder;
+  const std::string device = folder / "null";
+  if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "no device node can be made here (mknod needs root): " << std::strerror(errno);
+  }
+  OutputFile file;
+  EXPECT_FALSE(CreateOutputFile(device, file));
+  struct stat status {};
+  ASSERT_EQ(lstat(device.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISCHR(status.st_mode));
+  EXPECT_EQ(folder.Entries(), std::set<std::string>{"null"});
+}
+
+int WriteUnderFileSizeLimit(const std::string& name, OutputNaming naming) {
+  rlimit limit{};
+  limit.rlim_cur = 1000;
+  limit.rlim_max = RLIM_INFINITY;
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+  return WriteOutput(name, Bytes(30000, 0x42), naming) ? 3 : 0;
+}
+
+TEST(OutputFile, WriteFailingPartWayKeepsTheOldFileOrLeavesNoNewOne) {
+  for (OutputNaming naming : {OutputNaming::kUnnamedWherePossible, OutputNaming::kHiddenName}) {
+    ScratchFolder folder;
+    const std::string name = folder / "out.wav";
+    EXPECT_EQ(RunInChild([&] { return WriteUnderFileSizeLimit(name, naming); }), 0);
+    EXPECT_TRUE(folder.Entries().empty());
+    const Bytes old(5000, 0x3C);
+    WriteBytes(name, old);
+    EXPECT_EQ(RunInChild([&] { return WriteUnderFileSizeLimit(name, naming); }), 0);
+    EXPECT_EQ(ReadBytes(name), old);
+    EXPECT_EQ(folder.Entries(), std::set<std::string>{"out.wav"});
+  }
+}
+
+// Runs as a user the folder and file protections apply to.
+int WriteAsUnprivilegedUser(const testenv::UnprivilegedUser& user, const std::string& name) {
+  if (!testenv::BecomeUnprivileged(user)) return 2;
+  return WriteOutput(name, kNew) ? 3 : 0;
+}
+
+TEST(OutputFile, ProtectionsOfFileAndFolderAreKept) {
+  testenv::UnprivilegedUser user;
+  if (const std::string why = testenv::FindUnprivilegedUser(user); !why.empty()) GTEST_SKIP() << why;
+  ScratchFolder folder;
+  ASSERT_EQ(mkdir((folder / "open").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir((folder / "closed").c_str(), 0555), 0);
+  chmod((folder / "open").c_str(), 0777);
+  chmod(folder.path().c_str(), 0755);
+  const Bytes old(77, 0x21);
+  WriteBytes(folder / "open/readonly.wav", old);
+  chmod((folder / "open/readonly.wav").c_str(), 0444);
+  // A read-only file in a folder anyone may write: not replaced.
+  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(user, folder / "open/readonly.wav"); }), 0)
+      << "2: the user could not be changed";
+  EXPECT_EQ(ReadBytes(folder / "open/readonly.wav"), old);
+  EXPECT_EQ(folder.Entries(), (std::set<std::string>{"closed", "open"}));
+  // A folder that may not be written: nothing made in it. An ordinary user
+  // names an unnamed file through /proc, which must work too.
+  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(user, folder / "closed/new.wav"); }), 0)
+      << "2: the user could not be changed";
+  DIR* dir = opendir((folder / "closed").c_str());
+  ASSERT_NE(dir, nullptr);
+  int entries = 0;
+  while (readdir(dir) != nullptr) ++entries;
+  closedir(dir);
+  EXPECT_EQ(entries, 2);  // "." and ".." only
+  EXPECT_EQ(RunInChild([&] { return WriteOutput(folder / "open/new.wav", kNew) ? 0 : 1; }), 0);
+  EXPECT_EQ(RunInChild([&] {
+              if (!testenv::BecomeUnprivileged(user)) return 2;
+              return WriteOutput(folder / "open/mine.wav", kNew) ? 0 : 1;
+            }),
+            0);
+  EXPECT_EQ(ReadBytes(folder / "open/mine.wav"), kNew);
+}
+
+// ---- ending signals and the hidden name -------------------------------------------
+
+// In a child: a hidden name exists, SIGTERM arrives and waits; the file is
+// abandoned, and the signal then ends the child with nothing left.
+int TerminatedWhileHiddenNameExists(const std::string& name) {
+  OutputFile file;
+  if (!CreateOutputFile(name, file, OutputNaming::kHiddenName)) return 2;
+  if (EndingEventWaiting()) return 3;
+  signal(SIGHUP, SIG_IGN);
+  raise(SIGHUP);  // ignored: ends nothing, so does not count
+  if (EndingEventWaiting()) return 4;
+  raise(SIGTERM);
+  if (!EndingEventWaiting()) return 5;
+  AbandonOutputFile(file);
+  return 6;  // not reached: SIGTERM ends the child here
+}
+
+TEST(OutputFile, HeldSignalEndsTheProgramOnceTheHiddenNameIsGone) {
+  ScratchFolder folder;
+  EXPECT_EQ(RunInChild([&] { return TerminatedWhileHiddenNameExists(folder / "out.wav"); }),
+            1000 + SIGTERM);
+  EXPECT_TRUE(folder.Entries().empty());
+}
+
+}  // namespace

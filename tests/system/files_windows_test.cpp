@@ -1,0 +1,91 @@
+// Files on Windows only: devices and pipes by their names, the existence test
+// that asks without sharing, the input that is the output, read-only files
+// and the attributes a replaced file keeps.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "files_test_support.h"
+#include "system/files.h"
+
+namespace filestest {
+
+std::vector<NameCase> SystemNameCases() {
+  return {
+      {"NUL device", [](const ScratchFolder&) { return std::string("NUL"); }},
+      {"CON device in a folder", [](const ScratchFolder& f) { return f / "CON"; }},
+      {"COM1 device", [](const ScratchFolder&) { return std::string("COM1"); }},
+      {"pipe", [](const ScratchFolder&) { return std::string("\\\\.\\pipe\\ostrivale"); }},
+  };
+}
+
+}  // namespace filestest
+
+namespace {
+
+using filestest::WriteOutput;
+using testfiles::Bytes;
+using testfiles::ReadBytes;
+using testfiles::ScratchFolder;
+using testfiles::WriteBytes;
+
+std::wstring WideName(const std::string& name) { return testfiles::FromUtf8(name).wstring(); }
+
+TEST(ReadingFile, FileHeldOpenByAnotherProgramIsNotThere) {
+  ScratchFolder folder;
+  WriteBytes(folder / "held", Bytes(4, 1));
+  HANDLE other = CreateFileW(WideName(folder / "held").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(FileOpensForReading(folder / "held")) << "the existence test asks without sharing";
+  const FileHandle reading = OpenFileForReading(folder / "held");
+  EXPECT_NE(reading, kNoFile) << "reading shares the file";
+  CloseFile(reading);
+  CloseHandle(other);
+  EXPECT_TRUE(FileOpensForReading(folder / "held"));
+}
+
+// The job reads its input while the new file is written: the input's name
+// may be the output's, and is replaced once the input is closed.
+TEST(OutputFile, InputThatIsTheOutputIsReplacedOnceClosed) {
+  ScratchFolder folder;
+  const std::string name = folder / "in.wav";
+  WriteBytes(name, Bytes{1, 2, 3, 4, 5, 6});
+  const FileHandle input = OpenFileForReading(name);
+  ASSERT_NE(input, kNoFile);
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(name, file));
+  const Bytes next = {9, 8, 7};
+  ASSERT_TRUE(AppendOutput(file, next.data(), 3));
+  std::uint8_t got[2] = {};
+  EXPECT_EQ(ReadFileAt(input, 4, got, 2), 2);
+  CloseFile(input);
+  ASSERT_TRUE(MakeOutputDurable(file) && NameOutputFile(file));
+  EXPECT_EQ(ReadBytes(name), next);
+  EXPECT_EQ(folder.Entries(), std::set<std::string>{"in.wav"});
+}
+
+TEST(OutputFile, ReadOnlyFileIsNeverWrittenOver) {
+  ScratchFolder folder;
+  WriteBytes(folder / "locked", Bytes(4, 2));
+  ASSERT_TRUE(SetFileAttributesW(WideName(folder / "locked").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(WriteOutput(folder / "locked", Bytes(2, 3)));
+  EXPECT_EQ(ReadBytes(folder / "locked"), Bytes(4, 2));
+  EXPECT_EQ(folder.Entries(), std::set<std::string>{"locked"});
+  SetFileAttributesW(WideName(folder / "locked").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(OutputFile, ReplacedFileKeepsItsAttributes) {
+  ScratchFolder folder;
+  WriteBytes(folder / "out", Bytes(4, 2));
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+  ASSERT_TRUE(SetFileAttributesW(WideName(folder / "out").c_str(), kept));
+  ASSERT_TRUE(WriteOutput(folder / "out", Bytes(6, 3)));
+  EXPECT_EQ(ReadBytes(folder / "out"), Bytes(6, 3));
+  EXPECT_EQ(GetFileAttributesW(WideName(folder / "out").c_str()) & kept, kept);
+}
+
+}  // namespace
