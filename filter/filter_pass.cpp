@@ -204,10 +204,9 @@ bool CoordinatePass(Pass& pass, const OutputHeader& header) {
   pass.stopping = true;
   pass.inputReady.notify_all();
   hold.unlock();
-  const std::int64_t dataBytes = pass.resultLength * pass.frameBytes;
-  if (ok && dataBytes % 2 != 0) {
+  if (ok && header.padBytes > 0) {
     const std::uint8_t pad = 0;
-    ok = AppendOutput(*pass.output, &pad, 1);
+    ok = AppendOutput(*pass.output, &pad, header.padBytes);
   }
   return ok;
 }

@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr std::uint32_t kSizeInDs64 = 0xFFFFFFFFu;  // RF64's mark in a 32-bit size field
 constexpr int kDs64BodySize = 28;  // RIFF size, data size, sample count, table length 0
 
 // "fmt " and its 16-byte body, which describe 24-bit PCM in `channels` channels.
@@ -24,6 +23,13 @@ void PutFormatChunk(std::uint8_t* at, std::uint16_t channels, std::uint32_t samp
 
 }  // namespace
 
+std::int64_t OutputFileBytes(int channelCount, std::int64_t resultLength) {
+  WaveFormat format;
+  format.channelCount = static_cast<std::uint16_t>(channelCount);
+  const OutputHeader header = BuildOutputHeader(format, resultLength);
+  return header.size + header.dataBytes + header.padBytes;
+}
+
 OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength) {
   OutputHeader out;
   std::uint8_t* header = out.bytes;
@@ -34,6 +40,8 @@ OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLeng
   const std::uint64_t dataBytes = 3u * channels * frames;
   const std::uint64_t padBytes = dataBytes % 2;
   const std::uint32_t sampleRate = static_cast<std::uint32_t>(format.sampleRate);
+  out.dataBytes = static_cast<std::int64_t>(dataBytes);
+  out.padBytes = static_cast<int>(padBytes);
 
   // The RIFF size counts everything after its own field, pad byte included.
   const std::uint64_t riffSize = kWaveHeaderSize - 8 + dataBytes + padBytes;

@@ -10,7 +10,9 @@ constexpr int kMaxOutputHeaderSize = 80;
 
 struct OutputHeader {
   std::uint8_t bytes[kMaxOutputHeaderSize] = {};
-  int size = 0;  // bytes in use; the sample data follows them directly
+  int size = 0;                // bytes in use; the sample data follows them directly
+  std::int64_t dataBytes = 0;  // the sample data: 3 x C x resultLength
+  int padBytes = 0;            // the zero byte RIFF asks for after data of odd length
 };
 
 // The header for `resultLength` frames of 24-bit samples in
@@ -21,3 +23,7 @@ struct OutputHeader {
 // does not fit in 32 bits, the header takes the RF64 form (80 bytes) with the
 // sizes in a ds64 chunk; otherwise it is the canonical 44-byte header.
 OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength);
+
+// The whole output file, header, data and pad byte, for `resultLength`
+// frames of `channelCount` channels.
+std::int64_t OutputFileBytes(int channelCount, std::int64_t resultLength);

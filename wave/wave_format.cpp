@@ -91,8 +91,6 @@ bool IsCanonicalLayout(const std::uint8_t (&header)[kWaveHeaderSize], std::int64
   return IdIs(header + 12, "fmt ") && LoadU32(header + 16) == 16u && IdIs(header + 36, "data");
 }
 
-constexpr std::uint32_t kSizeKeptElsewhere = 0xFFFFFFFFu;
-
 // What an RF64 or BW64 file's ds64 chunk says about the data.
 struct Ds64Sizes {
   bool present = false;
@@ -115,7 +113,7 @@ struct Ds64Sizes {
 // A 64-bit size is taken only as far as the file holds it: nothing bounds the
 // zeros such a size could ask for, and no recording is made of them.
 std::uint64_t DataChunkSize(std::uint32_t size32, const Ds64Sizes& ds64, std::uint64_t room) {
-  if (size32 != kSizeKeptElsewhere) return size32;
+  if (size32 != kSizeInDs64) return size32;
   if (ds64.present && ds64.riffSize != 0) return ds64.dataSize < room ? ds64.dataSize : room;
   return room;
 }

@@ -8,6 +8,10 @@
 
 constexpr int kWaveHeaderSize = 44;  // the canonical header; its first sample byte is here
 
+// A 32-bit size field holding this is no size: RF64 and BW64 files keep the
+// real size in their ds64 chunk.
+constexpr std::uint32_t kSizeInDs64 = 0xFFFFFFFFu;
+
 struct WaveFormat {
   // The first five are the first 16 bytes of the "fmt " chunk's body (bytes
   // 20-35 of a canonical header).

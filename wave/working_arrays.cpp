@@ -5,6 +5,7 @@
 #include "console/console.h"
 #include "system/files.h"
 #include "system/memory.h"
+#include "wave/output_header.h"
 
 namespace {
 
@@ -36,15 +37,10 @@ void ReportMemoryRefused() {
   ShowMessageBox("Not enough memory for this recording", "                 ERROR");
 }
 
-std::int64_t OutputImageBytes(int channelCount, std::int64_t frames) {
-  const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(channelCount) * (frames > 0 ? frames : 0);
-  return kWaveHeaderSize + dataBytes + dataBytes % 2;
-}
-
 // The raw block holds the sample data first and the output image later.
 std::int64_t RawBlockBytes(std::int64_t sampleCount, int channelCount, std::int64_t resultLength) {
   const std::int64_t sampleBytes = 3 * sampleCount * channelCount;
-  const std::int64_t imageBytes = OutputImageBytes(channelCount, resultLength);
+  const std::int64_t imageBytes = OutputFileBytes(channelCount, resultLength);
   return sampleBytes > imageBytes ? sampleBytes : imageBytes;
 }
 

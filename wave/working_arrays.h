@@ -32,10 +32,6 @@ bool MemoryIsAvailable(std::int64_t bytes);
 // Beep and the "Not enough memory" box.
 void ReportMemoryRefused();
 
-// Bytes of the output file image for `frames` frames of C channels: header,
-// data and the pad byte that RIFF asks for after data of odd length.
-std::int64_t OutputImageBytes(int channelCount, std::int64_t frames);
-
 // Bytes the reference procedure needs at its peak for N frames of C
 // channels and M taps.
 std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount, int coefficientCount);

@@ -58,9 +58,10 @@ TEST(WorkingMemoryNeeded, CountsThePeakOfTheJob) {
   // No frames and no taps: the output header alone.
   EXPECT_EQ(WorkingMemoryNeeded(0, 2, 0), 44);
   // The longest recording a 32-bit size allows, in 64-bit arithmetic: an odd
-  // data length, so the image holds a pad byte.
+  // data length, so the image holds a pad byte, and more than 4 GiB of it,
+  // so the image's header takes the 80-byte RF64 form.
   const std::int64_t n = 1431655765;  // 0xFFFFFFFF / 3
-  EXPECT_EQ(WorkingMemoryNeeded(n, 1, 31), (44 + 3 * (n + 30) + 1) + 4 * n + 8 * (n + 30) + 248);
+  EXPECT_EQ(WorkingMemoryNeeded(n, 1, 31), (80 + 3 * (n + 30) + 1) + 4 * n + 8 * (n + 30) + 248);
 }
 
 TEST(AllocateWorkingArrays, MonoArraysInTheirSizes) {
