@@ -142,10 +142,12 @@ FastKernel ChooseKernel() {
   return InteriorPlain;
 }
 
-// The exact engine's value of output k from widened samples: s[i - k0] is
-// x[i]. Only the terms of real frames, in ascending order (see the top).
-double ExactFromStage(const double* h, int m, const double* s, std::int64_t k0, std::int64_t n,
-                      std::int64_t k) {
+// The exact engine's value of output k from samples s, s[i - k0] being
+// x[i] (the input itself with k0 = 0, or samples widened from a block): only
+// the terms of real frames, in ascending order (see the top).
+template <typename Sample>
+double ExactSum(const double* h, int m, const Sample* s, std::int64_t k0, std::int64_t n,
+                std::int64_t k) {
   const std::int64_t first = std::max<std::int64_t>(0, k - m + 1);
   const std::int64_t last = std::min<std::int64_t>(k, n - 1);
   double value = 0.0;
@@ -216,14 +218,7 @@ void RunRange(void* context, int index, std::int64_t begin, std::int64_t end) {
 
 double ExactResultElement(const double* h, int m, const std::int32_t* x, std::int64_t n,
                           std::int64_t k) {
-  std::int64_t first = std::max<std::int64_t>(0, k - m + 1);
-  std::int64_t last = std::min<std::int64_t>(k, n - 1);
-  double value = 0.0;
-  for (std::int64_t i = first; i <= last; ++i) {
-    long double product = static_cast<long double>(h[k - i]) * static_cast<long double>(x[i]);
-    value = static_cast<double>(product + static_cast<long double>(value));
-  }
-  return value;
+  return ExactSum(h, m, x, 0, n, k);
 }
 
 double FastConvolutionBound(const double* h, int m) {
@@ -257,16 +252,17 @@ std::int64_t FilterChunk(const FastFilter& filter, const double* stage, std::int
   if (filter.bound < 0) {
     // Not a filter the bound can vouch for: every element exactly.
     for (std::int64_t t = 0; t < count; ++t) {
-      y[t] = ExactFromStage(filter.h, m, s, k0, filter.inputFrames, k0 + t);
+      y[t] = ExactSum(filter.h, m, s, k0, filter.inputFrames, k0 + t);
     }
     return count;
   }
   filter.kernel(filter.h, m, s, count, y);
   std::int64_t unsettled[kChunkFrames];
-  const std::int64_t found = FindUnsettledCodes(y, dither, count, filter.margin, unsettled);
+  std::int32_t codes[kChunkFrames];  // not needed here: the values are kept
+  const std::int64_t found = RoundSettledCodes(y, dither, count, filter.margin, codes, unsettled);
   for (std::int64_t u = 0; u < found; ++u) {
     const std::int64_t t = unsettled[u];
-    y[t] = ExactFromStage(filter.h, m, s, k0, filter.inputFrames, k0 + t);
+    y[t] = ExactSum(filter.h, m, s, k0, filter.inputFrames, k0 + t);
   }
   return found;
 }
@@ -290,15 +286,11 @@ std::int64_t FilterChunkCodes(const FastFilter& filter, const double* stage, std
   }
   if (found == 0) return 0;
   // The others: the exact value, converted exactly with the generator at
-  // the sample's own state (advanced sample by sample, ascending).
-  const DitherJump nextSample = DitherJumpOf(2 * static_cast<std::uint64_t>(channelCount));
-  std::uint32_t state = ApplyJump(DitherJumpOf(2 * firstSample), DitherGenerator{}.state);
-  std::int64_t at = 0;
+  // the sample's own state.
   for (std::int64_t u = 0; u < found; ++u) {
     const std::int64_t t = unsettled[u];
-    for (; at < t; ++at) state = ApplyJump(nextSample, state);
-    DitherGenerator generator{state};
-    codes[t] = ConvertSample(ExactFromStage(filter.h, m, s, k0, filter.inputFrames, k0 + t), generator);
+    DitherGenerator generator = GeneratorAtSample(firstSample + static_cast<std::uint64_t>(t) * channelCount);
+    codes[t] = ConvertSample(ExactSum(filter.h, m, s, k0, filter.inputFrames, k0 + t), generator);
   }
   return found;
 }

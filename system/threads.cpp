@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "system/task_thread.h"
+
 namespace {
 
 struct Ranges {
@@ -20,6 +22,27 @@ void RunRange(void* context, int index) {
 }
 
 }  // namespace
+
+int WorkerThreadCount() { return std::clamp(ProcessorsOnline(), 1, kMaxWorkerThreads); }
+
+void RunTasksInParallel(int count, void (*task)(void* context, int index), void* context) {
+  if (count <= 0) return;
+  if (count > kMaxWorkerThreads) count = kMaxWorkerThreads;
+  ThreadTask tasks[kMaxWorkerThreads];
+  TaskThread threads[kMaxWorkerThreads] = {};
+  for (int i = 1; i < count; ++i) {
+    tasks[i] = ThreadTask{task, context, i};
+    threads[i] = StartTaskThread(&tasks[i]);
+  }
+  task(context, 0);
+  for (int i = 1; i < count; ++i) {
+    if (threads[i] != kNoThread) {
+      JoinTaskThread(threads[i]);
+    } else {
+      task(context, i);
+    }
+  }
+}
 
 int RunRangesInParallel(std::int64_t total, int threads, std::int64_t shortestRun,
                         void (*task)(void* context, int index, std::int64_t begin, std::int64_t end),

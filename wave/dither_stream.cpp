@@ -104,46 +104,6 @@ __attribute__((target("avx2"))) void FillDitherAvx2(std::uint32_t (&state)[kLane
   }
 }
 
-std::int64_t FindUnsettledPlain(const double* y, const double* d, std::int64_t count, double margin,
-                                std::int64_t* unsettled) {
-  std::int64_t found = 0;
-  for (std::int64_t i = 0; i < count; ++i) {
-    if (!CodeIsSettled(y[i] + d[i], margin)) unsettled[found++] = i;
-  }
-  return found;
-}
-
-// CodeIsSettled four values at a time; the rare unsettled lanes are listed.
-__attribute__((target("avx2"))) std::int64_t FindUnsettledAvx2(const double* y, const double* d,
-                                                               std::int64_t count, double margin,
-                                                               std::int64_t* unsettled) {
-  const __m256d shift = _mm256_set1_pd(0x1.8p52);
-  const __m256d limit = _mm256_set1_pd(0.5 - margin);
-  const __m256d top = _mm256_set1_pd(8388608.0);
-  const __m256d bottom = _mm256_set1_pd(-8388609.0);
-  const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
-  std::int64_t found = 0;
-  std::int64_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    const __m256d z = _mm256_add_pd(_mm256_loadu_pd(y + i), _mm256_loadu_pd(d + i));
-    const __m256d nearest = _mm256_sub_pd(_mm256_add_pd(z, shift), shift);
-    const __m256d distance = _mm256_and_pd(_mm256_sub_pd(z, nearest), magnitude);
-    const __m256d settled = _mm256_or_pd(
-        _mm256_cmp_pd(distance, limit, _CMP_LE_OQ),
-        _mm256_or_pd(_mm256_cmp_pd(z, top, _CMP_GT_OQ), _mm256_cmp_pd(z, bottom, _CMP_LT_OQ)));
-    const int mask = _mm256_movemask_pd(settled);
-    if (mask != 0xF) {
-      for (int lane = 0; lane < 4; ++lane) {
-        if (!(mask & (1 << lane))) unsettled[found++] = i + lane;
-      }
-    }
-  }
-  for (; i < count; ++i) {
-    if (!CodeIsSettled(y[i] + d[i], margin)) unsettled[found++] = i;
-  }
-  return found;
-}
-
 }  // namespace
 
 void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out) {
@@ -159,10 +119,4 @@ void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count
   } else {
     FillDitherPlain(state, step, count, out);
   }
-}
-
-std::int64_t FindUnsettledCodes(const double* y, const double* d, std::int64_t count,
-                                double margin, std::int64_t* unsettled) {
-  return ActiveVectorLevel() >= VectorLevel::kAvx2 ? FindUnsettledAvx2(y, d, count, margin, unsettled)
-                   : FindUnsettledPlain(y, d, count, margin, unsettled);
 }

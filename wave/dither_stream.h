@@ -52,8 +52,3 @@ inline bool CodeIsSettled(double z, double margin) {
   const bool saturated = (z > 8388608.0) | (z < -8388609.0);
   return clear | saturated;
 }
-
-// Writes the indices i < count where CodeIsSettled(y[i] + d[i], margin) is
-// false into `unsettled` (room for count entries) and returns how many.
-std::int64_t FindUnsettledCodes(const double* y, const double* d, std::int64_t count,
-                                double margin, std::int64_t* unsettled);

@@ -23,8 +23,7 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
                       Buffer<std::uint8_t>& image) {
   const std::int64_t frames = arrays.resultLength > 0 ? arrays.resultLength : 0;
   const OutputHeader header = BuildOutputHeader(format, frames);
-  const std::int64_t dataBytes = 3 * static_cast<std::int64_t>(format.channelCount) * frames;
-  const std::int64_t size = header.size + dataBytes + dataBytes % 2;
+  const std::int64_t size = header.size + header.dataBytes + header.padBytes;
   // The raw sample block is read and decoded by now: its pages, already in
   // memory, serve again for the image instead of fresh ones.
   if (arrays.rawSampleBlock.size() >= size) {
@@ -53,6 +52,10 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
     }
   }
   return true;
+}
+
+DitherGenerator GeneratorAtSample(std::uint64_t sample) {
+  return DitherGenerator{ApplyJump(DitherJumpOf(2 * sample), DitherGenerator{}.state)};
 }
 
 double DrawDither(DitherGenerator& generator) {
@@ -189,8 +192,7 @@ std::int64_t EncodeChunk(const double* y, const double* dither, std::int64_t cou
   const std::int64_t found = RoundSettledCodes(y, dither, count, margin, codes, unsettled);
   for (std::int64_t u = 0; u < found; ++u) {
     const std::int64_t i = unsettled[u];
-    const std::uint64_t sample = firstSample + static_cast<std::uint64_t>(i) * channelCount;
-    DitherGenerator generator{ApplyJump(DitherJumpOf(2 * sample), DitherGenerator{}.state)};
+    DitherGenerator generator = GeneratorAtSample(firstSample + static_cast<std::uint64_t>(i) * channelCount);
     codes[i] = ConvertSample(y[i], generator);
   }
   const std::int64_t stride = 3 * static_cast<std::int64_t>(channelCount);

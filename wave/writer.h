@@ -17,6 +17,10 @@ struct DitherGenerator {
 };
 double DrawDither(DitherGenerator& generator);
 
+// The generator as it stands before the two draws of output sample `sample`
+// (frame x channels + channel), counted from the program's start.
+DitherGenerator GeneratorAtSample(std::uint64_t sample);
+
 // The 24-bit code of one filtered value: round(y + r1 + r2 - 1) carried at
 // extended precision, saturated to -8388608 .. 8388607; not-a-number gives 0.
 std::int32_t ConvertSample(double y, DitherGenerator& generator);

@@ -16,9 +16,11 @@
 #include "wave/dither_stream.h"
 #include "system/vector_level.h"
 #include "wave/writer.h"
+#include "tests/filter/pass_test_support.h"
 
 namespace {
 
+using passtest::ShippedFilter;
 using Channels = std::vector<std::vector<std::int32_t>>;
 
 std::vector<std::vector<double>> ExactResults(const std::vector<double>& h, const Channels& x) {
@@ -85,24 +87,6 @@ Channels RandomSignal(int channels, std::int64_t frames, std::int32_t amplitude,
   return x;
 }
 
-std::vector<double> ShippedFilter(char letter) {
-  const FilterTableEntry* entry = FindFilter(letter);
-  std::vector<double> h(entry->coefficientCount);
-  std::string path = std::string(OSTRIVALE_SOURCE_DIR) + "/data/" + entry->impulseFileName;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  EXPECT_NE(file, nullptr) << path;
-  std::string text;
-  if (file != nullptr) {
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, got);
-    std::fclose(file);
-  }
-  ParseImpulseText(text, entry->coefficientCount, h.data());
-  if (entry->scaled) {
-    for (double& v : h) v /= 65536.0;
-  }
-  return h;
-}
 
 // A chord of four tones with their own levels in each channel: music-like
 // content at a realistic level.
@@ -156,18 +140,7 @@ TEST(FastConvolution, ValuesPlacedAtRoundingBoundaries) {
   const double c = 0.1 * 0x1p-29;
   const std::vector<double> h = {1.0, 0x1p-23, c};
   const std::int64_t frames = 20000;
-  std::vector<std::int32_t> x(frames, 0);
-  for (std::int64_t k = 1; k + 1 < frames; ++k) {
-    // y[k+1] = x[k+1] + x[k] 2^-23 + x[k-1] c: x[k] sets the fraction.
-    double d[1];
-    FillDitherOffsets(static_cast<std::uint64_t>(k + 1), 1, 1, d);
-    double rest = static_cast<double>(x[k - 1]) * c + d[0];
-    double want = 0.5 - (rest - std::floor(rest));  // fraction of x[k] 2^-23 wanted
-    want -= std::floor(want);
-    std::int64_t steps = std::llround(want * 0x1p23);
-    if (steps >= (1 << 22)) steps -= (1 << 23);  // same fraction, inside the 24-bit range
-    x[k] = static_cast<std::int32_t>(steps);
-  }
+  const std::vector<std::int32_t> x = passtest::SamplesAtRoundingBoundaries(frames, c);
   // Every other sample's integer part comes from the sample itself, so keep
   // x as chosen: the values reach the whole 24-bit range.
   Channels signal{x};

@@ -23,6 +23,7 @@ namespace {
 
 using passtest::Recording;
 using passtest::RandomSamples;
+using passtest::SamplesAtRoundingBoundaries;
 using passtest::ShippedFilter;
 using wavetest::Bytes;
 
@@ -107,17 +108,7 @@ TEST(StreamingPass, ExactFallbackWithItsHistoryInEarlierBlocks) {
   const double c = 0.1 * 0x1p-29;
   const std::vector<double> h = {1.0, 0x1p-23, c};
   const std::int64_t frames = 20000;
-  std::vector<std::int32_t> x(frames, 0);
-  for (std::int64_t k = 1; k + 1 < frames; ++k) {
-    double d[1];
-    FillDitherOffsets(static_cast<std::uint64_t>(k + 1), 1, 1, d);
-    const double rest = static_cast<double>(x[k - 1]) * c + d[0];
-    double want = 0.5 - (rest - std::floor(rest));
-    want -= std::floor(want);
-    std::int64_t steps = std::llround(want * 0x1p23);
-    if (steps >= (1 << 22)) steps -= (1 << 23);
-    x[k] = static_cast<std::int32_t>(steps);
-  }
+  const std::vector<std::int32_t> x = SamplesAtRoundingBoundaries(frames, c);
   const Recording recording(1, frames, x);
   const Bytes reference = recording.Reference(h);
   for (std::int64_t blockFrames : {std::int64_t{1}, std::int64_t{2}, kPassBlockFrames}) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -16,6 +17,7 @@
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
+#include "wave/dither_stream.h"
 #include "tests/wave/wave_test_support.h"
 
 namespace passtest {
@@ -29,6 +31,26 @@ inline std::vector<double> ShippedFilter(char letter) {
                       entry->coefficientCount};
   EXPECT_TRUE(LoadImpulseResponse(choice, h.data()));
   return h;
+}
+
+// Mono samples for the filter {1, 2^-23, c} (c well below 2^-23, so that
+// its products round differently in the fast and the exact engines) such
+// that output k + 1 = x[k+1] + x[k] 2^-23 + x[k-1] c, dithered, lands within
+// about 2^-24 of a half-integer: x[k] sets the fraction. Many of these
+// samples must take the exact path.
+inline std::vector<std::int32_t> SamplesAtRoundingBoundaries(std::int64_t frames, double c) {
+  std::vector<std::int32_t> x(static_cast<std::size_t>(frames), 0);
+  for (std::int64_t k = 1; k + 1 < frames; ++k) {
+    double d[1];
+    FillDitherOffsets(static_cast<std::uint64_t>(k + 1), 1, 1, d);
+    const double rest = static_cast<double>(x[k - 1]) * c + d[0];
+    double want = 0.5 - (rest - std::floor(rest));  // fraction of x[k] 2^-23 wanted
+    want -= std::floor(want);
+    std::int64_t steps = std::llround(want * 0x1p23);
+    if (steps >= (1 << 22)) steps -= (1 << 23);  // same fraction, inside the 24-bit range
+    x[k] = static_cast<std::int32_t>(steps);
+  }
+  return x;
 }
 
 inline std::vector<std::int32_t> RandomSamples(std::size_t count, unsigned seed, std::int32_t amplitude = 8388608) {
