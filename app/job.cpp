@@ -41,14 +41,14 @@ void ShowInputScreen() {
   EndLine();
 }
 
-// A prompt in dark grey, then the answer typed in black from column 18.
+// A prompt in dark grey, then the answer typed in black from the answer column.
 std::string AskFileName(const char* prompt) {
   SetColor(kDarkGrey, kBrightWhite);
   int promptRow = CursorRow();
   PrintText(prompt);
   EndLine();
   SetColor(kBlack, kBrightWhite);
-  Locate(promptRow, 18);
+  Locate(promptRow, kAnswerColumn);
   return ReadLine(prompt);
 }
 
@@ -169,7 +169,7 @@ int RunJob() {
 
   EndLine();
   EndLine();
-  Locate(CursorRow(), 4);
+  Locate(CursorRow(), kTextColumn);
   PrintStatus("Loading impulse and input arrays...");
   if (!LoadImpulseResponse(choice, buffers.impulseResponse.data())) return 1;
   // An input that can no longer be opened reads as silence, as any bytes

@@ -1,11 +1,12 @@
-// How many terminal cells a character takes, and the characters of UTF-8 text.
-// Pure: no I/O.
+// How many terminal cells a character takes, and how many UTF-8 text takes.
+// Pure: no I/O. The characters of UTF-8 text come from system/utf16.h, which
+// is included here for the rooms that measure and walk text together.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
+
+#include "system/utf16.h"
 
 // A range of characters that take the same number of cells (0 or 2).
 struct WidthRange {
@@ -23,14 +24,6 @@ extern const int kWidthRangeCount;
 // characters (emoji among them), 0 for combining marks and format characters,
 // 1 for everything else. Latin-1 (below U+0300) always takes one cell.
 int CharacterWidth(char32_t character);
-
-// Shown where text holds a byte that is not valid UTF-8.
-constexpr char32_t kReplacementCharacter = 0xFFFD;
-
-// The character of `text` at byte `at`, moving `at` past it. A byte that does
-// not start a valid UTF-8 character (shortest form, no surrogate, at most
-// U+10FFFF) gives kReplacementCharacter and moves `at` by that one byte.
-char32_t NextCharacter(std::string_view text, std::size_t& at);
 
 // Cells `text` (UTF-8) takes when printed.
 int TextCells(std::string_view text);

@@ -29,20 +29,18 @@ bool UsesTerminal() { return Console().mode == ConsoleMode::kTerminal && !Consol
 // Terminal mode: shows the screen (or the message box over it) through the
 // console binding.
 void ShowScreen(const ConsoleState& c) {
+  static_assert(kScreenRows == kConsoleRows && kScreenColumns == kConsoleColumns,
+                "the binding shows the whole screen");
   static FrameCell frame[kScreenRows * kScreenColumns];
   const Screen& shown = c.boxShown ? c.boxScreen : c.screen;
   ModelFrame(shown, frame);
-  ShowConsoleFrame(frame, kScreenRows, kScreenColumns, shown.row, shown.column, shown.cursorVisible);
+  ShowConsoleFrame(frame, shown.row, shown.column, shown.cursorVisible);
 }
 
 // Reads more key bytes of plain input into the input buffer; false at the end
 // of input.
 bool ReadMoreInput(ConsoleState& c) {
   if (c.inputEnded) return false;
-  if (c.inputPosition >= c.inputBytes.size()) {
-    c.inputBytes.clear();
-    c.inputPosition = 0;
-  }
   char buffer[4096];
   const std::int64_t count =
       c.mode == ConsoleMode::kHeadless ? 0 : ReadStandardInput(buffer, sizeof buffer);
@@ -50,12 +48,8 @@ bool ReadMoreInput(ConsoleState& c) {
     c.inputEnded = true;  // (headless: the whole script was handed over at the start)
     return false;
   }
-  c.inputBytes.append(buffer, static_cast<std::size_t>(count));
+  AppendKeyBytes(c.input, buffer, static_cast<std::size_t>(count));
   return true;
-}
-
-void TakeKeys(ConsoleState& c, const DecodedKeys& decoded) {
-  for (int i = 0; i < decoded.count; ++i) c.pendingKeys[c.pendingKeyCount++] = decoded.keys[i];
 }
 
 // The next key press, or false at the end of input.
@@ -69,21 +63,9 @@ bool NextKey(Key* key) {
     return ReadConsoleKey(*key);
   }
   for (;;) {
-    if (c.pendingKeyCount > 0) {
-      *key = c.pendingKeys[0];
-      for (int i = 1; i < c.pendingKeyCount; ++i) c.pendingKeys[i - 1] = c.pendingKeys[i];
-      --c.pendingKeyCount;
-      return true;
-    }
-    if (c.inputPosition < c.inputBytes.size()) {
-      auto byte = static_cast<std::uint8_t>(c.inputBytes[c.inputPosition++]);
-      TakeKeys(c, DecodeKeyByte(c.decoder, byte));
-      continue;
-    }
-    if (ReadMoreInput(c)) continue;
-    // Nothing more, ever: an Escape waiting for a sequence is alone.
-    TakeKeys(c, FinishKeyInput(c.decoder));
-    if (c.pendingKeyCount > 0) continue;
+    if (TakeQueuedKey(c.input, *key)) return true;
+    // At the end of input an Escape waiting for a sequence is alone.
+    if (ReadMoreInput(c) || FinishQueuedKeys(c.input)) continue;
     return false;
   }
 }
@@ -98,12 +80,6 @@ bool NextKey(Key* key) {
   std::exit(1);
 }
 
-// True when a key press is waiting unread.
-bool KeyWaiting(const ConsoleState& c) {
-  return c.pendingKeyCount > 0 || c.inputPosition < c.inputBytes.size() ||
-         KeyInputPending(c.decoder);
-}
-
 }  // namespace
 
 ConsoleState& Console() {
@@ -115,9 +91,7 @@ void SetupConsole() {
   SetExtendedPrecisionMode();
   ConsoleState& c = Console();
   if (c.mode == ConsoleMode::kUnopened) {
-    const bool interactive = StandardStreamsAreInteractive();
-    c.mode = interactive && OpenConsoleBinding() ? ConsoleMode::kTerminal : ConsoleMode::kPlain;
-    c.decoder.plainInput = c.mode != ConsoleMode::kTerminal;
+    c.mode = OpenConsoleBinding() ? ConsoleMode::kTerminal : ConsoleMode::kPlain;
     std::atexit(CloseConsole);
   }
   SetColor(kBlack, kBrightWhite);
@@ -151,7 +125,7 @@ std::string ReadLine(std::string_view prompt) {
   // A script's line is taken whole, characters of no width included; a person
   // at a terminal cannot type such a character on its own (it would show
   // nothing), so there it is refused like a control key.
-  const bool fromScript = c.decoder.plainInput;
+  const bool fromScript = c.mode != ConsoleMode::kTerminal;
   std::string line;  // UTF-8, and raw bytes from a script as they came
   // For each character kept: its bytes in `line`, and whether it took cells.
   struct Kept {
@@ -203,7 +177,7 @@ void WaitKey() {
     WaitForConsoleKey();
     return;
   }
-  if (KeyWaiting(c) || c.inputEnded || c.mode == ConsoleMode::kHeadless) return;
+  if (KeyQueueHoldsKey(c.input) || c.inputEnded || c.mode == ConsoleMode::kHeadless) return;
   ReadMoreInput(c);  // returns once bytes have come, or at the end of input
 }
 
@@ -265,17 +239,9 @@ void EndProgram(int status) {
 
 void StartHeadlessConsole(std::string keyBytes) {
   ConsoleState& c = Console();
+  c = ConsoleState{};
   c.mode = ConsoleMode::kHeadless;
-  c.closed = false;
-  c.screen = Screen{};
-  c.decoder = KeyDecoder{};
-  c.decoder.plainInput = true;
-  c.inputBytes = std::move(keyBytes);
-  c.inputPosition = 0;
-  c.inputEnded = false;
-  c.pendingKeyCount = 0;
-  c.messageBoxes.clear();
-  c.beepCount = 0;
+  c.input.bytes = std::move(keyBytes);
 }
 
 const Screen& CurrentScreen() { return Console().screen; }

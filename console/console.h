@@ -22,6 +22,12 @@ constexpr int kBlue = 1;
 constexpr int kDarkGrey = 8;
 constexpr int kBrightWhite = 15;
 
+// Columns of the dialogue's layout (one-based, as Locate takes them), shared
+// by every room that writes on the screen: where status and question lines
+// start, and where a typed answer starts after its prompt.
+constexpr int kTextColumn = 4;
+constexpr int kAnswerColumn = 18;
+
 // Opens the console once, before anything is shown: the console binding when
 // the streams are interactive (raw keys, title "Ostrivale", the console's own
 // screen), the x87 unit in the extended precision mode, black on bright white,

@@ -2,8 +2,6 @@
 // from, and how it is attached (headless, plain or terminal).
 #pragma once
 
-#include <cstddef>
-#include <string>
 #include <vector>
 
 #include "console/screen.h"
@@ -26,15 +24,11 @@ struct ConsoleState {
   bool boxShown = false;
   Screen boxScreen;
 
-  // Key input of plain and headless mode (terminal mode's keys come decoded
-  // from the console binding): bytes read but not yet decoded, and keys
-  // decoded but not yet used.
-  KeyDecoder decoder;
-  std::string inputBytes;
-  std::size_t inputPosition = 0;
+  // Key input of plain and headless mode, and before SetupConsole (terminal
+  // mode's keys come decoded from the console binding), so always decoded as
+  // plain input; and whether standard input has ended.
+  KeyQueue input{.decoder = {.plainInput = true}};
   bool inputEnded = false;
-  Key pendingKeys[kMaxKeysPerByte];
-  int pendingKeyCount = 0;
 
   std::vector<MessageBoxRecord> messageBoxes;
   int beepCount = 0;

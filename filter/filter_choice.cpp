@@ -25,7 +25,6 @@ const FilterTableEntry* FindFilter(char letter) {
 namespace {
 
 const char kQuestionText[] = "Select whether to apply filter";
-constexpr int kQuestionColumn = 4;
 
 // One offered letter on the question's rows. Its description follows one
 // blank column after the letter.
@@ -88,7 +87,7 @@ void ShowItem(int row, int column, int foreground, const char* text) {
 void ShowQuestion(const QuestionLayout& layout, int row) {
   // The question text keeps the colour in force: dark grey on bright white
   // both on the first showing and after a wrong answer.
-  ShowItem(row, kQuestionColumn, -1, kQuestionText);
+  ShowItem(row, kTextColumn, -1, kQuestionText);
   for (int s = 0; s < layout.slotCount; ++s) {
     const LetterSlot& slot = layout.slots[s];
     const FilterTableEntry* entry = FindFilter(slot.letter);

@@ -57,13 +57,12 @@ constexpr int kConsoleRows = 41;
 //     wrapping, the window asked for 80 x 41 (many terminals ignore that).
 bool OpenConsoleBinding();
 
-// Shows `cells` (rows x columns, row by row from the top left, at most
-// kConsoleRows x kConsoleColumns) in one write, and the cursor at (row,
-// column), zero-based, when `cursorVisible`. A terminal smaller than the
-// frame shows the part that holds the cursor (visible or not), and after a
-// resize draws the last frame again by itself.
-void ShowConsoleFrame(const FrameCell* cells, int rows, int columns, int cursorRow, int cursorColumn,
-                      bool cursorVisible);
+// Shows `cells` (kConsoleRows x kConsoleColumns, row by row from the top
+// left) in one write, and the cursor at (row, column), zero-based, when
+// `cursorVisible`. A terminal smaller than the frame shows the part that
+// holds the cursor (visible or not), and after a resize draws the last frame
+// again by itself.
+void ShowConsoleFrame(const FrameCell* cells, int cursorRow, int cursorColumn, bool cursorVisible);
 
 // Waits for the next key press and returns it (never kNone). Releases, mouse,
 // focus and size events are consumed. False when the console input has gone.

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -53,12 +54,8 @@ int frameCursorRow = 0;
 int frameCursorColumn = 0;
 bool frameCursorVisible = true;
 
-KeyDecoder decoder;  // a terminal's bytes: not plain input
-std::string inputBytes;
-std::size_t inputPosition = 0;
+KeyQueue input;  // a terminal's bytes: its decoder is not plain input
 bool inputGone = false;
-BoundKey decodedKeys[kMaxKeysPerByte];
-int decodedKeyCount = 0;
 
 // ---- output -------------------------------------------------------------------
 
@@ -121,11 +118,11 @@ void DrainWakePipe() {
 }
 
 // Waits until key bytes are there, drawing the frame again after a resize
-// meanwhile. 1: readable, 0: nothing within `timeoutMilliseconds` (-1 waits
-// for ever), -1: the terminal has gone.
+// meanwhile (the caller has shown it already). 1: readable, 0: nothing
+// within `timeoutMilliseconds` (-1 waits for ever), -1: the terminal has gone.
 int WaitForInput(int timeoutMilliseconds) {
   for (;;) {
-    DrawFrame();
+    if (resized) DrawFrame();
     pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
     const int ready = poll(fds, 2, timeoutMilliseconds);
     if (ready < 0) {
@@ -143,11 +140,7 @@ int WaitForInput(int timeoutMilliseconds) {
 // may be unfinished), -1: the terminal has gone.
 int ReadMoreBytes() {
   if (inputGone) return -1;
-  if (inputPosition >= inputBytes.size()) {
-    inputBytes.clear();
-    inputPosition = 0;
-  }
-  const int ready = WaitForInput(KeyInputPending(decoder) ? kEscapeQuietMilliseconds : -1);
+  const int ready = WaitForInput(KeyInputPending(input.decoder) ? kEscapeQuietMilliseconds : -1);
   if (ready == 0) return 0;
   if (ready > 0) {
     char buffer[4096];
@@ -156,7 +149,7 @@ int ReadMoreBytes() {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return 0;
       if (n > 0) {
-        inputBytes.append(buffer, static_cast<std::size_t>(n));
+        AppendKeyBytes(input, buffer, static_cast<std::size_t>(n));
         return 1;
       }
       break;
@@ -164,24 +157,6 @@ int ReadMoreBytes() {
   }
   inputGone = true;
   return -1;
-}
-
-void TakeKeys(const DecodedKeys& decoded) {
-  for (int i = 0; i < decoded.count; ++i) decodedKeys[decodedKeyCount++] = decoded.keys[i];
-}
-
-// A key decoded from the bytes read so far, without waiting.
-bool TakeDecodedKey(BoundKey& key) {
-  for (;;) {
-    if (decodedKeyCount > 0) {
-      key = decodedKeys[0];
-      for (int i = 1; i < decodedKeyCount; ++i) decodedKeys[i - 1] = decodedKeys[i];
-      --decodedKeyCount;
-      return true;
-    }
-    if (inputPosition >= inputBytes.size()) return false;
-    TakeKeys(DecodeKeyByte(decoder, static_cast<std::uint8_t>(inputBytes[inputPosition++])));
-  }
 }
 
 }  // namespace
@@ -232,35 +207,30 @@ bool OpenConsoleBinding() {
   return true;
 }
 
-void ShowConsoleFrame(const FrameCell* cells, int rows, int columns, int cursorRow, int cursorColumn,
-                      bool cursorVisible) {
+void ShowConsoleFrame(const FrameCell* cells, int cursorRow, int cursorColumn, bool cursorVisible) {
   if (!rawActive) return;
-  rows = rows < kConsoleRows ? rows : kConsoleRows;
-  columns = columns < kConsoleColumns ? columns : kConsoleColumns;
-  for (int row = 0; row < rows; ++row)
-    for (int column = 0; column < columns; ++column) frame[row][column] = cells[row * columns + column];
+  std::copy(cells, cells + kConsoleRows * kConsoleColumns, &frame[0][0]);
   frameCursorRow = cursorRow;
   frameCursorColumn = cursorColumn;
   frameCursorVisible = cursorVisible;
   DrawFrame();
 }
 
-bool TakeWaitingConsoleKey(BoundKey& key) { return TakeDecodedKey(key); }
+bool TakeWaitingConsoleKey(BoundKey& key) { return TakeQueuedKey(input, key); }
 
 bool ReadConsoleKey(BoundKey& key) {
   for (;;) {
-    if (TakeDecodedKey(key)) return true;
+    if (TakeQueuedKey(input, key)) return true;
     const int more = ReadMoreBytes();
-    if (more > 0) continue;
-    // Nothing more for now, or ever: an Escape waiting for a sequence is alone.
-    TakeKeys(FinishKeyInput(decoder));
-    if (decodedKeyCount > 0) continue;
+    // After a quiet spell, or at the end of input, an Escape waiting for a
+    // sequence is alone.
+    if (more > 0 || FinishQueuedKeys(input)) continue;
     if (more < 0) return false;
   }
 }
 
 bool WaitForConsoleKey() {
-  if (decodedKeyCount > 0 || inputPosition < inputBytes.size() || KeyInputPending(decoder)) return true;
+  if (KeyQueueHoldsKey(input)) return true;
   if (inputGone) return false;
   return WaitForInput(-1) > 0;
 }

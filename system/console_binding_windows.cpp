@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "system/ending.h"
 #include "system/windows_frame.h"
 #include "system/windows_keys.h"
@@ -30,7 +28,7 @@ volatile LONG bindingOpen = 0;
 ConsoleKeyDecoder decoder;
 BoundKey repeatedKey;
 int repeatsLeft = 0;
-std::vector<CHAR_INFO> frame;
+CHAR_INFO frame[kConsoleRows * kConsoleColumns];
 
 static_assert(sizeof(CHAR_INFO) == sizeof(ConsoleCharInfo), "CHAR_INFO is a UTF-16 unit and a WORD");
 
@@ -126,14 +124,11 @@ bool OpenConsoleBinding() {
   return true;
 }
 
-void ShowConsoleFrame(const FrameCell* cells, int rows, int columns, int cursorRow, int cursorColumn,
-                      bool cursorVisible) {
-  if (!bindingOpen || rows <= 0 || columns <= 0) return;
-  frame.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
-  BuildConsoleCharInfo(cells, rows, columns, reinterpret_cast<ConsoleCharInfo*>(frame.data()));
-  SMALL_RECT region = {0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
-  WriteConsoleOutputW(screen, frame.data(), COORD{static_cast<SHORT>(columns), static_cast<SHORT>(rows)},
-                      COORD{0, 0}, &region);
+void ShowConsoleFrame(const FrameCell* cells, int cursorRow, int cursorColumn, bool cursorVisible) {
+  if (!bindingOpen) return;
+  BuildConsoleCharInfo(cells, kConsoleRows, kConsoleColumns, reinterpret_cast<ConsoleCharInfo*>(frame));
+  SMALL_RECT region = {0, 0, kConsoleColumns - 1, kConsoleRows - 1};
+  WriteConsoleOutputW(screen, frame, COORD{kConsoleColumns, kConsoleRows}, COORD{0, 0}, &region);
   CONSOLE_CURSOR_INFO cursor = {25, cursorVisible ? TRUE : FALSE};
   SetConsoleCursorInfo(screen, &cursor);
   SetConsoleCursorPosition(screen, COORD{static_cast<SHORT>(cursorColumn), static_cast<SHORT>(cursorRow)});

@@ -192,3 +192,43 @@ DecodedKeys FinishKeyInput(KeyDecoder& d) {
   }
   return out;
 }
+
+namespace {
+
+void QueueKeys(KeyQueue& queue, const DecodedKeys& decoded) {
+  for (int i = 0; i < decoded.count; ++i) queue.keys[queue.keyCount++] = decoded.keys[i];
+}
+
+}  // namespace
+
+bool TakeQueuedKey(KeyQueue& queue, Key& key) {
+  for (;;) {
+    if (queue.keyCount > 0) {
+      key = queue.keys[0];
+      for (int i = 1; i < queue.keyCount; ++i) queue.keys[i - 1] = queue.keys[i];
+      --queue.keyCount;
+      return true;
+    }
+    if (queue.position >= queue.bytes.size()) return false;
+    const auto byte = static_cast<std::uint8_t>(queue.bytes[queue.position++]);
+    QueueKeys(queue, DecodeKeyByte(queue.decoder, byte));
+  }
+}
+
+void AppendKeyBytes(KeyQueue& queue, const char* bytes, std::size_t count) {
+  if (queue.position >= queue.bytes.size()) {
+    queue.bytes.clear();
+    queue.position = 0;
+  }
+  queue.bytes.append(bytes, count);
+}
+
+bool FinishQueuedKeys(KeyQueue& queue) {
+  const int before = queue.keyCount;
+  QueueKeys(queue, FinishKeyInput(queue.decoder));
+  return queue.keyCount > before;
+}
+
+bool KeyQueueHoldsKey(const KeyQueue& queue) {
+  return queue.keyCount > 0 || queue.position < queue.bytes.size() || KeyInputPending(queue.decoder);
+}

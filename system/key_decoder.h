@@ -2,10 +2,13 @@
 // console binding's keys, and plain input's on every system. Pure: no I/O,
 // no clock. The caller feeds bytes one at a time and, when nothing more
 // arrives (a short quiet spell on a terminal, or the end of input), calls
-// FinishKeyInput so that a lone Escape is taken as Escape.
+// FinishKeyInput so that a lone Escape is taken as Escape. KeyQueue below
+// does that feeding for a reader that gets its bytes in blocks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "system/console_binding.h"
 
@@ -58,3 +61,34 @@ bool KeyInputPending(const KeyDecoder& decoder);
 // unfinished sequence is dropped (kIgnored), and an unfinished character of
 // plain input gives its bytes as raw bytes.
 DecodedKeys FinishKeyInput(KeyDecoder& decoder);
+
+// Key input read in blocks and handed out one key at a time: the bytes read
+// but not yet decoded, and the keys one byte completed but not yet taken.
+// The reader owns the waiting: it appends what it reads, takes keys until
+// none is left, and finishes the queue when nothing more comes. Every member
+// has an initialiser, so that a queue written as {.decoder = ...} leaves none unset.
+struct KeyQueue {
+  KeyDecoder decoder;
+  std::string bytes = {};
+  std::size_t position = 0;  // the first byte of `bytes` not yet decoded
+  Key keys[kMaxKeysPerByte] = {};
+  int keyCount = 0;
+};
+
+// The oldest key the queued bytes give, decoding only as far as needed.
+// False, with every byte decoded, when they give no more keys for now.
+bool TakeQueuedKey(KeyQueue& queue, Key& key);
+
+// Appends bytes read. The bytes already decoded are let go first when all of
+// them are, so that the buffer does not grow over a long session.
+void AppendKeyBytes(KeyQueue& queue, const char* bytes, std::size_t count);
+
+// Nothing more arrives for now (a quiet spell) or ever (the end of input),
+// and TakeQueuedKey has given every key: FinishKeyInput on the decoder, its
+// keys queued. True when it queued a key.
+bool FinishQueuedKeys(KeyQueue& queue);
+
+// True when the queue may give a key press without another byte: a key
+// decoded already, bytes not yet decoded, or an unfinished key (a quiet
+// spell finishes it into one).
+bool KeyQueueHoldsKey(const KeyQueue& queue);

@@ -6,10 +6,6 @@
 #include <cstdint>
 #include <string_view>
 
-// True when standard input and output are both interactive: terminals on
-// POSIX, consoles on Windows. The console then runs in terminal mode.
-bool StandardStreamsAreInteractive();
-
 // Reads up to `size` bytes of standard input, waiting until at least one is
 // there. Returns the count, or 0 at the end of input and when the stream has
 // failed or gone. A Windows console in plain mode gives its typed text as

@@ -19,10 +19,6 @@ bool WriteAll(int fd, std::string_view text) {
 
 }  // namespace
 
-bool StandardStreamsAreInteractive() {
-  return isatty(STDIN_FILENO) == 1 && isatty(STDOUT_FILENO) == 1;
-}
-
 std::int64_t ReadStandardInput(char* buffer, std::int64_t size) {
   if (size <= 0) return 0;
   for (;;) {

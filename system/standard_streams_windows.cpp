@@ -33,23 +33,14 @@ bool ReadConsoleLine(HANDLE input) {
   if (pendingHighSurrogate != 0) text.push_back(pendingHighSurrogate);
   pendingHighSurrogate = 0;
   text.append(reinterpret_cast<const char16_t*>(units), got);
-  if (text.back() >= 0xD800 && text.back() <= 0xDBFF) {
+  if (IsHighSurrogate(text.back())) {
     pendingHighSurrogate = text.back();
     text.pop_back();
   }
   // A surrogate without its pair cannot have been typed: it is dropped
   // rather than turned into another character.
   std::string utf8;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      AppendUtf8(utf8, 0x10000 + ((unit - 0xD800u) << 10) + (text[i + 1] - 0xDC00u));
-      ++i;
-    } else if (unit < 0xD800 || unit > 0xDFFF) {
-      AppendUtf8(utf8, unit);
-    }
-  }
+  AppendUtf16AsUtf8(utf8, text);
   // Ctrl+Z typed in a console line is the end of input, as for the system's
   // own programs; the text before it still counts.
   const std::size_t end = utf8.find(kCtrlZ);
@@ -81,10 +72,6 @@ bool WriteAll(DWORD which, std::string_view text) {
 }
 
 }  // namespace
-
-bool StandardStreamsAreInteractive() {
-  return IsConsole(GetStdHandle(STD_INPUT_HANDLE)) && IsConsole(GetStdHandle(STD_OUTPUT_HANDLE));
-}
 
 std::int64_t ReadStandardInput(char* buffer, std::int64_t size) {
   if (size <= 0) return 0;

@@ -44,6 +44,11 @@ bool Follow(int& first, int size, int limit, int position) {
   return first != old;
 }
 
+// Forgets what the terminal shows, so that every cell is drawn.
+void InvalidateView(TerminalView& view) {
+  for (auto& row : view.valid) std::fill(std::begin(row), std::end(row), false);
+}
+
 }  // namespace
 
 int AnsiForeground(int consoleColor) {
@@ -53,25 +58,19 @@ int AnsiForeground(int consoleColor) {
 
 int AnsiBackground(int consoleColor) { return AnsiForeground(consoleColor) + 10; }
 
-void AppendShownCharacter(std::string& out, char32_t character) {
-  if (character < 0x20 || (character >= 0x7F && character < 0xA0)) {
-    out += '?';
-  } else if (character > 0x10FFFF || (character >= 0xD800 && character <= 0xDFFF)) {
-    AppendUtf8(out, 0xFFFD);  // not a character at all
-  } else {
-    AppendUtf8(out, character);
-  }
+char32_t ShownCharacter(char32_t character) {
+  if (character < 0x20 || (character >= 0x7F && character < 0xA0)) return U'?';
+  if (character > 0x10FFFF || IsSurrogate(character)) return kReplacementCharacter;
+  return character;
 }
 
-void InvalidateView(TerminalView& view) {
-  for (auto& row : view.valid) std::fill(std::begin(row), std::end(row), false);
+void AppendShownCharacter(std::string& out, char32_t character) {
+  AppendUtf8(out, ShownCharacter(character));
 }
 
 void SetTerminalSize(TerminalView& view, int rows, int columns) {
-  view.terminalRows = std::max(rows, 1);
-  view.terminalColumns = std::max(columns, 1);
-  view.rows = std::min(view.terminalRows, kConsoleRows);
-  view.columns = std::min(view.terminalColumns, kConsoleColumns);
+  view.rows = std::clamp(rows, 1, kConsoleRows);
+  view.columns = std::clamp(columns, 1, kConsoleColumns);
   view.clearFirst = true;
 }
 
@@ -126,11 +125,10 @@ bool AppendFrame(std::string& out, TerminalView& view, const FrameCell* cells, i
     }
   }
 
-  const bool showCursor = cursorVisible;
   const int shownRow = cursorRow - view.topRow;
   const int shownColumn = cursorColumn - view.leftColumn;
-  if (body.empty() && showCursor == view.cursorShown &&
-      (!showCursor || (shownRow == view.cursorRow && shownColumn == view.cursorColumn)))
+  if (body.empty() && cursorVisible == view.cursorShown &&
+      (!cursorVisible || (shownRow == view.cursorRow && shownColumn == view.cursorColumn)))
     return afresh;  // the terminal already shows all of it
 
   if (view.cursorShown && !body.empty()) {
@@ -138,7 +136,7 @@ bool AppendFrame(std::string& out, TerminalView& view, const FrameCell* cells, i
     view.cursorShown = false;
   }
   out += body;
-  if (showCursor) {
+  if (cursorVisible) {
     AppendMoveTo(out, shownRow, shownColumn);
     if (!view.cursorShown) out += "\x1b[?25h";
     view.cursorShown = true;

@@ -16,17 +16,19 @@
 int AnsiForeground(int consoleColor);
 int AnsiBackground(int consoleColor);
 
-// The shown form of one cell's character: UTF-8. Control characters
-// (U+0000-U+001F, U+007F-U+009F) would act on a terminal instead of showing,
-// so they show as '?'.
+// The character a cell shows for `character`: control characters
+// (U+0000-U+001F, U+007F-U+009F) would act on a terminal or a console instead
+// of showing, so they show as '?'; a surrogate or a value above U+10FFFF is
+// not a character at all and shows as U+FFFD; anything else as itself.
+char32_t ShownCharacter(char32_t character);
+
+// The shown form of one cell's character (ShownCharacter), in UTF-8.
 void AppendShownCharacter(std::string& out, char32_t character);
 
 // The terminal as we last left it. Frames are kConsoleRows x kConsoleColumns.
 struct TerminalView {
   FrameCell shown[kConsoleRows][kConsoleColumns];   // by frame position
   bool valid[kConsoleRows][kConsoleColumns];        // false: the terminal cell is unknown
-  int terminalRows = kConsoleRows;
-  int terminalColumns = kConsoleColumns;
   int rows = kConsoleRows;       // the part of the frame that fits: min(terminal, frame)
   int columns = kConsoleColumns;
   int topRow = 0;                // frame position of the terminal's top left cell
@@ -40,8 +42,6 @@ struct TerminalView {
 
 // A new terminal size (rows, columns); everything is drawn afresh next time.
 void SetTerminalSize(TerminalView& view, int rows, int columns);
-// Forgets what the terminal shows, so the next frame draws every cell.
-void InvalidateView(TerminalView& view);
 
 // Appends the bytes that make the terminal show `cells` (kConsoleRows x
 // kConsoleColumns, row by row) with the cursor at (cursorRow, cursorColumn),

@@ -2,11 +2,44 @@
 
 #include <cstdint>
 
-namespace {
-
-bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-
-}  // namespace
+char32_t NextCharacter(std::string_view text, std::size_t& at) {
+  const auto lead = static_cast<std::uint8_t>(text[at]);
+  ++at;
+  if (lead < 0x80) return lead;
+  // Continuation bytes that follow the lead, and the range the first of them
+  // must lie in to keep out overlong forms, surrogates and values above U+10FFFF.
+  int more = 0;
+  std::uint8_t lower = 0x80;
+  std::uint8_t upper = 0xBF;
+  char32_t value = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    more = 1;
+    value = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    more = 2;
+    value = lead & 0x0Fu;
+    if (lead == 0xE0) lower = 0xA0;
+    if (lead == 0xED) upper = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    more = 3;
+    value = lead & 0x07u;
+    if (lead == 0xF0) lower = 0x90;
+    if (lead == 0xF4) upper = 0x8F;
+  } else {
+    return kReplacementCharacter;
+  }
+  std::size_t next = at;
+  for (int i = 0; i < more; ++i, ++next) {
+    if (next >= text.size()) return kReplacementCharacter;
+    const auto byte = static_cast<std::uint8_t>(text[next]);
+    if (byte < lower || byte > upper) return kReplacementCharacter;
+    value = (value << 6) | (byte & 0x3Fu);
+    lower = 0x80;
+    upper = 0xBF;
+  }
+  at = next;
+  return value;
+}
 
 void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -29,72 +62,48 @@ void AppendUtf8(std::string& out, char32_t c) {
 bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
   out.clear();
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<std::uint8_t>(text[i]);
-    char32_t c = 0;
-    int more = 0;
-    char32_t least = 0;  // the smallest code point this length may carry
-    if (lead < 0x80) {
-      c = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      c = lead & 0x1Fu;
-      more = 1;
-      least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      c = lead & 0x0Fu;
-      more = 2;
-      least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      c = lead & 0x07u;
-      more = 3;
-      least = 0x10000;
-    } else {
-      out.clear();
-      return false;
-    }
-    if (text.size() - i - 1 < static_cast<std::size_t>(more)) {
-      out.clear();
-      return false;
-    }
-    for (int k = 1; k <= more; ++k) {
-      const auto next = static_cast<std::uint8_t>(text[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80) {
-        out.clear();
-        return false;
-      }
-      c = (c << 6) | (next & 0x3Fu);
-    }
-    if (c < least || c > 0x10FFFF || IsSurrogate(c)) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t start = at;
+    const char32_t c = NextCharacter(text, at);
+    // A byte that is not valid UTF-8 comes back as U+FFFD alone; a U+FFFD
+    // the text holds took its three bytes.
+    if (c == kReplacementCharacter && at == start + 1) {
       out.clear();
       return false;
     }
     if (c < 0x10000) {
       out.push_back(static_cast<char16_t>(c));
     } else {
-      c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+      char16_t high = 0;
+      char16_t low = 0;
+      SplitSurrogates(c, high, low);
+      out.push_back(high);
+      out.push_back(low);
     }
-    i += static_cast<std::size_t>(more) + 1;
   }
   return true;
+}
+
+bool AppendUtf16AsUtf8(std::string& out, std::u16string_view text) {
+  bool allPaired = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t unit = text[i];
+    if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      AppendUtf8(out, JoinSurrogates(unit, text[i + 1]));
+      ++i;
+    } else if (IsSurrogate(unit)) {
+      allPaired = false;
+    } else {
+      AppendUtf8(out, unit);
+    }
+  }
+  return allPaired;
 }
 
 bool Utf16ToUtf8(std::u16string_view text, std::string& out) {
   out.clear();
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
-      ++i;
-    } else if (IsSurrogate(c)) {
-      out.clear();
-      return false;
-    }
-    AppendUtf8(out, c);
-  }
-  return true;
+  if (AppendUtf16AsUtf8(out, text)) return true;
+  out.clear();
+  return false;
 }

@@ -1,17 +1,15 @@
 #include "system/windows_frame.h"
 
+#include "system/terminal_frame.h"
+#include "system/utf16.h"
+
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
-
-bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
-bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-
-// The unit that shows `c` alone in one cell.
+// The unit that shows `c` alone in one cell: what a terminal would show,
+// except that a character beyond U+FFFF needs two units and so two cells.
 char16_t SingleUnit(char32_t c) {
-  if (IsControl(c)) return u'?';
-  if (IsSurrogate(c) || c > 0xFFFF) return kReplacement;
-  return static_cast<char16_t>(c);
+  const char32_t shown = ShownCharacter(c);
+  return static_cast<char16_t>(shown > 0xFFFF ? kReplacementCharacter : shown);
 }
 
 }  // namespace
@@ -36,10 +34,7 @@ void BuildConsoleCharInfo(const FrameCell* cells, int rows, int columns, Console
       const char32_t c = cell.character;
       char16_t left = SingleUnit(c);
       char16_t right = left;
-      if (c > 0xFFFF && c <= 0x10FFFF) {
-        left = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-        right = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-      }
+      if (c > 0xFFFF && c <= 0x10FFFF) SplitSurrogates(c, left, right);
       target[column] = {left, static_cast<std::uint16_t>(cell.attribute | kLeadingHalf)};
       target[column + 1] = {right, static_cast<std::uint16_t>(rightAttribute | kTrailingHalf)};
       ++column;

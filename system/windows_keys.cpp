@@ -1,9 +1,8 @@
 #include "system/windows_keys.h"
 
-namespace {
+#include "system/utf16.h"
 
-bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+namespace {
 
 BoundKey KeyOfCharacter(char32_t c) {
   switch (c) {
@@ -44,8 +43,7 @@ DecodedConsoleKey DecodeConsoleKeyEvent(ConsoleKeyDecoder& decoder, const Consol
   }
   if (IsLowSurrogate(unit)) {
     if (high == 0) return {{BoundKeyKind::kIgnored, unit}, 1};
-    const char32_t c = 0x10000 + ((static_cast<char32_t>(high) - 0xD800) << 10) + (unit - 0xDC00);
-    return {{BoundKeyKind::kCharacter, c}, 1};
+    return {{BoundKeyKind::kCharacter, JoinSurrogates(high, unit)}, 1};
   }
   return {KeyOfCharacter(unit), repeat};
 }

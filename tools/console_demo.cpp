@@ -7,12 +7,6 @@
 
 #include "console/console.h"
 
-namespace {
-
-constexpr int kAnswerColumn = 18;
-
-}  // namespace
-
 int main() {
   SetupConsole();
   HideCursor();

@@ -65,7 +65,7 @@ int main() {
   Put(4, 14, U"<- end of the wide ones", 0xF8);
   int row = 6;
   int cursorColumn = 0;
-  ShowConsoleFrame(&cells[0][0], kConsoleRows, kConsoleColumns, row, cursorColumn, true);
+  ShowConsoleFrame(&cells[0][0], row, cursorColumn, true);
 
   int keys = 0;
   for (;;) {
@@ -86,11 +86,11 @@ int main() {
     Put(row++, 0, text, 0xF0);
     if (key.kind == BoundKeyKind::kControl && key.code == 7) SoundAlert();
     if (key.kind == BoundKeyKind::kControl && key.code == 23) {
-      ShowConsoleFrame(&cells[0][0], kConsoleRows, kConsoleColumns, row < kConsoleRows ? row : 0, 0, false);
+      ShowConsoleFrame(&cells[0][0], row < kConsoleRows ? row : 0, 0, false);
       if (!WaitForConsoleKey()) break;
       Put(row - 1, 40, U"(a key waited)", 0xF8);
     }
-    ShowConsoleFrame(&cells[0][0], kConsoleRows, kConsoleColumns, row < kConsoleRows ? row : 0, 0, true);
+    ShowConsoleFrame(&cells[0][0], row < kConsoleRows ? row : 0, 0, true);
   }
   CloseConsoleBinding();
   std::printf("demo ended after %d keys\n", keys);

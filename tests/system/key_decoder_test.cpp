@@ -173,6 +173,38 @@ TEST(KeyDecodingPending, NothingPendingAfterACompleteKey) {
   EXPECT_FALSE(KeyInputPending(decoder));
 }
 
+// Every key the queue gives without another byte, as text.
+std::string TakeAll(KeyQueue& queue) {
+  std::string out;
+  for (Key key; TakeQueuedKey(queue, key);) out += Describe(key);
+  return out;
+}
+
+// Bytes read in blocks: a character cut between two blocks arrives whole,
+// the two keys one byte completes come out one at a time, an Escape waits
+// until the queue is finished, and decoded bytes are let go.
+TEST(KeyQueueing, BlocksGiveWholeKeysAndFinishingTakesALoneEscape) {
+  KeyQueue queue;
+  EXPECT_FALSE(KeyQueueHoldsKey(queue));
+  AppendKeyBytes(queue, "a\xc3", 2);
+  EXPECT_EQ(TakeAll(queue), "a");
+  EXPECT_TRUE(KeyQueueHoldsKey(queue));  // the cut character
+  AppendKeyBytes(queue, "\xa9\x1b\t\x1b", 4);
+  EXPECT_EQ(queue.bytes, "\xa9\x1b\t\x1b");
+  Key key;
+  ASSERT_TRUE(TakeQueuedKey(queue, key));
+  EXPECT_EQ(Describe(key), "<e9>");
+  ASSERT_TRUE(TakeQueuedKey(queue, key));
+  EXPECT_EQ(Describe(key), "[Esc]");
+  EXPECT_TRUE(KeyQueueHoldsKey(queue));  // the Tab the same byte completed
+  EXPECT_EQ(TakeAll(queue), "[Ctl09]");
+  EXPECT_TRUE(KeyQueueHoldsKey(queue));  // the last Escape, waiting
+  EXPECT_TRUE(FinishQueuedKeys(queue));
+  EXPECT_EQ(TakeAll(queue), "[Esc]");
+  EXPECT_FALSE(FinishQueuedKeys(queue));
+  EXPECT_FALSE(KeyQueueHoldsKey(queue));
+}
+
 // Arbitrary bytes never produce a character outside the typed range (nor a
 // surrogate), raw bytes only from plain input, never more than four keys per
 // byte, and leave the decoder able to decode again.

@@ -47,4 +47,26 @@ TEST(Utf16, MalformedTextIsRefusedNotRepaired) {
   }
 }
 
+// Typed console text keeps what it can: a lone surrogate is left out, the
+// rest converted, and the caller told.
+TEST(Utf16, AppendingLeavesOutLoneSurrogates) {
+  struct Case {
+    std::u16string utf16;
+    const char* utf8;
+    bool allPaired;
+  };
+  const Case cases[] = {
+      {u"a\xD83C\xDFB5", "a\xF0\x9F\x8E\xB5", true},
+      {u"\xD800\xDC00\xDBFF\xDFFF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", true},  // the ends of the range
+      {u"a\xD83C", "a", false},
+      {u"\xDFB5\xD83C" u"b", "b", false},
+      {u"\xD83C\xD83C\xDFB5", "\xF0\x9F\x8E\xB5", false},
+  };
+  for (const Case& c : cases) {
+    std::string out = "x";
+    EXPECT_EQ(AppendUtf16AsUtf8(out, c.utf16), c.allPaired) << c.utf8;
+    EXPECT_EQ(out, std::string("x") + c.utf8);
+  }
+}
+
 }  // namespace
