@@ -235,4 +235,8 @@ bool WaitForConsoleKey() {
   return WaitForInput(-1) > 0;
 }
 
-void CloseConsoleBinding() { RestoreTerminal(); }
+// An ending signal that landed after the restore bytes went out but before
+// the raw flag came down would send them again from its handler; blocked
+// meanwhile, it ends the program once the terminal is back, with nothing
+// left to restore.
+void CloseConsoleBinding() { RunWithEndingEventsBlocked(RestoreTerminal); }

@@ -25,6 +25,16 @@ void RestoreBeforeEnding(void (*restore)());
 void HoldEndingEvents();
 void ReleaseEndingEvents();
 
+// Runs `step` with the ending events kept waiting on the calling thread: for
+// a step that the ending restore would otherwise run again over its own
+// unfinished work (the terminal's restore, whose bytes sent twice pop one
+// saved title too many). An event that arrives meanwhile comes once `step`
+// is over. Unlike HoldEndingEvents it nests: inside a hold the events still
+// wait afterwards. POSIX: TERM, HUP, INT and QUIT blocked on this thread, then
+// the mask put back as it was. Windows: runs `step` as it is; console events
+// come on threads of their own, where the restore runs once in any case.
+void RunWithEndingEventsBlocked(void (*step)());
+
 // True when an ending event arrived during the hold and waits for its
 // release: the held step gives up at once. (On POSIX a signal that is
 // ignored, as under nohup, ends nothing and does not count.)

@@ -65,6 +65,14 @@ void ReleaseEndingEvents() {
   pthread_sigmask(SIG_SETMASK, &maskBeforeHolding, nullptr);
 }
 
+void RunWithEndingEventsBlocked(void (*step)()) {
+  const sigset_t ending = EndingSet();
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &ending, &before);
+  step();
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
 bool EndingEventWaiting() {
   sigset_t pending;
   if (!held || sigpending(&pending) != 0) return false;

@@ -70,4 +70,6 @@ void ReleaseEndingEvents() {
   if (eventWaiting) Sleep(INFINITE);
 }
 
+void RunWithEndingEventsBlocked(void (*step)()) { step(); }
+
 bool EndingEventWaiting() { return held && eventWaiting != 0; }

@@ -60,6 +60,30 @@ TEST(EndingEventsDeathTest, HeldEventEndsTheProgramOnceReleasedAfterTheRestore) 
 TEST(EndingEventsDeathTest, HeldEventEndsTheProgramOnceReleasedAfterTheRestore) {
   EXPECT_EXIT(HeldThenReleased(), ::testing::KilledBySignal(SIGTERM), "still here\nrestored\n");
 }
+
+void StepInterrupted() {
+  WriteStandardError("step ");
+  raise(SIGTERM);
+  WriteStandardError("done\n");
+}
+
+[[noreturn]] void BlockedStep(bool insideHold) {
+  RestoreBeforeEnding(WriteRestored);
+  if (insideHold) HoldEndingEvents();
+  RunWithEndingEventsBlocked(StepInterrupted);
+  WriteStandardError("after the step\n");
+  ReleaseEndingEvents();
+  WriteStandardError("not ended\n");
+  std::_Exit(0);
+}
+
+// The signal waits for the step's end, then ends the program at once; inside
+// a hold it goes on waiting for the release.
+TEST(EndingEventsDeathTest, EventDuringABlockedStepComesAfterIt) {
+  EXPECT_EXIT(BlockedStep(false), ::testing::KilledBySignal(SIGTERM), "step done\nrestored\n");
+  EXPECT_EXIT(BlockedStep(true), ::testing::KilledBySignal(SIGTERM),
+              "step done\nafter the step\nrestored\n");
+}
 #endif
 
 }  // namespace
