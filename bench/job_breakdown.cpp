@@ -1,6 +1,9 @@
 // The job's streaming pass on one recording, and what its parts cost alone:
 //   job_breakdown <input.wav> <letter> <output.wav> [blockFrames [threads]]
 //   job_breakdown <input.wav> <letter> <output.wav> exact
+//   job_breakdown <input.wav> <letter> <output.wav> steps [rounds]
+// Any of them with --level=plain, --level=avx2 or --level=avx512 first: the
+// vector level lowered to that (the processor's best by default).
 // Run it in a folder that holds the impulse files; <output.wav> must not
 // exist yet. The parts, each timed on its own:
 //   read      the input's blocks read into one buffer set (the pass's reads)
@@ -10,12 +13,16 @@
 //   replace   the same job once more over the file the pass just made:
 //             the durable replacement (fsync of file and folder) included
 // With "exact", the whole-recording reference procedure instead: arrays,
-// scatter convolution, exact conversion, one write.
+// scatter convolution, exact conversion, one write. With "steps", the steps
+// of one block on one thread, each timed on its own chunk by chunk, the
+// recording in memory (see StepTable below).
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "filter/convolution.h"
@@ -24,7 +31,10 @@
 #include "filter/impulse_file.h"
 #include "system/files.h"
 #include "system/threads.h"
+#include "system/vector_level.h"
 #include "wave/dither_stream.h"
+#include "wave/sample_frames.h"
+#include "wave/writer.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 
@@ -160,6 +170,194 @@ double TimeWrites(const Job& job, const PassBuffers& buffers) {
   return Now() - start;
 }
 
+// The recording's input bytes in memory as the blocks see them: frames
+// -(M - 1) .. N + M - 2, zeros outside 0 .. N - 1.
+Buffer<std::uint8_t> RecordingInMemory(const Job& job) {
+  const int m = job.choice.coefficientCount;
+  const std::int64_t n = job.format.sampleCount;
+  const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(job.format.channelCount);
+  Buffer<std::uint8_t> recording;
+  recording.Allocate(frameBytes * (n + 2 * (m - 1)));
+  const FileHandle input = OpenFileForReading(job.input);
+  ReadFileAt(input, job.format.dataOffset, recording.data() + frameBytes * (m - 1), frameBytes * n);
+  CloseFile(input);
+  return recording;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t half = values.size() / 2;
+  return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+// The steps of one block as they stood before the block path was fused
+// (one minute of stereo at 192000 samples per second, pink noise, filter E,
+// blocks of 65536 frames, chunks of 1024; one thread, 9 rounds; load average
+// 4.3 on the 2-processor AVX-512 machine), ns per sample:
+//   step                      plain    AVX2   AVX-512
+//   decode/widen               1.43    0.21    0.21
+//   dither                     0.94    0.33    0.33
+//   taps                       7.98    1.34    0.96
+//   settled check + rounding   1.73    0.43    0.43
+//   exact fallbacks            0.00    0.00    0.00   (11 samples, 0.3-0.4 us each)
+//   encode/store               0.88    0.17    0.17
+//   block path as it runs     12.64    2.48    2.10
+//   G taps/s                   1.58    8.06    9.51
+// The taps were half the time at AVX2; the steps around them (each a pass
+// over the chunk's arrays) the other half.
+//
+// The steps of the block path, each timed on its own around every chunk,
+// the recording in memory, on the calling thread alone, in several rounds.
+// The machine is shared: a step that another process interrupts in one round
+// runs undisturbed in the others, so each step of each chunk counts with its
+// median over the rounds, and a step's figure is the sum of those medians.
+// The step functions are the ones FilterBlock calls, in its order. Each
+// block's input is first copied into a buffer of its own (untimed), as the
+// pass's read puts it into a buffer set: the steps find it in the cache as
+// they do in the pass.
+enum Step { kWiden, kDither, kTaps, kRound, kFallback, kStore, kStepCount };
+const char* const kStepNames[kStepCount] = {
+    "decode/widen", "dither", "taps", "settled check + rounding", "exact fallbacks", "encode/store"};
+
+// Seconds by round, then by (chunk, step) or by block.
+struct StepClock {
+  std::vector<std::vector<double>> steps;
+  std::vector<std::vector<double>> blocks;
+  std::int64_t fallbacks = 0;
+};
+
+void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t* recording,
+                   std::int64_t blockFrames, StepClock& clock) {
+  const int channels = job.format.channelCount;
+  const int m = filter.m;
+  const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channels);
+  const std::int64_t resultLength = job.format.sampleCount + m - 1;
+  const std::int64_t stageLength = kChunkFrames + m - 1;
+  std::vector<double> stage(static_cast<std::size_t>(channels * stageLength));
+  std::vector<std::int32_t> codes(static_cast<std::size_t>(channels * kChunkFrames));
+  std::vector<std::uint8_t> output(static_cast<std::size_t>(frameBytes * blockFrames));
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(frameBytes * (blockFrames + m - 1)));
+  double* stages[kMaxChannels];
+  std::int32_t* codesOf[kMaxChannels];
+  for (int c = 0; c < channels; ++c) {
+    stages[c] = stage.data() + c * stageLength;
+    codesOf[c] = codes.data() + c * kChunkFrames;
+  }
+  double dither[kChunkFrames];
+  double y[kChunkFrames];
+  std::int64_t unsettled[kChunkFrames];
+  std::vector<double>& steps = clock.steps.emplace_back();
+  std::int64_t fallbacks = 0;
+  double* chunkSteps = nullptr;
+  auto timed = [&](Step step, auto&& work) {
+    const double start = Now();
+    work();
+    chunkSteps[step] += Now() - start;
+  };
+  for (std::int64_t first = 0; first < resultLength; first += blockFrames) {
+    const std::int64_t count = std::min(blockFrames, resultLength - first);
+    std::memcpy(block.data(), recording + first * frameBytes, static_cast<std::size_t>(frameBytes * (count + m - 1)));
+    const std::uint8_t* raw = block.data();
+    for (std::int64_t done = 0; done < count; done += kChunkFrames) {
+      const std::int64_t chunk = std::min(kChunkFrames, count - done);
+      const std::int64_t k0 = first + done;
+      steps.resize(steps.size() + kStepCount, 0.0);
+      chunkSteps = steps.data() + steps.size() - kStepCount;
+      timed(kWiden, [&] { WidenFrames24(raw + frameBytes * done, channels, chunk + m - 1, stages); });
+      for (int c = 0; c < channels; ++c) {
+        const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * channels + c;
+        timed(kDither, [&] { FillDitherOffsets(firstSample, channels, chunk, dither); });
+        timed(kTaps, [&] { filter.kernel(filter.h, m, stages[c] + m - 1, chunk, y); });
+        std::int64_t found = 0;
+        timed(kRound, [&] {
+          found = RoundSettledCodes(y, dither, chunk, filter.margin, codesOf[c], unsettled);
+        });
+        fallbacks += found;
+      }
+      timed(kStore, [&] { StoreFrames24(codesOf, channels, chunk, output.data() + frameBytes * done); });
+    }
+  }
+  clock.fallbacks = fallbacks;
+  // The block path as it runs, block by block.
+  std::vector<double>& blocks = clock.blocks.emplace_back();
+  for (std::int64_t first = 0; first < resultLength; first += blockFrames) {
+    const std::int64_t count = std::min(blockFrames, resultLength - first);
+    std::memcpy(block.data(), recording + first * frameBytes, static_cast<std::size_t>(frameBytes * (count + m - 1)));
+    const double start = Now();
+    FilterBlock(filter, channels, block.data(), first, count, stage.data(), codes.data(), output.data());
+    blocks.push_back(Now() - start);
+  }
+}
+
+// The sum over the entries (those of `step` out of every `stride`) of each
+// entry's median over the rounds.
+double SumOfMedians(const std::vector<std::vector<double>>& rounds, std::size_t step, std::size_t stride) {
+  double sum = 0;
+  std::vector<double> values(rounds.size());
+  for (std::size_t i = step; i < rounds[0].size(); i += stride) {
+    for (std::size_t r = 0; r < rounds.size(); ++r) values[r] = rounds[r][i];
+    sum += Median(values);
+  }
+  return sum;
+}
+
+// Seconds that one sample's exact path takes (exact value, exact
+// conversion): a stretch of blocks with every sample forced onto it, the
+// fastest of three runs.
+double ExactSecondsPerSample(const Job& job, const std::uint8_t* recording, const double* h) {
+  const int channels = job.format.channelCount;
+  const int m = job.choice.coefficientCount;
+  const FastFilter forced = PrepareFastFilter(h, m, job.format.sampleCount, 0.5);
+  const std::int64_t frames = std::min<std::int64_t>(16384, job.format.sampleCount + m - 1);
+  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1)));
+  std::vector<std::int32_t> codes(static_cast<std::size_t>(channels * kChunkFrames));
+  std::vector<std::uint8_t> output(static_cast<std::size_t>(3 * channels * frames));
+  double best = 1e9;
+  for (int run = 0; run < 3; ++run) {
+    const double start = Now();
+    const std::int64_t exact =
+        FilterBlock(forced, channels, recording, 0, frames, stage.data(), codes.data(), output.data());
+    best = std::min(best, (Now() - start) / static_cast<double>(std::max<std::int64_t>(exact, 1)));
+  }
+  return best;
+}
+
+int RunSteps(const Job& job, const PassBuffers& buffers, int rounds) {
+  const int m = job.choice.coefficientCount;
+  const Buffer<std::uint8_t> recording = RecordingInMemory(job);
+  const FastFilter filter = PrepareFastFilter(buffers.impulseResponse.data(), m, job.format.sampleCount);
+  const double exactSeconds = ExactSecondsPerSample(job, recording.data(), buffers.impulseResponse.data());
+  StepClock clock;
+  for (int round = 0; round < rounds; ++round) {
+    TimeStepsOnce(job, filter, recording.data(), buffers.blockFrames, clock);
+  }
+  double seconds[kStepCount];
+  double sum = 0;
+  for (int step = 0; step < kStepCount; ++step) {
+    seconds[step] = SumOfMedians(clock.steps, step, kStepCount);
+    sum += seconds[step];
+  }
+  seconds[kFallback] = static_cast<double>(clock.fallbacks) * exactSeconds;
+  sum += seconds[kFallback];
+  const double whole = SumOfMedians(clock.blocks, 0, 1);
+  const double samples = static_cast<double>(job.format.sampleCount + m - 1) * job.format.channelCount;
+  const char* const levels[] = {"plain", "avx2", "avx512"};
+  std::printf("steps of the block path, one thread, vector level %s, %lld frames x %d channels, "
+              "filter %c (%d taps), blocks of %lld frames, chunks of %lld, %d rounds\n",
+              levels[static_cast<int>(ActiveVectorLevel())], static_cast<long long>(job.format.sampleCount),
+              job.format.channelCount, job.choice.letter, m, static_cast<long long>(buffers.blockFrames),
+              static_cast<long long>(kChunkFrames), rounds);
+  for (int step = 0; step < kStepCount; ++step) {
+    std::printf("  %-26s %8.1f ms %7.2f ns/sample %5.1f %%\n", kStepNames[step], 1e3 * seconds[step],
+                1e9 * seconds[step] / samples, 100 * seconds[step] / sum);
+  }
+  std::printf("  %-26s %8.1f ms %7.2f ns/sample   (%lld samples at %.0f ns each)\n", "sum of the steps",
+              1e3 * sum, 1e9 * sum / samples, static_cast<long long>(clock.fallbacks), 1e9 * exactSeconds);
+  std::printf("  %-26s %8.1f ms %7.2f ns/sample   %.2f G taps/s\n", "block path as it runs", 1e3 * whole,
+              1e9 * whole / samples, samples * m / whole * 1e-9);
+  return 0;
+}
+
 int RunExact(const Job& job) {
   const double start = Now();
   const int m = job.choice.coefficientCount;
@@ -189,9 +387,23 @@ int RunExact(const Job& job) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strncmp(argv[1], "--level=", 8) == 0) {
+    const char* level = argv[1] + 8;
+    if (std::strcmp(level, "plain") == 0) {
+      LimitVectorLevel(VectorLevel::kPlain);
+    } else if (std::strcmp(level, "avx2") == 0) {
+      LimitVectorLevel(VectorLevel::kAvx2);
+    } else if (std::strcmp(level, "avx512") != 0) {
+      std::fprintf(stderr, "job_breakdown: unknown vector level %s\n", level);
+      return 2;
+    }
+    ++argv;
+    --argc;
+  }
   if (argc < 4) {
     std::fprintf(stderr,
-                 "usage: job_breakdown <input.wav> <letter> <output.wav> [exact | blockFrames [threads]]\n");
+                 "usage: job_breakdown [--level=plain|avx2|avx512] <input.wav> <letter> <output.wav>\n"
+                 "                     [exact | steps [rounds] | blockFrames [threads]]\n");
     return 2;
   }
   const FilterTableEntry* entry = FindFilter(argv[2][0]);
@@ -199,14 +411,16 @@ int main(int argc, char** argv) {
   if (entry == nullptr || !ReadWaveHeader(argv[1], job.format)) return 1;
   job.choice = FilterChoice{entry->letter, entry->impulseFileName, entry->coefficientCount};
   if (argc > 4 && std::strcmp(argv[4], "exact") == 0) return RunExact(job);
-  if (argc > 4) job.settings.blockFrames = std::atoll(argv[4]);
-  if (argc > 5) job.settings.threads = std::atoi(argv[5]);
+  const bool steps = argc > 4 && std::strcmp(argv[4], "steps") == 0;
+  if (argc > 4 && !steps) job.settings.blockFrames = std::atoll(argv[4]);
+  if (argc > 5 && !steps) job.settings.threads = std::atoi(argv[5]);
 
   PassBuffers buffers;
   if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, job.settings, buffers) ||
       !LoadImpulseResponse(job.choice, buffers.impulseResponse.data())) {
     return 1;
   }
+  if (steps) return RunSteps(job, buffers, argc > 5 ? std::max(1, std::atoi(argv[5])) : 5);
   const double read = TimeReads(job, buffers);
   const double compute = TimeCompute(job, buffers);
   const double write = TimeWrites(job, buffers);
