@@ -111,7 +111,7 @@ struct ComputeTasks {
   int threads;
   Buffer<std::uint8_t>* outputs;
   Buffer<double>* stages;
-  Buffer<std::int32_t>* codes;
+  Buffer<std::int32_t>* unsettled;
 };
 
 void ComputeShare(void* context, int index) {
@@ -122,7 +122,7 @@ void ComputeShare(void* context, int index) {
     const std::int64_t first = b * tasks.blockFrames;
     const std::int64_t count = std::min(tasks.blockFrames, tasks.resultLength - first);
     FilterBlock(*tasks.filter, tasks.channels, tasks.raw + first * frameBytes, first, count,
-                tasks.stages[index].data(), tasks.codes[index].data(), tasks.outputs[index].data());
+                tasks.stages[index].data(), tasks.unsettled[index].data(), tasks.outputs[index].data());
   }
 }
 
@@ -140,14 +140,14 @@ double TimeCompute(const Job& job, const PassBuffers& buffers) {
   const FastFilter filter = PrepareFastFilter(buffers.impulseResponse.data(), m, n);
   Buffer<std::uint8_t> outputs[8];
   Buffer<double> stages[8];
-  Buffer<std::int32_t> codes[8];
+  Buffer<std::int32_t> unsettled[8];
   for (int t = 0; t < buffers.threads; ++t) {
     outputs[t].Allocate(buffers.outputSetBytes);
-    stages[t].Allocate(channels * (kChunkFrames + m - 1));
-    codes[t].Allocate(channels * kChunkFrames);
+    stages[t].Allocate(channels * (kChunkFrames + m - 1) + kStagePadding);
+    unsettled[t].Allocate(channels * kChunkFrames);
   }
   ComputeTasks tasks{&filter, channels, recording.data(), resultLength, buffers.blockFrames,
-                     buffers.threads, outputs, stages, codes};
+                     buffers.threads, outputs, stages, unsettled};
   const double start = Now();
   RunTasksInParallel(buffers.threads, ComputeShare, &tasks);
   return Now() - start;
@@ -211,13 +211,17 @@ double Median(std::vector<double> values) {
 // The machine is shared: a step that another process interrupts in one round
 // runs undisturbed in the others, so each step of each chunk counts with its
 // median over the rounds, and a step's figure is the sum of those medians.
-// The step functions are the ones FilterBlock calls, in its order. Each
-// block's input is first copied into a buffer of its own (untimed), as the
-// pass's read puts it into a buffer set: the steps find it in the cache as
-// they do in the pass.
-enum Step { kWiden, kDither, kTaps, kRound, kFallback, kStore, kStepCount };
-const char* const kStepNames[kStepCount] = {
-    "decode/widen", "dither", "taps", "settled check + rounding", "exact fallbacks", "encode/store"};
+// Each block's input is first copied into a buffer of its own (untimed), as
+// the pass's read puts it into a buffer set: the steps find it in the cache
+// as they do in the pass. The steps are those of FilterBlock: the widening,
+// then the fused codes kernel (taps, dither, settled check, rounding and
+// encoding in one pass over the chunk), then the exact path of the samples
+// it leaves unsettled (their count times the time one takes). The taps
+// alone (the value kernel over the same samples, into an array) are timed
+// too, to show their share of the fused step; they are no step of the path.
+enum Step { kWiden, kCodes, kFallback, kTapsAlone, kStepCount };
+const char* const kStepNames[kStepCount] = {"decode/widen", "taps+dither+check+round+encode",
+                                            "exact fallbacks", "(taps alone)"};
 
 // Seconds by round, then by (chunk, step) or by block.
 struct StepClock {
@@ -232,20 +236,11 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
   const int m = filter.m;
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channels);
   const std::int64_t resultLength = job.format.sampleCount + m - 1;
-  const std::int64_t stageLength = kChunkFrames + m - 1;
-  std::vector<double> stage(static_cast<std::size_t>(channels * stageLength));
-  std::vector<std::int32_t> codes(static_cast<std::size_t>(channels * kChunkFrames));
+  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + kStagePadding));
+  std::vector<std::int32_t> unsettled(static_cast<std::size_t>(channels * kChunkFrames));
+  std::vector<double> y(static_cast<std::size_t>(channels * kChunkFrames));
   std::vector<std::uint8_t> output(static_cast<std::size_t>(frameBytes * blockFrames));
   std::vector<std::uint8_t> block(static_cast<std::size_t>(frameBytes * (blockFrames + m - 1)));
-  double* stages[kMaxChannels];
-  std::int32_t* codesOf[kMaxChannels];
-  for (int c = 0; c < channels; ++c) {
-    stages[c] = stage.data() + c * stageLength;
-    codesOf[c] = codes.data() + c * kChunkFrames;
-  }
-  double dither[kChunkFrames];
-  double y[kChunkFrames];
-  std::int64_t unsettled[kChunkFrames];
   std::vector<double>& steps = clock.steps.emplace_back();
   std::int64_t fallbacks = 0;
   double* chunkSteps = nullptr;
@@ -263,18 +258,14 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
       const std::int64_t k0 = first + done;
       steps.resize(steps.size() + kStepCount, 0.0);
       chunkSteps = steps.data() + steps.size() - kStepCount;
-      timed(kWiden, [&] { WidenFrames24(raw + frameBytes * done, channels, chunk + m - 1, stages); });
-      for (int c = 0; c < channels; ++c) {
-        const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * channels + c;
-        timed(kDither, [&] { FillDitherOffsets(firstSample, channels, chunk, dither); });
-        timed(kTaps, [&] { filter.kernel(filter.h, m, stages[c] + m - 1, chunk, y); });
-        std::int64_t found = 0;
-        timed(kRound, [&] {
-          found = RoundSettledCodes(y, dither, chunk, filter.margin, codesOf[c], unsettled);
-        });
-        fallbacks += found;
-      }
-      timed(kStore, [&] { StoreFrames24(codesOf, channels, chunk, output.data() + frameBytes * done); });
+      timed(kWiden, [&] { WidenSamples24(raw + frameBytes * done, channels * (chunk + m - 1), stage.data()); });
+      const double* s = stage.data() + (m - 1) * channels;
+      timed(kCodes, [&] {
+        fallbacks += filter.codes(filter.h, m, s, channels, chunk * channels,
+                                  static_cast<std::uint64_t>(k0) * channels, filter.margin,
+                                  output.data() + frameBytes * done, unsettled.data());
+      });
+      timed(kTapsAlone, [&] { filter.kernel(filter.h, m, s, channels, chunk * channels, y.data()); });
     }
   }
   clock.fallbacks = fallbacks;
@@ -284,7 +275,7 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
     const std::int64_t count = std::min(blockFrames, resultLength - first);
     std::memcpy(block.data(), recording + first * frameBytes, static_cast<std::size_t>(frameBytes * (count + m - 1)));
     const double start = Now();
-    FilterBlock(filter, channels, block.data(), first, count, stage.data(), codes.data(), output.data());
+    FilterBlock(filter, channels, block.data(), first, count, stage.data(), unsettled.data(), output.data());
     blocks.push_back(Now() - start);
   }
 }
@@ -309,14 +300,14 @@ double ExactSecondsPerSample(const Job& job, const std::uint8_t* recording, cons
   const int m = job.choice.coefficientCount;
   const FastFilter forced = PrepareFastFilter(h, m, job.format.sampleCount, 0.5);
   const std::int64_t frames = std::min<std::int64_t>(16384, job.format.sampleCount + m - 1);
-  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1)));
-  std::vector<std::int32_t> codes(static_cast<std::size_t>(channels * kChunkFrames));
+  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + kStagePadding));
+  std::vector<std::int32_t> unsettled(static_cast<std::size_t>(channels * kChunkFrames));
   std::vector<std::uint8_t> output(static_cast<std::size_t>(3 * channels * frames));
   double best = 1e9;
   for (int run = 0; run < 3; ++run) {
     const double start = Now();
     const std::int64_t exact =
-        FilterBlock(forced, channels, recording, 0, frames, stage.data(), codes.data(), output.data());
+        FilterBlock(forced, channels, recording, 0, frames, stage.data(), unsettled.data(), output.data());
     best = std::min(best, (Now() - start) / static_cast<double>(std::max<std::int64_t>(exact, 1)));
   }
   return best;
@@ -332,13 +323,9 @@ int RunSteps(const Job& job, const PassBuffers& buffers, int rounds) {
     TimeStepsOnce(job, filter, recording.data(), buffers.blockFrames, clock);
   }
   double seconds[kStepCount];
-  double sum = 0;
-  for (int step = 0; step < kStepCount; ++step) {
-    seconds[step] = SumOfMedians(clock.steps, step, kStepCount);
-    sum += seconds[step];
-  }
+  for (int step = 0; step < kStepCount; ++step) seconds[step] = SumOfMedians(clock.steps, step, kStepCount);
   seconds[kFallback] = static_cast<double>(clock.fallbacks) * exactSeconds;
-  sum += seconds[kFallback];
+  const double sum = seconds[kWiden] + seconds[kCodes] + seconds[kFallback];
   const double whole = SumOfMedians(clock.blocks, 0, 1);
   const double samples = static_cast<double>(job.format.sampleCount + m - 1) * job.format.channelCount;
   const char* const levels[] = {"plain", "avx2", "avx512"};
@@ -348,12 +335,12 @@ int RunSteps(const Job& job, const PassBuffers& buffers, int rounds) {
               job.format.channelCount, job.choice.letter, m, static_cast<long long>(buffers.blockFrames),
               static_cast<long long>(kChunkFrames), rounds);
   for (int step = 0; step < kStepCount; ++step) {
-    std::printf("  %-26s %8.1f ms %7.2f ns/sample %5.1f %%\n", kStepNames[step], 1e3 * seconds[step],
+    std::printf("  %-30s %8.1f ms %7.2f ns/sample %5.1f %%\n", kStepNames[step], 1e3 * seconds[step],
                 1e9 * seconds[step] / samples, 100 * seconds[step] / sum);
   }
-  std::printf("  %-26s %8.1f ms %7.2f ns/sample   (%lld samples at %.0f ns each)\n", "sum of the steps",
+  std::printf("  %-30s %8.1f ms %7.2f ns/sample   (%lld samples at %.0f ns each)\n", "sum of the steps",
               1e3 * sum, 1e9 * sum / samples, static_cast<long long>(clock.fallbacks), 1e9 * exactSeconds);
-  std::printf("  %-26s %8.1f ms %7.2f ns/sample   %.2f G taps/s\n", "block path as it runs", 1e3 * whole,
+  std::printf("  %-30s %8.1f ms %7.2f ns/sample   %.2f G taps/s\n", "block path as it runs", 1e3 * whole,
               1e9 * whole / samples, samples * m / whole * 1e-9);
   return 0;
 }

@@ -10,11 +10,11 @@
 // anything), or zeros before frame 0. Bytes the file does not hold are
 // zeros, up to frame N - 1, and frames from N on are zeros whatever the file
 // holds, as the reference reads them. So every output frame is computed from
-// the same values by the same procedure (FilterChunkCodes: the rounded fast
-// value where its code is settled, otherwise the exact value through the
-// exact conversion; see fast_convolution.cpp) wherever the block boundaries
-// fall and whichever thread computes it. The bytes are appended in frame
-// order.
+// the same values by the same procedure (FilterInterleavedChunk: the rounded
+// fast value where its code is settled, otherwise the exact value through
+// the exact conversion; see fast_convolution.cpp) wherever the block and
+// chunk boundaries fall and whichever thread computes it. The bytes are
+// appended in frame order.
 //
 // The block size. Measured with bench/job_breakdown (one minute of stereo at
 // 192000 samples per second, filter E, the input in the page cache, a new
@@ -67,9 +67,13 @@ std::int64_t BlockFramesFor(const PassSettings& settings, std::int64_t resultLen
   return std::clamp<std::int64_t>(settings.blockFrames, 1, std::max<std::int64_t>(1, resultLength));
 }
 
-// Each thread's scratch for one chunk: the widened samples and the codes of
-// every channel.
-std::int64_t StageLength(int m) { return kChunkFrames + m - 1; }
+// Each thread's scratch for one chunk: the widened samples of every channel,
+// interleaved, with their history and the padding the kernels read past
+// them; and one index for each of the chunk's samples.
+std::int64_t StageLength(int channels, int m) {
+  return channels * (kChunkFrames + m - 1) + kStagePadding;
+}
+std::int64_t UnsettledLength(int channels) { return channels * kChunkFrames; }
 
 struct Pass {
   // Fixed for the pass.
@@ -141,10 +145,10 @@ void ReadBlock(Pass& pass, std::int64_t block) {
 }
 
 std::int64_t ComputeBlock(Pass& pass, std::int64_t block, int thread) {
-  double* stage = pass.buffers->stages.data() + thread * pass.channels * StageLength(pass.filter.m);
-  std::int32_t* codes = pass.buffers->codes.data() + thread * pass.channels * kChunkFrames;
+  double* stage = pass.buffers->stages.data() + thread * StageLength(pass.channels, pass.filter.m);
+  std::int32_t* unsettled = pass.buffers->unsettled.data() + thread * UnsettledLength(pass.channels);
   return FilterBlock(pass.filter, pass.channels, RawSet(pass, block), BlockStart(pass, block),
-                     BlockLength(pass, block), stage, codes, OutputSet(pass, block));
+                     BlockLength(pass, block), stage, unsettled, OutputSet(pass, block));
 }
 
 // Takes the next block whose input is ready and computes it. `hold` is
@@ -237,30 +241,17 @@ void RunPassTask(void* context, int index) {
 
 std::int64_t FilterBlock(const FastFilter& filter, int channelCount, const std::uint8_t* raw,
                          std::int64_t first, std::int64_t count, double* stage,
-                         std::int32_t* codes, std::uint8_t* output) {
+                         std::int32_t* unsettled, std::uint8_t* output) {
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channelCount);
-  const std::int64_t stageLength = kChunkFrames + filter.m - 1;
-  double* stages[kMaxChannels];
-  std::int32_t* codesOf[kMaxChannels];
-  for (int c = 0; c < channelCount; ++c) {
-    stages[c] = stage + c * stageLength;
-    codesOf[c] = codes + c * kChunkFrames;
-  }
-  double dither[kChunkFrames];
   std::int64_t exactSamples = 0;
+  // Chunk by chunk, so that the widened samples stay in the first-level
+  // cache between the widening and the kernel; raw frame `done` is input
+  // frame first + done - M + 1, where the chunk's history starts.
   for (std::int64_t done = 0; done < count; done += kChunkFrames) {
     const std::int64_t chunk = std::min(kChunkFrames, count - done);
-    const std::int64_t k0 = first + done;
-    // Raw frame `done` is input frame k0 - M + 1, where this chunk's
-    // history starts.
-    WidenFrames24(raw + frameBytes * done, channelCount, chunk + filter.m - 1, stages);
-    for (int c = 0; c < channelCount; ++c) {
-      const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * channelCount + c;
-      FillDitherOffsets(firstSample, channelCount, chunk, dither);
-      exactSamples += FilterChunkCodes(filter, stages[c], k0, chunk, dither, firstSample,
-                                       channelCount, codesOf[c]);
-    }
-    StoreFrames24(codesOf, channelCount, chunk, output + frameBytes * done);
+    WidenSamples24(raw + frameBytes * done, channelCount * (chunk + filter.m - 1), stage);
+    exactSamples += FilterInterleavedChunk(filter, channelCount, stage, first + done, chunk, unsettled,
+                                           output + frameBytes * done);
   }
   return exactSamples;
 }
@@ -273,7 +264,8 @@ std::int64_t PassMemoryNeeded(const WaveFormat& format, int coefficientCount,
   const int threads = ThreadsFor(settings);
   const std::int64_t channels = format.channelCount;
   return 8 * m + SetsFor(threads) * frameBytes * (2 * blockFrames + m - 1) + frameBytes * (m - 1) +
-         threads * channels * (8 * StageLength(static_cast<int>(m)) + 4 * kChunkFrames);
+         threads * (8 * StageLength(static_cast<int>(channels), static_cast<int>(m)) +
+                    4 * UnsettledLength(static_cast<int>(channels)));
 }
 
 bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
@@ -291,8 +283,8 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
                   buffers.raw.Allocate(buffers.sets * buffers.rawSetBytes) &&
                   buffers.output.Allocate(buffers.sets * buffers.outputSetBytes) &&
                   buffers.history.Allocate(frameBytes * (m - 1)) &&
-                  buffers.stages.Allocate(buffers.threads * format.channelCount * StageLength(m)) &&
-                  buffers.codes.Allocate(buffers.threads * format.channelCount * kChunkFrames);
+                  buffers.stages.Allocate(buffers.threads * StageLength(format.channelCount, m)) &&
+                  buffers.unsettled.Allocate(buffers.threads * UnsettledLength(format.channelCount));
   if (!ok) {
     buffers = PassBuffers{};
     ReportMemoryRefused();

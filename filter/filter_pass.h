@@ -37,8 +37,8 @@ struct PassBuffers {
   Buffer<std::uint8_t> raw;          // sets x rawSetBytes
   Buffer<std::uint8_t> output;       // sets x outputSetBytes
   Buffer<std::uint8_t> history;      // the last M - 1 frames of input read
-  Buffer<double> stages;             // per thread and channel, one chunk of widened samples
-  Buffer<std::int32_t> codes;        // per thread and channel, one chunk of codes
+  Buffer<double> stages;             // per thread, one chunk of widened samples, channels interleaved
+  Buffer<std::int32_t> unsettled;    // per thread, an index for each sample of one chunk
 };
 
 // Bytes that AllocatePassBuffers takes for this job.
@@ -79,8 +79,8 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
 // interleaved) of output frames first .. first + count - 1, from `raw`, the
 // input bytes of frames first - M + 1 .. first + count - 1 (zero bytes for
 // frames outside the recording). Scratch: `stage` holds C x (kChunkFrames +
-// M - 1) doubles, `codes` C x kChunkFrames. Returns how many samples took an
-// exact path.
+// M - 1) + kStagePadding doubles, `unsettled` C x kChunkFrames indices.
+// Returns how many samples took an exact path.
 std::int64_t FilterBlock(const FastFilter& filter, int channelCount, const std::uint8_t* raw,
                          std::int64_t first, std::int64_t count, double* stage,
-                         std::int32_t* codes, std::uint8_t* output);
+                         std::int32_t* unsettled, std::uint8_t* output);
