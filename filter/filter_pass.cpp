@@ -5,9 +5,9 @@
 // on the coefficients, and on the dither of its sample index k x C + c, which
 // DitherOfSample gives from the index alone. A block of output frames
 // [first, first + count) is computed from exactly those input frames: its
-// raw bytes start M - 1 frames early, and those M - 1 frames are the ones the
-// block before read last (copied forward before the next read overwrites
-// anything), or zeros before frame 0. Bytes the file does not hold are
+// raw bytes start M - 1 frames early, read from the file with the block's
+// own (the file does not change during the pass: the output is a new file
+// until the end), or zeros before frame 0. Bytes the file does not hold are
 // zeros, up to frame N - 1, and frames from N on are zeros whatever the file
 // holds, as the reference reads them. So every output frame is computed from
 // the same values by the same procedure (FilterInterleavedChunk: the rounded
@@ -48,9 +48,8 @@ namespace {
 constexpr int kMaxThreads = kMaxWorkerThreads;
 constexpr int kMaxSets = kMaxThreads + 2;
 
-// The ring's size: one set for each computing thread, one being read ahead
-// and one being written behind. Deeper rings (2 and 4 sets a thread)
-// measured no faster.
+// The ring's size: one set for each thread, and two for blocks computed
+// while an earlier one is still being computed or written.
 int SetsFor(int threads) { return threads + 2; }
 
 int ThreadsFor(const PassSettings& settings) {
@@ -91,19 +90,19 @@ struct Pass {
   PassBuffers* buffers = nullptr;
   const PassProgress* progress = nullptr;
 
+  // One thread reads the input at a time (files.h).
+  std::mutex reading;
   // Shared by the threads, under `lock`. Block b uses set b % sets; its set
   // is free once block b - sets has been written.
   std::mutex lock;
-  std::condition_variable inputReady;     // a block to compute, or the end
-  std::condition_variable outputReady;    // a block to write
-  std::int64_t blocksRead = 0;
+  std::condition_variable changed;  // a block computed or written, or the end
   std::int64_t blocksClaimed = 0;
   std::int64_t blocksWritten = 0;
   bool computed[kMaxSets] = {};
-  bool stopping = false;
+  bool writing = false;
+  bool stopping = false;  // every block written, or a write failed
+  bool failed = false;
   std::int64_t exactSamples = 0;
-  const OutputHeader* header = nullptr;
-  bool written = false;
 };
 
 std::int64_t BlockStart(const Pass& pass, std::int64_t block) { return block * pass.blockFrames; }
@@ -120,28 +119,29 @@ std::uint8_t* OutputSet(Pass& pass, std::int64_t block) {
   return pass.buffers->output.data() + (block % pass.buffers->sets) * pass.buffers->outputSetBytes;
 }
 
-// The input bytes of a block: the history carried from the block before,
-// then the block's own frames from the file (zeros for what it does not
-// hold, and from frame N on); then the block's last M - 1 frames become the
-// history of the next.
+// The input bytes of a block: its frames first - M + 1 .. first + count - 1
+// from the file, zeros before frame 0, from frame N on and for whatever the
+// file does not hold. Every block reads its own history (the M - 1 frames
+// before it): the same bytes as the block before read, so that blocks need
+// not be read in order.
 void ReadBlock(Pass& pass, std::int64_t block) {
-  const std::int64_t first = BlockStart(pass, block);
-  const std::int64_t count = BlockLength(pass, block);
-  const std::int64_t historyBytes = (pass.filter.m - 1) * pass.frameBytes;
+  const std::int64_t from = BlockStart(pass, block) - (pass.filter.m - 1);
+  const std::int64_t frames = BlockLength(pass, block) + pass.filter.m - 1;
   std::uint8_t* raw = RawSet(pass, block);
-  std::uint8_t* history = pass.buffers->history.data();
-  if (historyBytes > 0) std::memcpy(raw, history, static_cast<std::size_t>(historyBytes));
-  std::uint8_t* body = raw + historyBytes;
-  const std::int64_t bodyBytes = count * pass.frameBytes;
-  const std::int64_t framesInRecording = std::clamp<std::int64_t>(pass.inputFrames - first, 0, count);
-  std::int64_t wanted = framesInRecording * pass.frameBytes;
+  const std::int64_t lowest = std::clamp<std::int64_t>(from, 0, from + frames);
+  const std::int64_t end = std::clamp<std::int64_t>(pass.inputFrames, lowest, from + frames);
+  const std::int64_t before = (lowest - from) * pass.frameBytes;
+  std::int64_t wanted = (end - lowest) * pass.frameBytes;
   // A last frame cut short by the end of the data chunk is not completed
   // from the chunk after it.
-  if (pass.dataBytes >= 0) wanted = std::clamp<std::int64_t>(pass.dataBytes - first * pass.frameBytes, 0, wanted);
-  const std::int64_t got =
-      wanted > 0 ? ReadFileAt(pass.input, pass.dataOffset + first * pass.frameBytes, body, wanted) : 0;
-  std::memset(body + got, 0, static_cast<std::size_t>(bodyBytes - got));
-  if (historyBytes > 0) std::memcpy(history, raw + bodyBytes, static_cast<std::size_t>(historyBytes));
+  if (pass.dataBytes >= 0) wanted = std::clamp<std::int64_t>(pass.dataBytes - lowest * pass.frameBytes, 0, wanted);
+  std::memset(raw, 0, static_cast<std::size_t>(before));
+  std::int64_t got = 0;
+  if (wanted > 0) {
+    const std::lock_guard<std::mutex> hold(pass.reading);
+    got = ReadFileAt(pass.input, pass.dataOffset + lowest * pass.frameBytes, raw + before, wanted);
+  }
+  std::memset(raw + before + got, 0, static_cast<std::size_t>(frames * pass.frameBytes - before - got));
 }
 
 std::int64_t ComputeBlock(Pass& pass, std::int64_t block, int thread) {
@@ -151,91 +151,65 @@ std::int64_t ComputeBlock(Pass& pass, std::int64_t block, int thread) {
                      BlockLength(pass, block), stage, unsettled, OutputSet(pass, block));
 }
 
-// Takes the next block whose input is ready and computes it. `hold` is
-// locked on entry and on return.
-void ComputeNextBlock(Pass& pass, std::unique_lock<std::mutex>& hold, int thread) {
-  const std::int64_t block = pass.blocksClaimed++;
-  hold.unlock();
-  const std::int64_t exact = ComputeBlock(pass, block, thread);
-  hold.lock();
-  pass.exactSamples += exact;
-  pass.computed[block % pass.buffers->sets] = true;
-  pass.outputReady.notify_one();
-}
-
 void ReportProgress(Pass& pass) {
   if (pass.progress->report == nullptr) return;
-  const std::int64_t frames = std::min(pass.resultLength, pass.blocksWritten * pass.blockFrames);
-  pass.progress->report(pass.progress->context, frames, pass.resultLength);
+  std::int64_t written;
+  {
+    const std::lock_guard<std::mutex> hold(pass.lock);
+    written = pass.blocksWritten;
+  }
+  pass.progress->report(pass.progress->context, std::min(pass.resultLength, written * pass.blockFrames),
+                        pass.resultLength);
 }
 
-// The calling thread: writes the finished blocks in order, reads ahead into
-// free sets, computes when there is nothing else to do, and reports
-// progress. False when a write failed or a held ending event waits.
-bool CoordinatePass(Pass& pass, const OutputHeader& header) {
-  bool ok = AppendOutput(*pass.output, header.bytes, header.size);
+// Every thread, the calling one (0) included: writes the next block when it
+// is computed and no other thread writes, else reads and computes the next
+// block whose set is free, else waits. So each block is read, computed and
+// mostly written by one thread, in its cache, and the reads and writes are
+// shared out like the computing; the blocks are appended in order. The
+// calling thread reports progress between its blocks and while it waits.
+void RunBlocks(Pass& pass, int thread) {
   const int sets = pass.buffers->sets;
   std::unique_lock<std::mutex> hold(pass.lock);
-  while (ok && pass.blocksWritten < pass.blockCount) {
+  while (!pass.stopping) {
     const std::int64_t next = pass.blocksWritten;
-    if (pass.computed[next % sets]) {
+    if (!pass.writing && pass.computed[next % sets]) {
       pass.computed[next % sets] = false;
+      pass.writing = true;
       hold.unlock();
-      ok = AppendOutput(*pass.output, OutputSet(pass, next), BlockLength(pass, next) * pass.frameBytes) &&
-           !EndingEventWaiting();
+      const bool ok = AppendOutput(*pass.output, OutputSet(pass, next), BlockLength(pass, next) * pass.frameBytes) &&
+                      !EndingEventWaiting();
       hold.lock();
+      pass.writing = false;
       ++pass.blocksWritten;
-      hold.unlock();
-      ReportProgress(pass);
-      hold.lock();
-    } else if (pass.blocksRead < pass.blockCount && pass.blocksRead - pass.blocksWritten < sets) {
-      const std::int64_t block = pass.blocksRead;
+      pass.failed = pass.failed || !ok;
+      pass.stopping = pass.failed || pass.blocksWritten == pass.blockCount;
+      pass.changed.notify_all();
+    } else if (pass.blocksClaimed < pass.blockCount && pass.blocksClaimed - next < sets) {
+      const std::int64_t block = pass.blocksClaimed++;
       hold.unlock();
       ReadBlock(pass, block);
+      const std::int64_t exact = ComputeBlock(pass, block, thread);
       hold.lock();
-      ++pass.blocksRead;
-      pass.inputReady.notify_one();
-    } else if (pass.blocksClaimed < pass.blocksRead) {
-      ComputeNextBlock(pass, hold, 0);
+      pass.exactSamples += exact;
+      pass.computed[block % sets] = true;
+      pass.changed.notify_all();
+    } else if (thread == 0) {
+      pass.changed.wait_for(hold, std::chrono::milliseconds(100));
     } else {
-      pass.outputReady.wait_for(hold, std::chrono::milliseconds(100));
+      pass.changed.wait(hold);
+    }
+    if (thread == 0) {
       hold.unlock();
       ReportProgress(pass);
       hold.lock();
     }
   }
-  // The other threads stop waiting: nothing is left, or the pass has failed.
-  pass.stopping = true;
-  pass.inputReady.notify_all();
-  hold.unlock();
-  if (ok && header.padBytes > 0) {
-    const std::uint8_t pad = 0;
-    ok = AppendOutput(*pass.output, &pad, header.padBytes);
-  }
-  return ok;
 }
 
-// Every other thread: computes blocks as their input becomes ready.
-void ComputeBlocks(Pass& pass, int thread) {
-  std::unique_lock<std::mutex> hold(pass.lock);
-  for (;;) {
-    pass.inputReady.wait(hold, [&] { return pass.stopping || pass.blocksClaimed < pass.blocksRead; });
-    if (pass.stopping) return;
-    ComputeNextBlock(pass, hold, thread);
-  }
-}
-
-// Task 0 runs on the calling thread and coordinates; the others compute. A
-// computing thread that could not be started runs its task after the pass,
-// and finds nothing left to do.
-void RunPassTask(void* context, int index) {
-  Pass& pass = *static_cast<Pass*>(context);
-  if (index == 0) {
-    pass.written = CoordinatePass(pass, *pass.header);
-  } else {
-    ComputeBlocks(pass, index);
-  }
-}
+// A thread that could not be started runs its task after the pass, and
+// finds it stopped.
+void RunPassTask(void* context, int index) { RunBlocks(*static_cast<Pass*>(context), index); }
 
 }  // namespace
 
@@ -263,7 +237,7 @@ std::int64_t PassMemoryNeeded(const WaveFormat& format, int coefficientCount,
   const std::int64_t blockFrames = BlockFramesFor(settings, ResultLengthOf(format, static_cast<int>(m)));
   const int threads = ThreadsFor(settings);
   const std::int64_t channels = format.channelCount;
-  return 8 * m + SetsFor(threads) * frameBytes * (2 * blockFrames + m - 1) + frameBytes * (m - 1) +
+  return 8 * m + SetsFor(threads) * frameBytes * (2 * blockFrames + m - 1) +
          threads * (8 * StageLength(static_cast<int>(channels), static_cast<int>(m)) +
                     4 * UnsettledLength(static_cast<int>(channels)));
 }
@@ -282,7 +256,6 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
                   buffers.impulseResponse.Allocate(m) &&
                   buffers.raw.Allocate(buffers.sets * buffers.rawSetBytes) &&
                   buffers.output.Allocate(buffers.sets * buffers.outputSetBytes) &&
-                  buffers.history.Allocate(frameBytes * (m - 1)) &&
                   buffers.stages.Allocate(buffers.threads * StageLength(format.channelCount, m)) &&
                   buffers.unsettled.Allocate(buffers.threads * UnsettledLength(format.channelCount));
   if (!ok) {
@@ -312,13 +285,15 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
   pass.output = &output;
   pass.buffers = &buffers;
   pass.progress = &progress;
-  // Before frame 0 the history is silence.
-  if (buffers.history.size() > 0) {
-    std::memset(buffers.history.data(), 0, static_cast<std::size_t>(buffers.history.size()));
-  }
 
   const OutputHeader header = BuildOutputHeader(format, pass.resultLength);
-  pass.header = &header;
+  pass.failed = !AppendOutput(output, header.bytes, header.size) || EndingEventWaiting();
+  pass.stopping = pass.failed || pass.blockCount == 0;
   RunTasksInParallel(buffers.threads, RunPassTask, &pass);
-  return PassOutcome{pass.written, pass.exactSamples};
+  if (!pass.failed && header.padBytes > 0) {
+    const std::uint8_t pad = 0;
+    pass.failed = !AppendOutput(output, &pad, header.padBytes);
+  }
+  if (!pass.failed) ReportProgress(pass);
+  return PassOutcome{!pass.failed, pass.exactSamples};
 }

@@ -109,7 +109,12 @@ __attribute__((target("avx2"))) void FillDitherAvx2(std::uint32_t* state,
 void StartDitherLanes(std::uint64_t firstSample, int stride, int lanes, DitherLanes& out) {
   const DitherJump toNext = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride));
   out.state[0] = ApplyJump(DitherJumpOf(2 * firstSample + 1), kSeed);
-  for (int lane = 1; lane < lanes; ++lane) out.state[lane] = ApplyJump(toNext, out.state[lane - 1]);
+  // The first eight lanes one after the other, then eight chains side by
+  // side, each lane eight lanes on from its chain's last.
+  const int serial = lanes < 8 ? lanes : 8;
+  for (int lane = 1; lane < serial; ++lane) out.state[lane] = ApplyJump(toNext, out.state[lane - 1]);
+  const DitherJump toEighth = DitherJumpOf(16ull * static_cast<std::uint64_t>(stride));
+  for (int lane = 8; lane < lanes; ++lane) out.state[lane] = ApplyJump(toEighth, out.state[lane - 8]);
   out.secondDraw = DitherJump{kMultiplier, kIncrement};
   out.advance = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(lanes));
 }
