@@ -2,6 +2,7 @@
 //   job_breakdown <input.wav> <letter> <output.wav> [blockFrames [threads]]
 //   job_breakdown <input.wav> <letter> <output.wav> exact
 //   job_breakdown <input.wav> <letter> <output.wav> steps [rounds]
+//   job_breakdown <input.wav> <letter> <output.wav> job [blockFrames [threads]]
 // Any of them with --level=plain, --level=avx2 or --level=avx512 first: the
 // vector level lowered to that (the processor's best by default).
 // Run it in a folder that holds the impulse files; <output.wav> must not
@@ -15,7 +16,10 @@
 // With "exact", the whole-recording reference procedure instead: arrays,
 // scatter convolution, exact conversion, one write. With "steps", the steps
 // of one block on one thread, each timed on its own chunk by chunk, the
-// recording in memory (see StepTable below).
+// recording in memory (see the tables below). With "job", only the job's
+// own work as the program does it after its dialogue (header, buffers,
+// impulse file, pass, durable output under its name), silently: for timing
+// the job from outside at a lowered vector level.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -390,7 +394,7 @@ int main(int argc, char** argv) {
   if (argc < 4) {
     std::fprintf(stderr,
                  "usage: job_breakdown [--level=plain|avx2|avx512] <input.wav> <letter> <output.wav>\n"
-                 "                     [exact | steps [rounds] | blockFrames [threads]]\n");
+                 "                     [exact | steps [rounds] | job [blockFrames [threads]] | blockFrames [threads]]\n");
     return 2;
   }
   const FilterTableEntry* entry = FindFilter(argv[2][0]);
@@ -398,6 +402,11 @@ int main(int argc, char** argv) {
   if (entry == nullptr || !ReadWaveHeader(argv[1], job.format)) return 1;
   job.choice = FilterChoice{entry->letter, entry->impulseFileName, entry->coefficientCount};
   if (argc > 4 && std::strcmp(argv[4], "exact") == 0) return RunExact(job);
+  if (argc > 4 && std::strcmp(argv[4], "job") == 0) {
+    if (argc > 5) job.settings.blockFrames = std::atoll(argv[5]);
+    if (argc > 6) job.settings.threads = std::atoi(argv[6]);
+    return RunPass(job) ? 0 : 1;
+  }
   const bool steps = argc > 4 && std::strcmp(argv[4], "steps") == 0;
   if (argc > 4 && !steps) job.settings.blockFrames = std::atoll(argv[4]);
   if (argc > 5 && !steps) job.settings.threads = std::atoi(argv[5]);
