@@ -15,6 +15,7 @@
 #include "system/clock.h"
 #include "system/files.h"
 #include "system/utf16.h"
+#include "wave/kept_chunks.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
 
@@ -41,15 +42,31 @@ void ShowInputScreen() {
   EndLine();
 }
 
-// A prompt in dark grey, then the answer typed in black from the answer column.
-std::string AskFileName(const char* prompt) {
+// A prompt in dark grey, then the answer typed in black from the answer
+// column; `given` (the name on the command line) stands there as if typed.
+std::string AskFileName(const char* prompt, const std::string* given = nullptr) {
   SetColor(kDarkGrey, kBrightWhite);
   int promptRow = CursorRow();
   PrintText(prompt);
   EndLine();
   SetColor(kBlack, kBrightWhite);
   Locate(promptRow, kAnswerColumn);
-  return ReadLine(prompt);
+  if (given == nullptr) return ReadLine(prompt);
+  PrintText(*given);
+  EndLine();
+  return *given;
+}
+
+// The input named as typed; when that does not open, a name in one pair of
+// quotes (as terminals paste a dropped file's name that holds a blank)
+// names the file inside them.
+FileHandle OpenInputFile(const std::string& typed) {
+  const FileHandle file = OpenFileForReading(typed);
+  const char first = typed.empty() ? 0 : typed.front();
+  if (file != kNoFile || typed.size() < 2 || (first != '"' && first != '\'') || typed.back() != first) {
+    return file;
+  }
+  return OpenFileForReading(typed.substr(1, typed.size() - 2));
 }
 
 void PrintStatus(const char* text) {
@@ -133,16 +150,19 @@ void ClearProgress(const ProgressShown& progress) {
 
 }  // namespace
 
-int RunJob() {
+int RunJob(const std::string* givenInput) {
   SetupConsole();
 
-  // The restart point: every rejected input file comes back here.
-  std::string inputFileName;
+  // The restart point: every rejected input file comes back here. The file
+  // opened by the existence test is the one read, header to last sample,
+  // whatever becomes of its name meanwhile.
+  FileHandle input = kNoFile;
   WaveFormat format;
   for (;;) {
     ShowInputScreen();
-    inputFileName = AskFileName("   Input file?");
-    if (!FileOpensForReading(inputFileName)) {
+    input = OpenInputFile(AskFileName("   Input file?", givenInput));
+    givenInput = nullptr;
+    if (input == kNoFile) {
       Pause(100);
       Beep();
       ShowMessageBox("            File not found.\\n Please enter a valid filename",
@@ -150,7 +170,8 @@ int RunJob() {
       continue;
     }
     format = WaveFormat{};
-    if (ReadWaveHeader(inputFileName, format)) break;
+    if (ReadWaveHeader(input, format)) break;
+    CloseFile(input);
   }
 
   ShowFileData(format);
@@ -166,15 +187,18 @@ int RunJob() {
   const PassSettings settings;
   PassBuffers buffers;
   if (!AllocatePassBuffers(format, m, settings, buffers)) return 1;
+  // The input's metadata follows the data chunk: the header counts it.
+  FileWindow inputWindow;
+  inputWindow.file = input;
+  const WaveSource inputSource = FileWaveSource(inputWindow);
+  const std::string historyLine = CodingHistoryLine(format, choice.letter);
+  const std::int64_t keptBytes = KeptChunkBytes(inputSource, format, historyLine);
 
   EndLine();
   EndLine();
   Locate(CursorRow(), kTextColumn);
   PrintStatus("Loading impulse and input arrays...");
   if (!LoadImpulseResponse(choice, buffers.impulseResponse.data())) return 1;
-  // An input that can no longer be opened reads as silence, as any bytes
-  // its file does not hold.
-  const FileHandle input = OpenFileForReading(inputFileName);
   // The new file exists before any block is computed: no pass is run whose
   // output has nowhere to go.
   OutputFile output;
@@ -190,11 +214,13 @@ int RunJob() {
   ProgressShown progress;
   progress.row = CursorRow() - 1;
   progress.started = JobClockSeconds();
-  const PassOutcome outcome =
-      RunFilterPass(format, m, input, output, buffers, settings, PassProgress{ShowProgress, &progress});
+  const PassOutcome outcome = RunFilterPass(format, m, input, output, buffers, settings,
+                                            PassProgress{ShowProgress, &progress}, keptBytes);
+  const bool written =
+      outcome.written && AppendKeptChunks(inputSource, format, historyLine, keptBytes, output);
   CloseFile(input);
   ClearProgress(progress);
-  if (!outcome.written) {
+  if (!written) {
     AbandonOutputFile(output);
     ReportOutputFailure();
     return 1;
