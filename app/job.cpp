@@ -8,13 +8,11 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/screen.h"
 #include "filter/filter_choice.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
 #include "system/clock.h"
 #include "system/files.h"
-#include "system/utf16.h"
 #include "wave/kept_chunks.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
@@ -83,69 +81,27 @@ void PrintDone() {
 }
 
 // The pass's percentage on its status line, after "   Convolving...", once
-// the pass has run for half a second, a few times a second. The cells it
-// covers are kept and put back as they were, so that the final screen is
-// the same whether it was shown or not.
+// the pass has run for half a second, a few times a second: a transient line
+// of the console, so the final screen is the same whether it was shown or not.
 constexpr int kProgressColumn = 17;
-constexpr int kProgressWidth = 5;  // " 100%"
 constexpr double kProgressDelaySeconds = 0.5;
 constexpr double kProgressIntervalSeconds = 0.25;
 
 struct ProgressShown {
   int row = 0;
   double started = 0.0;
-  double lastShown = 0.0;
-  bool shown = false;
-  Cell covered[kProgressWidth];
-  int cursorRow = 0;
-  int cursorColumn = 0;
-  int foreground = 0;
-  int background = 0;
+  double lastShown = -1.0;
 };
-
-void PutBackCursorAndColours(const ProgressShown& progress) {
-  Locate(progress.cursorRow, progress.cursorColumn);
-  SetColor(progress.foreground, progress.background);
-}
 
 void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t framesTotal) {
   ProgressShown& progress = *static_cast<ProgressShown*>(context);
   const double now = JobClockSeconds();
-  if (now - progress.started < kProgressDelaySeconds || framesTotal <= 0 || progress.row < 1) return;
-  if (progress.shown && now - progress.lastShown < kProgressIntervalSeconds) return;
-  if (!progress.shown) {
-    const Screen& screen = CurrentScreen();
-    for (int i = 0; i < kProgressWidth; ++i) {
-      progress.covered[i] = screen.cells[progress.row - 1][kProgressColumn - 1 + i];
-    }
-    progress.cursorRow = screen.row + 1;
-    progress.cursorColumn = screen.column + 1;
-    progress.foreground = screen.foreground;
-    progress.background = screen.background;
-    progress.shown = true;
-  }
+  if (now - progress.started < kProgressDelaySeconds || framesTotal <= 0) return;
+  if (progress.lastShown >= 0.0 && now - progress.lastShown < kProgressIntervalSeconds) return;
   progress.lastShown = now;
-  // The percentage only grows, so each text covers the one before.
-  char text[kProgressWidth + 1];
+  char text[8];
   std::snprintf(text, sizeof text, " %lld%%", static_cast<long long>(framesWritten * 100 / framesTotal));
-  Locate(progress.row, kProgressColumn);
-  SetColor(kDarkGrey, kBrightWhite);
-  PrintText(text);
-  PutBackCursorAndColours(progress);
-  RefreshScreen();
-}
-
-void ClearProgress(const ProgressShown& progress) {
-  if (!progress.shown) return;
-  for (int i = 0; i < kProgressWidth; ++i) {
-    const Cell& cell = progress.covered[i];
-    SetColor(cell.attribute % 16, cell.attribute / 16);
-    Locate(progress.row, kProgressColumn + i);
-    std::string character;
-    AppendUtf8(character, cell.character);
-    PrintText(character);
-  }
-  PutBackCursorAndColours(progress);
+  ShowTransientText(progress.row, kProgressColumn, text, kDarkGrey, kBrightWhite);
 }
 
 }  // namespace
@@ -219,7 +175,7 @@ int RunJob(const std::string* givenInput) {
   const bool written =
       outcome.written && AppendKeptChunks(inputSource, format, historyLine, keptBytes, output);
   CloseFile(input);
-  ClearProgress(progress);
+  ClearTransientText();
   if (!written) {
     AbandonOutputFile(output);
     ReportOutputFailure();

@@ -55,11 +55,12 @@ TEST(ReadingFile, FileHeldWithoutSharingIsNotThereOneSharedIs) {
 TEST(ReadingFile, NameInDoubleQuotesIsTheNameInside) {
   ScratchFolder folder;
   WriteBytes(folder / "my take.wav", Bytes(4, 1));
-  const FileHandle reading = OpenFileForReading("\"" + (folder / "my take.wav") + "\"");
+  const auto quoted = [](const std::string& name) { return std::string(1, '"').append(name).append(1, '"'); };
+  const FileHandle reading = OpenFileForReading(quoted(folder / "my take.wav"));
   EXPECT_NE(reading, kNoFile);
   CloseFile(reading);
   OutputFile file;
-  ASSERT_TRUE(CreateOutputFile("\"" + (folder / "new take.wav") + "\"", file));
+  ASSERT_TRUE(CreateOutputFile(quoted(folder / "new take.wav"), file));
   ASSERT_TRUE(AppendOutput(file, Bytes(3, 7).data(), 3));
   ASSERT_TRUE(MakeOutputDurable(file) && NameOutputFile(file));
   EXPECT_EQ(ReadBytes(folder / "new take.wav"), Bytes(3, 7));
