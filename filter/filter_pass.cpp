@@ -267,7 +267,7 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
 
 PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHandle input,
                           OutputFile& output, PassBuffers& buffers, const PassSettings& settings,
-                          const PassProgress& progress) {
+                          const PassProgress& progress, std::int64_t trailingBytes) {
   Pass pass;
   pass.channels = format.channelCount;
   pass.frameBytes = 3 * static_cast<std::int64_t>(format.channelCount);
@@ -286,7 +286,7 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
   pass.buffers = &buffers;
   pass.progress = &progress;
 
-  const OutputHeader header = BuildOutputHeader(format, pass.resultLength);
+  const OutputHeader header = BuildOutputHeader(format, pass.resultLength, trailingBytes);
   pass.failed = !AppendOutput(output, header.bytes, header.size) || EndingEventWaiting();
   pass.stopping = pass.failed || pass.blockCount == 0;
   RunTasksInParallel(buffers.threads, RunPassTask, &pass);

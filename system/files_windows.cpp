@@ -28,6 +28,7 @@ HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 bool FullPath(const std::string& name, std::u16string& path) {
   std::u16string wide;
   if (NameIsRefused(name) || !Utf8ToUtf16(name, wide)) return false;
+  wide = WithoutDroppedQuotes(wide);
   std::u16string full(MAX_PATH, u'\0');
   for (;;) {
     const DWORD length = GetFullPathNameW(Wide(wide), static_cast<DWORD>(full.size()),
@@ -190,12 +191,6 @@ bool WriteAllTo(FileHandle handle, const void* bytes, std::int64_t count) {
 
 FileHandle OpenFileForReading(const std::string& name) {
   return OpenForReading(name, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-}
-
-bool FileOpensForReading(const std::string& name) {
-  const FileHandle file = OpenForReading(name, 0);
-  CloseFile(file);
-  return file != kNoFile;
 }
 
 bool IsRegularFile(FileHandle file) { return file != kNoFile; }
