@@ -136,7 +136,7 @@ void BM_BlockPath(benchmark::State& state) {
     }
   }
   const FastFilter filter = PrepareFastFilter(s.h.data(), m, kFrames);
-  std::vector<double> stage(static_cast<std::size_t>(kChannels * (kChunkFrames + m - 1) + kStagePadding));
+  std::vector<double> stage(static_cast<std::size_t>(kChannels * (kChunkFrames + m - 1) + 2 * kStagePadding));
   std::vector<std::int32_t> unsettled(static_cast<std::size_t>(kChannels * kChunkFrames));
   std::vector<std::uint8_t> output(static_cast<std::size_t>(3 * kChannels * kPassBlockFrames));
   const std::int64_t frames = kFrames + m - 1;

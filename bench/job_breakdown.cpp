@@ -147,7 +147,7 @@ double TimeCompute(const Job& job, const PassBuffers& buffers) {
   Buffer<std::int32_t> unsettled[8];
   for (int t = 0; t < buffers.threads; ++t) {
     outputs[t].Allocate(buffers.outputSetBytes);
-    stages[t].Allocate(channels * (kChunkFrames + m - 1) + kStagePadding);
+    stages[t].Allocate(channels * (kChunkFrames + m - 1) + 2 * kStagePadding);
     unsettled[t].Allocate(channels * kChunkFrames);
   }
   ComputeTasks tasks{&filter, channels, recording.data(), resultLength, buffers.blockFrames,
@@ -194,21 +194,36 @@ double Median(std::vector<double> values) {
   return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
 }
 
-// The steps of one block as they stood before the block path was fused
-// (one minute of stereo at 192000 samples per second, pink noise, filter E,
-// blocks of 65536 frames, chunks of 1024; one thread, 9 rounds; load average
-// 4.3 on the 2-processor AVX-512 machine), ns per sample:
-//   step                      plain    AVX2   AVX-512
-//   decode/widen               1.43    0.21    0.21
-//   dither                     0.94    0.33    0.33
-//   taps                       7.98    1.34    0.96
-//   settled check + rounding   1.73    0.43    0.43
-//   exact fallbacks            0.00    0.00    0.00   (11 samples, 0.3-0.4 us each)
-//   encode/store               0.88    0.17    0.17
-//   block path as it runs     12.64    2.48    2.10
-//   G taps/s                   1.58    8.06    9.51
-// The taps were half the time at AVX2; the steps around them (each a pass
-// over the chunk's arrays) the other half.
+// The steps of one block before and after the block path was fused: one
+// minute of stereo at 192000 samples per second (pink noise), filter E,
+// blocks of 65536 frames, chunks of 1024 frames; one thread; the steps mode
+// of the program before (commit 4afde78) and after, taken in turn, twice
+// each at every level, 9 rounds a run, load average 1.3 to 1.8 on the
+// 2-processor AVX-512 machine; ns per sample, the mean of the two runs:
+//   before                          plain    AVX2   AVX-512
+//   decode/widen (deinterleaving)    1.11    0.16    0.16
+//   dither (one pass per channel)    0.84    0.32    0.32
+//   taps                             6.10    1.37    0.87
+//   settled check + rounding         1.20    0.40    0.39
+//   exact fallbacks                  0.00    0.00    0.00   (11 samples, 0.3 us each)
+//   encode/store                     0.69    0.13    0.12
+//   block path as it runs           10.34    2.32    1.89
+//   G taps/s (one core)              1.94    8.64   10.63
+//   after
+//   decode/widen (as the bytes lie)  0.84    0.13    0.09
+//   taps+dither+check+round+encode   7.66    1.48    0.71
+//   exact fallbacks                  0.00    0.00    0.00   (11 samples, 0.22 us each)
+//   block path as it runs            8.86    1.61    0.78
+//   G taps/s (one core)              2.26   12.44   25.92
+// Before, the taps were half the time at AVX2 and AVX-512 and the passes
+// around them the other half. After, the fused step is the block path. At
+// AVX2 its taps are five fused multiply-adds a sample (the value kernel,
+// which runs them alike, takes 1.16 ns of its 1.48), near the two a cycle
+// the processor can start. At AVX-512 tap by tap, most window loads
+// crossed a cache line and held the taps at about half that peak (0.80
+// ns); by classes (fast_convolution.cpp) a third of the loads remain, none
+// repeated. The plain level (baseline SSE2) is kept correct, not fast: its
+// taps are scalar.
 //
 // The steps of the block path, each timed on its own around every chunk,
 // the recording in memory, on the calling thread alone, in several rounds.
@@ -220,12 +235,10 @@ double Median(std::vector<double> values) {
 // as they do in the pass. The steps are those of FilterBlock: the widening,
 // then the fused codes kernel (taps, dither, settled check, rounding and
 // encoding in one pass over the chunk), then the exact path of the samples
-// it leaves unsettled (their count times the time one takes). The taps
-// alone (the value kernel over the same samples, into an array) are timed
-// too, to show their share of the fused step; they are no step of the path.
-enum Step { kWiden, kCodes, kFallback, kTapsAlone, kStepCount };
+// it leaves unsettled (their count times the time one takes).
+enum Step { kWiden, kCodes, kFallback, kStepCount };
 const char* const kStepNames[kStepCount] = {"decode/widen", "taps+dither+check+round+encode",
-                                            "exact fallbacks", "(taps alone)"};
+                                            "exact fallbacks"};
 
 // Seconds by round, then by (chunk, step) or by block.
 struct StepClock {
@@ -240,9 +253,8 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
   const int m = filter.m;
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channels);
   const std::int64_t resultLength = job.format.sampleCount + m - 1;
-  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + kStagePadding));
+  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + 2 * kStagePadding));
   std::vector<std::int32_t> unsettled(static_cast<std::size_t>(channels * kChunkFrames));
-  std::vector<double> y(static_cast<std::size_t>(channels * kChunkFrames));
   std::vector<std::uint8_t> output(static_cast<std::size_t>(frameBytes * blockFrames));
   std::vector<std::uint8_t> block(static_cast<std::size_t>(frameBytes * (blockFrames + m - 1)));
   std::vector<double>& steps = clock.steps.emplace_back();
@@ -262,14 +274,14 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
       const std::int64_t k0 = first + done;
       steps.resize(steps.size() + kStepCount, 0.0);
       chunkSteps = steps.data() + steps.size() - kStepCount;
-      timed(kWiden, [&] { WidenSamples24(raw + frameBytes * done, channels * (chunk + m - 1), stage.data()); });
-      const double* s = stage.data() + (m - 1) * channels;
+      double* samples = stage.data() + kStagePadding;  // after the zeros the kernels may read
+      timed(kWiden, [&] { WidenSamples24(raw + frameBytes * done, channels * (chunk + m - 1), samples); });
+      const double* s = samples + (m - 1) * channels;
       timed(kCodes, [&] {
         fallbacks += filter.codes(filter.h, m, s, channels, chunk * channels,
                                   static_cast<std::uint64_t>(k0) * channels, filter.margin,
                                   output.data() + frameBytes * done, unsettled.data());
       });
-      timed(kTapsAlone, [&] { filter.kernel(filter.h, m, s, channels, chunk * channels, y.data()); });
     }
   }
   clock.fallbacks = fallbacks;
@@ -304,7 +316,7 @@ double ExactSecondsPerSample(const Job& job, const std::uint8_t* recording, cons
   const int m = job.choice.coefficientCount;
   const FastFilter forced = PrepareFastFilter(h, m, job.format.sampleCount, 0.5);
   const std::int64_t frames = std::min<std::int64_t>(16384, job.format.sampleCount + m - 1);
-  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + kStagePadding));
+  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + 2 * kStagePadding));
   std::vector<std::int32_t> unsettled(static_cast<std::size_t>(channels * kChunkFrames));
   std::vector<std::uint8_t> output(static_cast<std::size_t>(3 * channels * frames));
   double best = 1e9;
@@ -329,7 +341,8 @@ int RunSteps(const Job& job, const PassBuffers& buffers, int rounds) {
   double seconds[kStepCount];
   for (int step = 0; step < kStepCount; ++step) seconds[step] = SumOfMedians(clock.steps, step, kStepCount);
   seconds[kFallback] = static_cast<double>(clock.fallbacks) * exactSeconds;
-  const double sum = seconds[kWiden] + seconds[kCodes] + seconds[kFallback];
+  double sum = 0;
+  for (double step : seconds) sum += step;
   const double whole = SumOfMedians(clock.blocks, 0, 1);
   const double samples = static_cast<double>(job.format.sampleCount + m - 1) * job.format.channelCount;
   const char* const levels[] = {"plain", "avx2", "avx512"};

@@ -46,6 +46,12 @@
 // ascending order, as the exact engine does, where a non-finite coefficient
 // times a zero would otherwise add a not-a-number.
 //
+// Zero taps. The AVX-512 kernel runs the taps by classes of equal size and
+// pads the coefficients with zeros to fill the last ones: each such tap adds
+// 0 x s = +-0 to the sum for a finite s, which leaves it as it is (as
+// above). Its windows reach up to 7 samples before the first sample of the
+// history, which the stage holds as finite padding (kStagePadding).
+//
 // Interleaved channels. The pass widens frames of C channels as they stand,
 // samples side by side, and the kernels run with stride C: the value of
 // sample t is the sum of h[j] s[t - j C], the terms of that sample's own
@@ -326,6 +332,7 @@ std::int64_t CodesAvx2(const double* h, int m, const double* s, std::int64_t str
 struct Avx512Codes {
   __m512d shift, limit, top, bottom, lowest, highest, scale;
   __m512i drawMultiplier, drawIncrement, advanceMultiplier, advanceIncrement, half;
+  const double* taps;  // the coefficients padded with zeros, for the taps by classes
 };
 
 // Eight codes in the low bits of a clamped r as 24 bytes at `out`; writes 32.
@@ -339,18 +346,43 @@ __attribute__((target("avx512f,avx2"), always_inline)) inline void StoreEightCod
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), packed);
 }
 
-template <int kAcc>
+// One tile of 8 x kAcc samples from t, as CodesTileAvx2. With kTaps = 0 the
+// taps run one after another, each over windows that start wherever the tap
+// puts them (most of them across a cache line). With kTaps > 0 the stride C
+// divides 8 and the taps run by classes: tap j = r + (8 / C) i moves the
+// window of class r by i whole vectors, so one window per vector serves
+// every tap of the class (kAcc + kTaps - 1 loads instead of kAcc a tap);
+// k.taps holds h padded with zeros to 8 / C x kTaps taps (see the top).
+template <int kAcc, int kTaps>
 __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void CodesTileAvx512(
     const double* h, int m, const double* s, std::int64_t stride, std::int64_t t, std::int64_t valid,
     const Avx512Codes& k, __m512i* state, std::uint8_t* out, std::int32_t* unsettled, std::int64_t& found) {
   __m512d acc[kAcc];
 #pragma GCC unroll 8
   for (int a = 0; a < kAcc; ++a) acc[a] = _mm512_setzero_pd();
-  const double* p = s + t;
-  for (int j = 0; j < m; ++j, p -= stride) {
-    const __m512d c = _mm512_set1_pd(h[j]);
+  if constexpr (kTaps == 0) {
+    const double* p = s + t;
+    for (int j = 0; j < m; ++j, p -= stride) {
+      const __m512d c = _mm512_set1_pd(h[j]);
 #pragma GCC unroll 8
-    for (int a = 0; a < kAcc; ++a) acc[a] = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 8 * a), acc[a]);
+      for (int a = 0; a < kAcc; ++a) acc[a] = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 8 * a), acc[a]);
+    }
+  } else {
+    const int classes = static_cast<int>(8 / stride);
+#pragma GCC unroll 1
+    for (int r = 0; r < classes; ++r) {
+      // windows[q] starts at sample t - C r + 8 (q - kTaps + 1).
+      const double* first = s + t - stride * r - 8 * (kTaps - 1);
+      __m512d windows[kAcc + kTaps - 1];
+#pragma GCC unroll 16
+      for (int q = 0; q < kAcc + kTaps - 1; ++q) windows[q] = _mm512_loadu_pd(first + 8 * q);
+#pragma GCC unroll 8
+      for (int i = 0; i < kTaps; ++i) {
+        const __m512d c = _mm512_set1_pd(k.taps[r + classes * i]);
+#pragma GCC unroll 8
+        for (int a = 0; a < kAcc; ++a) acc[a] = _mm512_fmadd_pd(c, windows[a - i + kTaps - 1], acc[a]);
+      }
+    }
   }
   __m512d z[kAcc];
 #pragma GCC unroll 4
@@ -388,11 +420,12 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void CodesTile
   }
 }
 
-template <int kAcc>
+template <int kTaps>
 __attribute__((target("avx512f,avx2,fma")))
-std::int64_t CodesAvx512(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
-                         std::uint64_t firstSample, double margin, std::uint8_t* out,
-                         std::int32_t* unsettled) {
+std::int64_t CodesLoopAvx512(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
+                             std::uint64_t firstSample, double margin, const double* taps, std::uint8_t* out,
+                             std::int32_t* unsettled) {
+  constexpr int kAcc = 8;
   constexpr int kTile = 8 * kAcc;
   static_assert(kTile <= kStagePadding && kTile <= DitherLanes::kMaxLanes);
   DitherLanes lanes;
@@ -410,19 +443,44 @@ std::int64_t CodesAvx512(const double* h, int m, const double* s, std::int64_t s
   k.advanceMultiplier = _mm512_set1_epi32(static_cast<int>(lanes.advance.multiplier));
   k.advanceIncrement = _mm512_set1_epi32(static_cast<int>(lanes.advance.increment));
   k.half = _mm512_set1_epi32(static_cast<int>(0x80000000u));
+  k.taps = taps;
   __m512i state[kAcc / 2];
   for (int g = 0; g < kAcc / 2; ++g) state[g] = _mm512_loadu_si512(lanes.state + 16 * g);
   std::int64_t found = 0;
   std::int64_t t = 0;
   for (; t + kTile < count; t += kTile) {
-    CodesTileAvx512<kAcc>(h, m, s, stride, t, count, k, state, out + 3 * t, unsettled, found);
+    CodesTileAvx512<kAcc, kTaps>(h, m, s, stride, t, count, k, state, out + 3 * t, unsettled, found);
   }
   if (t < count) {
     std::uint8_t last[3 * kTile + 8];
-    CodesTileAvx512<kAcc>(h, m, s, stride, t, count, k, state, last, unsettled, found);
+    CodesTileAvx512<kAcc, kTaps>(h, m, s, stride, t, count, k, state, last, unsettled, found);
     std::memcpy(out + 3 * t, last, static_cast<std::size_t>(3 * (count - t)));
   }
   return found;
+}
+
+// The taps by classes where the stride divides 8 and each class has at most
+// eight taps (m <= 64 for mono, 32 for stereo): the windows and the
+// accumulators then stay in the 32 vector registers. Otherwise tap by tap.
+std::int64_t CodesAvx512(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
+                         std::uint64_t firstSample, double margin, std::uint8_t* out, std::int32_t* unsettled) {
+  constexpr int kMostTaps = 8;
+  const int classes = stride <= 8 && 8 % stride == 0 ? static_cast<int>(8 / stride) : 0;
+  const int taps = classes > 0 ? (m + classes - 1) / classes : 0;
+  double padded[8 * kMostTaps] = {};
+  if (classes > 0 && taps <= kMostTaps) std::copy(h, h + m, padded);
+  auto run = [&](auto loop) { return loop(h, m, s, stride, count, firstSample, margin, padded, out, unsettled); };
+  switch (classes > 0 ? taps : 0) {
+    case 1: return run(CodesLoopAvx512<1>);
+    case 2: return run(CodesLoopAvx512<2>);
+    case 3: return run(CodesLoopAvx512<3>);
+    case 4: return run(CodesLoopAvx512<4>);
+    case 5: return run(CodesLoopAvx512<5>);
+    case 6: return run(CodesLoopAvx512<6>);
+    case 7: return run(CodesLoopAvx512<7>);
+    case 8: return run(CodesLoopAvx512<8>);
+    default: return run(CodesLoopAvx512<0>);
+  }
 }
 
 FastKernel ChooseKernel() {
@@ -440,7 +498,7 @@ FastKernel ChooseKernel() {
 CodesKernel ChooseCodesKernel() {
   switch (ActiveVectorLevel()) {
     case VectorLevel::kAvx512:
-      return CodesAvx512<8>;
+      return CodesAvx512;
     case VectorLevel::kAvx2:
       return CodesAvx2<8>;
     case VectorLevel::kPlain:

@@ -30,14 +30,16 @@ using FastKernel = void (*)(const double* h, int m, const double* s, std::int64_
 // CodeIsSettled(y[t] + d, margin) holds, its code (round(y + d), clamped)
 // goes to bytes 3t .. 3t + 2 of `out`; the other indices t go, in ascending
 // order, to `unsettled` (their bytes are left to the caller), and their
-// number is returned. Writes exactly 3 x count bytes; reads s up to
-// s[count - 1 + kStagePadding].
+// number is returned. Writes exactly 3 x count bytes; reads s from
+// s[-(m - 1) x stride - kStagePadding] (the doubles before the first
+// sample must be finite: zero taps meet them) to s[count - 1 + kStagePadding].
 using CodesKernel = std::int64_t (*)(const double* h, int m, const double* s, std::int64_t stride,
                                      std::int64_t count, std::uint64_t firstSample, double margin,
                                      std::uint8_t* out, std::int32_t* unsettled);
 
-// Samples that a CodesKernel may read past the last one it codes: its last
-// vector tile runs whole.
+// Doubles that a CodesKernel may read past the last sample it codes (its
+// last vector tile runs whole) and before the first sample of the history
+// (the zero taps that fill its classes of taps).
 constexpr std::int64_t kStagePadding = 64;
 
 // A filter made ready for the fast engine: the kernels of the active vector
@@ -65,8 +67,9 @@ std::int64_t FilterChunk(const FastFilter& filter, const double* stage, std::int
 // One chunk of the streaming pass: the output bytes of frames k0 .. k0 +
 // frames - 1 of C = channelCount interleaved channels (3 x C bytes a frame)
 // in `out`, from `stage`, the samples of frames k0 - m + 1 .. k0 + frames - 1
-// widened to doubles, interleaved, zeros for frames outside 0 .. n - 1, and
-// kStagePadding readable doubles after them. Each sample's code is the
+// widened to doubles, interleaved, zeros for frames outside 0 .. n - 1, with
+// kStagePadding finite doubles before them and kStagePadding readable
+// doubles after them. Each sample's code is the
 // writer's code of the exact engine's value: the fast code where it is
 // settled, otherwise the exact value through the exact conversion (the
 // generator at the sample's own state). `unsettled` holds C x frames

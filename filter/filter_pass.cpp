@@ -70,7 +70,7 @@ std::int64_t BlockFramesFor(const PassSettings& settings, std::int64_t resultLen
 // interleaved, with their history and the padding the kernels read past
 // them; and one index for each of the chunk's samples.
 std::int64_t StageLength(int channels, int m) {
-  return channels * (kChunkFrames + m - 1) + kStagePadding;
+  return channels * (kChunkFrames + m - 1) + 2 * kStagePadding;
 }
 std::int64_t UnsettledLength(int channels) { return channels * kChunkFrames; }
 
@@ -217,14 +217,17 @@ std::int64_t FilterBlock(const FastFilter& filter, int channelCount, const std::
                          std::int64_t first, std::int64_t count, double* stage,
                          std::int32_t* unsettled, std::uint8_t* output) {
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channelCount);
+  // The samples after zeros that the kernels may read before them.
+  std::fill(stage, stage + kStagePadding, 0.0);
+  double* samples = stage + kStagePadding;
   std::int64_t exactSamples = 0;
   // Chunk by chunk, so that the widened samples stay in the first-level
   // cache between the widening and the kernel; raw frame `done` is input
   // frame first + done - M + 1, where the chunk's history starts.
   for (std::int64_t done = 0; done < count; done += kChunkFrames) {
     const std::int64_t chunk = std::min(kChunkFrames, count - done);
-    WidenSamples24(raw + frameBytes * done, channelCount * (chunk + filter.m - 1), stage);
-    exactSamples += FilterInterleavedChunk(filter, channelCount, stage, first + done, chunk, unsettled,
+    WidenSamples24(raw + frameBytes * done, channelCount * (chunk + filter.m - 1), samples);
+    exactSamples += FilterInterleavedChunk(filter, channelCount, samples, first + done, chunk, unsettled,
                                            output + frameBytes * done);
   }
   return exactSamples;

@@ -80,7 +80,7 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
 // interleaved) of output frames first .. first + count - 1, from `raw`, the
 // input bytes of frames first - M + 1 .. first + count - 1 (zero bytes for
 // frames outside the recording). Scratch: `stage` holds C x (kChunkFrames +
-// M - 1) + kStagePadding doubles, `unsettled` C x kChunkFrames indices.
+// M - 1) + 2 x kStagePadding doubles, `unsettled` C x kChunkFrames indices.
 // Returns how many samples took an exact path.
 std::int64_t FilterBlock(const FastFilter& filter, int channelCount, const std::uint8_t* raw,
                          std::int64_t first, std::int64_t count, double* stage,

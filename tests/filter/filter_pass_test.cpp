@@ -11,6 +11,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filter/filter_pass.h"
@@ -162,6 +163,31 @@ TEST(StreamingPass, EveryVectorLevelGivesTheReferenceBytes) {
     EXPECT_EQ(mono.Pass(loud, settings), monoReference) << static_cast<int>(level);
   }
   LimitVectorLevel(VectorLevel::kAvx512);
+}
+
+// Filters around the lengths where the AVX-512 kernel changes its way of
+// running the taps: by classes of up to eight taps, the last one filled with
+// a zero tap (31 taps for stereo, 63 for mono), or one tap after another (33
+// and 65). The samples before a chunk's history that a zero tap meets must
+// be finite: a not-a-number there would send every sample near them to the
+// exact path, slowly but unseen in the bytes.
+TEST(StreamingPass, LongFiltersAtEveryVectorLevel) {
+  for (const auto& [channels, taps] : {std::pair{2, 31}, std::pair{2, 33}, std::pair{1, 63}, std::pair{1, 65}}) {
+    std::vector<double> h;
+    for (int j = 0; j < taps; ++j) h.push_back((j % 3 == 1 ? -0.3 : 0.5) * std::pow(0.9, j) / 3.0);
+    const Recording recording(channels, 3001, RandomSamples(static_cast<std::size_t>(channels * 3001), 53));
+    const Bytes reference = recording.Reference(h);
+    PassSettings settings;
+    settings.blockFrames = 1500;
+    for (VectorLevel level : {VectorLevel::kPlain, VectorLevel::kAvx2, VectorLevel::kAvx512}) {
+      LimitVectorLevel(level);
+      PassOutcome outcome;
+      EXPECT_EQ(recording.Pass(h, settings, &outcome), reference)
+          << channels << " channels, " << taps << " taps, level " << static_cast<int>(level);
+      EXPECT_LT(outcome.exactSamples, 10) << channels << " channels, " << taps << " taps";
+    }
+    LimitVectorLevel(VectorLevel::kAvx512);
+  }
 }
 
 // The zeros before the first frame and after the last are never terms of
