@@ -50,7 +50,9 @@
 // pads the coefficients with zeros to fill the last ones: each such tap adds
 // 0 x s = +-0 to the sum for a finite s, which leaves it as it is (as
 // above). Its windows reach up to 7 samples before the first sample of the
-// history, which the stage holds as finite padding (kStagePadding).
+// history, which the stage holds as zeros (kStagePadding). Were one of them
+// not finite, 0 x s would be a not-a-number, which fails the check and
+// takes the exact path: the bytes would stay right, only slower.
 //
 // Interleaved channels. The pass widens frames of C channels as they stand,
 // samples side by side, and the kernels run with stride C: the value of
