@@ -211,12 +211,22 @@ if [ "$longest" = yes ]; then
   } > longest.wav
   printf 'the longest recording: %s bytes of data\n' "$data"
   cat longest.wav > /dev/null
-  for tool in copy_durable ostrivale_durable copy_own ostrivale_own sox_durable; do
-    t0=$(now)
-    "$tool" longest.wav "$tool-longest.wav" || echo "($tool reported a failure)"
-    t1=$(now)
-    printf '%-18s %8s s   output %s bytes\n' "$tool" "$(seconds "$t0" "$t1")" \
-      "$(stat -c %s "$tool-longest.wav" 2>/dev/null || echo none)"
-    rm -f "$tool-longest.wav"
+  # Three rounds in alternating order, each run after a sync of its own (not
+  # timed), so that none starts with the dirty pages of the run before;
+  # then sox once.
+  long_tools="copy_own ostrivale_own copy_durable ostrivale_durable"
+  long_reversed=$(echo "$long_tools" | tr ' ' '\n' | tac | tr '\n' ' ')
+  for round in 1 2 3; do
+    if [ $((round % 2)) -eq 1 ]; then order=$long_tools; else order=$long_reversed; fi
+    for tool in $order sox_durable; do
+      [ "$tool" = sox_durable ] && [ "$round" -gt 1 ] && continue
+      sync
+      t0=$(now)
+      "$tool" longest.wav "$tool-longest.wav" || echo "($tool reported a failure)"
+      t1=$(now)
+      printf 'round %s %-18s %8s s   output %s bytes\n' "$round" "$tool" "$(seconds "$t0" "$t1")" \
+        "$(stat -c %s "$tool-longest.wav" 2>/dev/null || echo none)"
+      rm -f "$tool-longest.wav"
+    done
   done
 fi
