@@ -5,8 +5,10 @@
 #   (2) every program of it needs no DLL beyond Windows' own;
 #   (3) ctest under wine, one persistent wine server for the whole run: the
 #       unit test programs of every room, whole jobs of ostrivale.exe against
-#       the Linux program (tests/app/jobs_alike.sh), the dialogue and a job in
-#       a tmux pane (tests/app/job_in_tmux.sh), the console room's demo;
+#       the Linux program (tests/app/jobs_alike.sh), a job killed in its pass
+#       that must leave no file behind (tests/app/killed_job.sh), the
+#       dialogue and a job in a tmux pane (tests/app/job_in_tmux.sh), the
+#       console room's demo;
 #   (4) the zip, made by the `packages` target: its contents, and the
 #       unpacked ostrivale.exe run from another folder on a small recording,
 #       finding its filters beside itself and writing the Linux program's bytes.
