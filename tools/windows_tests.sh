@@ -137,8 +137,9 @@ if [ -f "$zip" ]; then
   if ! grep -q 'ostrivale.exe < answers.txt' "$work/run/example.bat"; then
     echo "FAILED: README.txt has no Command Prompt example"
     failed=1
-  elif grep -q 'not filtered' "$work/run/said.txt" || ! grep -q 'Job completed in' "$work/run/screen.txt"; then
-    echo "FAILED: the example of README.txt did not run the job: $(cat "$work/run/said.txt" "$work/run/errors.txt")"
+  elif tr -d '\r' < "$work/run/said.txt" | grep -qx 'not filtered, see above' ||
+       ! grep -q 'Job completed in' "$work/run/screen.txt"; then
+    echo "FAILED: the example of README.txt did not run the job: $(cat "$work/run/errors.txt")"
     failed=1
   elif ! cmp -s "$work/run/out.wav" "$work/reference/out.wav"; then
     echo "FAILED: the unpacked ostrivale.exe wrote other bytes than the Linux program"
