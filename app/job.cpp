@@ -8,13 +8,12 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/screen.h"
 #include "filter/filter_choice.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
 #include "system/clock.h"
 #include "system/files.h"
-#include "system/utf16.h"
+#include "wave/kept_chunks.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
 
@@ -41,15 +40,31 @@ void ShowInputScreen() {
   EndLine();
 }
 
-// A prompt in dark grey, then the answer typed in black from the answer column.
-std::string AskFileName(const char* prompt) {
+// A prompt in dark grey, then the answer typed in black from the answer
+// column; `given` (the name on the command line) stands there as if typed.
+std::string AskFileName(const char* prompt, const std::string* given = nullptr) {
   SetColor(kDarkGrey, kBrightWhite);
   int promptRow = CursorRow();
   PrintText(prompt);
   EndLine();
   SetColor(kBlack, kBrightWhite);
   Locate(promptRow, kAnswerColumn);
-  return ReadLine(prompt);
+  if (given == nullptr) return ReadLine(prompt);
+  PrintText(*given);
+  EndLine();
+  return *given;
+}
+
+// The input named as typed; when that does not open, a name in one pair of
+// quotes (as terminals paste a dropped file's name that holds a blank)
+// names the file inside them.
+FileHandle OpenInputFile(const std::string& typed) {
+  const FileHandle file = OpenFileForReading(typed);
+  const char first = typed.empty() ? 0 : typed.front();
+  if (file != kNoFile || typed.size() < 2 || (first != '"' && first != '\'') || typed.back() != first) {
+    return file;
+  }
+  return OpenFileForReading(typed.substr(1, typed.size() - 2));
 }
 
 void PrintStatus(const char* text) {
@@ -66,83 +81,44 @@ void PrintDone() {
 }
 
 // The pass's percentage on its status line, after "   Convolving...", once
-// the pass has run for half a second, a few times a second. The cells it
-// covers are kept and put back as they were, so that the final screen is
-// the same whether it was shown or not.
+// the pass has run for half a second, a few times a second: a transient line
+// of the console, so the final screen is the same whether it was shown or not.
 constexpr int kProgressColumn = 17;
-constexpr int kProgressWidth = 5;  // " 100%"
 constexpr double kProgressDelaySeconds = 0.5;
 constexpr double kProgressIntervalSeconds = 0.25;
 
 struct ProgressShown {
   int row = 0;
   double started = 0.0;
-  double lastShown = 0.0;
-  bool shown = false;
-  Cell covered[kProgressWidth];
-  int cursorRow = 0;
-  int cursorColumn = 0;
-  int foreground = 0;
-  int background = 0;
+  double lastShown = -1.0;
 };
-
-void PutBackCursorAndColours(const ProgressShown& progress) {
-  Locate(progress.cursorRow, progress.cursorColumn);
-  SetColor(progress.foreground, progress.background);
-}
 
 void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t framesTotal) {
   ProgressShown& progress = *static_cast<ProgressShown*>(context);
   const double now = JobClockSeconds();
-  if (now - progress.started < kProgressDelaySeconds || framesTotal <= 0 || progress.row < 1) return;
-  if (progress.shown && now - progress.lastShown < kProgressIntervalSeconds) return;
-  if (!progress.shown) {
-    const Screen& screen = CurrentScreen();
-    for (int i = 0; i < kProgressWidth; ++i) {
-      progress.covered[i] = screen.cells[progress.row - 1][kProgressColumn - 1 + i];
-    }
-    progress.cursorRow = screen.row + 1;
-    progress.cursorColumn = screen.column + 1;
-    progress.foreground = screen.foreground;
-    progress.background = screen.background;
-    progress.shown = true;
-  }
+  if (now - progress.started < kProgressDelaySeconds || framesTotal <= 0) return;
+  if (progress.lastShown >= 0.0 && now - progress.lastShown < kProgressIntervalSeconds) return;
   progress.lastShown = now;
-  // The percentage only grows, so each text covers the one before.
-  char text[kProgressWidth + 1];
+  char text[8];
   std::snprintf(text, sizeof text, " %lld%%", static_cast<long long>(framesWritten * 100 / framesTotal));
-  Locate(progress.row, kProgressColumn);
-  SetColor(kDarkGrey, kBrightWhite);
-  PrintText(text);
-  PutBackCursorAndColours(progress);
-  RefreshScreen();
-}
-
-void ClearProgress(const ProgressShown& progress) {
-  if (!progress.shown) return;
-  for (int i = 0; i < kProgressWidth; ++i) {
-    const Cell& cell = progress.covered[i];
-    SetColor(cell.attribute % 16, cell.attribute / 16);
-    Locate(progress.row, kProgressColumn + i);
-    std::string character;
-    AppendUtf8(character, cell.character);
-    PrintText(character);
-  }
-  PutBackCursorAndColours(progress);
+  ShowTransientText(progress.row, kProgressColumn, text, kDarkGrey, kBrightWhite);
 }
 
 }  // namespace
 
-int RunJob() {
+int RunJob(const std::string* givenInput) {
   SetupConsole();
 
-  // The restart point: every rejected input file comes back here.
-  std::string inputFileName;
+  // The restart point: every rejected input file comes back here. The file
+  // opened by the existence test is the one read, header to last sample,
+  // whatever becomes of its name meanwhile.
+  FileHandle input = kNoFile;
   WaveFormat format;
   for (;;) {
     ShowInputScreen();
-    inputFileName = AskFileName("   Input file?");
-    if (!FileOpensForReading(inputFileName)) {
+    input = OpenInputFile(AskFileName("   Input file?", givenInput));
+    givenInput = nullptr;
+    if (input == kNoFile) {
       Pause(100);
       Beep();
       ShowMessageBox("            File not found.\\n Please enter a valid filename",
@@ -150,7 +126,8 @@ int RunJob() {
       continue;
     }
     format = WaveFormat{};
-    if (ReadWaveHeader(inputFileName, format)) break;
+    if (ReadWaveHeader(input, format)) break;
+    CloseFile(input);
   }
 
   ShowFileData(format);
@@ -166,15 +143,18 @@ int RunJob() {
   const PassSettings settings;
   PassBuffers buffers;
   if (!AllocatePassBuffers(format, m, settings, buffers)) return 1;
+  // The input's metadata follows the data chunk: the header counts it.
+  FileWindow inputWindow;
+  inputWindow.file = input;
+  const WaveSource inputSource = FileWaveSource(inputWindow);
+  const std::string historyLine = CodingHistoryLine(format, choice.letter);
+  const std::int64_t keptBytes = KeptChunkBytes(inputSource, format, historyLine);
 
   EndLine();
   EndLine();
   Locate(CursorRow(), kTextColumn);
   PrintStatus("Loading impulse and input arrays...");
   if (!LoadImpulseResponse(choice, buffers.impulseResponse.data())) return 1;
-  // An input that can no longer be opened reads as silence, as any bytes
-  // its file does not hold.
-  const FileHandle input = OpenFileForReading(inputFileName);
   // The new file exists before any block is computed: no pass is run whose
   // output has nowhere to go.
   OutputFile output;
@@ -190,11 +170,13 @@ int RunJob() {
   ProgressShown progress;
   progress.row = CursorRow() - 1;
   progress.started = JobClockSeconds();
-  const PassOutcome outcome =
-      RunFilterPass(format, m, input, output, buffers, settings, PassProgress{ShowProgress, &progress});
+  const PassOutcome outcome = RunFilterPass(format, m, input, output, buffers, settings,
+                                            PassProgress{ShowProgress, &progress}, keptBytes);
+  const bool written =
+      outcome.written && AppendKeptChunks(inputSource, format, historyLine, keptBytes, output);
   CloseFile(input);
-  ClearProgress(progress);
-  if (!outcome.written) {
+  ClearTransientText();
+  if (!written) {
     AbandonOutputFile(output);
     ReportOutputFailure();
     return 1;

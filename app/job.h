@@ -1,7 +1,10 @@
 // The job flow: one filtering job from the banner to the time report.
 #pragma once
 
+#include <string>
+
 // Runs the whole dialogue and job on the console that SetupConsole opens.
-// Returns the exit status: 0 after the report and key wait, 1 when the job
-// could not finish.
-int RunJob();
+// `givenInput`, when there is one, is the first answer to "Input file?",
+// shown as if typed. Returns the exit status: 0 after the report and key
+// wait, 1 when the job could not finish.
+int RunJob(const std::string* givenInput = nullptr);

@@ -33,7 +33,20 @@ void ShowScreen(const ConsoleState& c) {
                 "the binding shows the whole screen");
   static FrameCell frame[kScreenRows * kScreenColumns];
   const Screen& shown = c.boxShown ? c.boxScreen : c.screen;
-  ModelFrame(shown, frame);
+  if (c.transientText.empty() || c.boxShown) {
+    ModelFrame(shown, frame);
+  } else {
+    // The transient line over a copy, the cursor left where the screen has it.
+    static Screen withLine;
+    withLine = shown;
+    ModelLocate(withLine, c.transientRow, c.transientColumn);
+    ModelSetColor(withLine, c.transientForeground, c.transientBackground);
+    ModelPrint(withLine, c.transientText);
+    withLine.row = shown.row;
+    withLine.column = shown.column;
+    withLine.pendingWrap = shown.pendingWrap;
+    ModelFrame(withLine, frame);
+  }
   ShowConsoleFrame(frame, shown.row, shown.column, shown.cursorVisible);
 }
 
@@ -217,6 +230,23 @@ void ShowMessageBox(std::string_view text, std::string_view title) {
 
 void RefreshScreen() {
   if (UsesTerminal()) ShowScreen(Console());
+}
+
+void ShowTransientText(int row, int column, std::string_view text, int foreground, int background) {
+  ConsoleState& c = Console();
+  c.transientText = text;
+  c.transientRow = row;
+  c.transientColumn = column;
+  c.transientForeground = foreground;
+  c.transientBackground = background;
+  RefreshScreen();
+}
+
+void ClearTransientText() {
+  ConsoleState& c = Console();
+  if (c.transientText.empty()) return;
+  c.transientText.clear();
+  RefreshScreen();
 }
 
 void CloseConsole() {

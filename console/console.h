@@ -62,6 +62,15 @@ double RoundToPlaces(double x, int places);
 // is on screen meanwhile; reads, waits and message boxes refresh by themselves.
 void RefreshScreen();
 
+// A transient line (the progress of a long step): `text` at (row, column)
+// in the given colours, shown over the screen at once in terminal mode until
+// it is replaced or cleared. The screen itself does not change: the cursor,
+// the colours and the cells it covers stay as they are, so what it covered
+// shows again once it is cleared, and plain mode's final screen never holds
+// it.
+void ShowTransientText(int row, int column, std::string_view text, int foreground, int background);
+void ClearTransientText();
+
 // Puts the console back as it was (terminal mode) or writes the final screen
 // to standard output (plain mode). Safe to call more than once.
 void CloseConsole();

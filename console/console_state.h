@@ -2,6 +2,7 @@
 // from, and how it is attached (headless, plain or terminal).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "console/screen.h"
@@ -23,6 +24,14 @@ struct ConsoleState {
   // it, which is shown instead of `screen`.
   bool boxShown = false;
   Screen boxScreen;
+
+  // A transient line (progress) laid over what is shown in terminal mode;
+  // `screen` itself never holds it. Empty: none.
+  std::string transientText;
+  int transientRow = 0;  // one-based, as Locate takes them
+  int transientColumn = 0;
+  int transientForeground = 0;
+  int transientBackground = 0;
 
   // Key input of plain and headless mode, and before SetupConsole (terminal
   // mode's keys come decoded from the console binding), so always decoded as

@@ -302,7 +302,7 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
 
 PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHandle input,
                           OutputFile& output, PassBuffers& buffers, const PassSettings& settings,
-                          const PassProgress& progress) {
+                          const PassProgress& progress, std::int64_t trailingBytes) {
   Pass pass;
   pass.channels = format.channelCount;
   pass.frameBytes = 3 * static_cast<std::int64_t>(format.channelCount);
@@ -325,7 +325,7 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
     std::memset(buffers.history.data(), 0, static_cast<std::size_t>(buffers.history.size()));
   }
 
-  const OutputHeader header = BuildOutputHeader(format, pass.resultLength);
+  const OutputHeader header = BuildOutputHeader(format, pass.resultLength, trailingBytes);
   pass.header = &header;
   RunTasksInParallel(buffers.threads, RunPassTask, &pass);
   return PassOutcome{pass.written, pass.exactSamples};

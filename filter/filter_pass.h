@@ -64,8 +64,9 @@ struct PassOutcome {
   std::int64_t exactSamples = 0;  // samples that took an exact path (convolution or conversion)
 };
 
-// Writes the whole output file's contents: the header for N + M - 1 frames,
-// the data, and the pad byte after data of odd length. The input's frames
+// Writes the output file's header for N + M - 1 frames (and `trailingBytes`
+// of chunks that the caller appends after the pass), the data, and the pad
+// byte after data of odd length. The input's frames
 // are read from format.dataOffset; bytes that the file does not hold, up to
 // the N frames of the header, read as zeros. Stops at the first write that
 // fails, or when a held ending event waits (EndingEventWaiting): written is
@@ -73,7 +74,7 @@ struct PassOutcome {
 // writes, and computes with the others.
 PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHandle input,
                           OutputFile& output, PassBuffers& buffers, const PassSettings& settings,
-                          const PassProgress& progress = {});
+                          const PassProgress& progress = {}, std::int64_t trailingBytes = 0);
 
 // The pure core of one block: the output bytes (3 x C a frame, channels
 // interleaved) of output frames first .. first + count - 1, from `raw`, the

@@ -19,6 +19,7 @@
 
 #include "console/console_state.h"
 #include "wave/byte_order.h"
+#include "wave/kept_chunks.h"
 #include "wave/output_header.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
@@ -62,8 +63,10 @@ bool IdAt(const std::uint8_t* data, std::size_t size, std::int64_t at, const cha
   return at >= 0 && static_cast<std::uint64_t>(at) + 4 <= size && std::memcmp(data + at, id, 4) == 0;
 }
 
+// The fields of a "fmt " body; the extensible form may stand for format 1.
 bool FieldsAre(const std::uint8_t* body, const WaveFormat& f) {
-  return f.formatTag == static_cast<std::int16_t>(LoadU16(body)) && f.channelCount == body[2] &&
+  const auto tag = static_cast<std::int16_t>(LoadU16(body));
+  return (f.formatTag == tag || (f.formatTag == 1 && tag == -2)) && f.channelCount == LoadU16(body + 2) &&
          f.sampleRate == static_cast<std::int32_t>(LoadU32(body + 4)) &&
          f.byteRate == static_cast<std::int32_t>(LoadU32(body + 8)) &&
          f.blockAlign == static_cast<std::int16_t>(LoadU16(body + 12)) &&
@@ -77,11 +80,17 @@ void CheckDecoded(const std::uint8_t* data, std::size_t size, HeaderVerdict verd
   const bool canonical = size < sizeof header ||
                          (IdAt(data, size, 12, "fmt ") && LoadU32(header + 16) == 16u &&
                           IdAt(data, size, 36, "data"));
-  const bool wave = std::memcmp(header + 8, "WAVE", 4) == 0;
+  const bool form = std::memcmp(header, "RIFF", 4) == 0 || std::memcmp(header, "RF64", 4) == 0 ||
+                    std::memcmp(header, "BW64", 4) == 0;
+  const bool wave = form && std::memcmp(header + 8, "WAVE", 4) == 0;
   if (canonical) {
-    // The fields are the bytes at their fixed positions, whatever the verdict.
-    Check(FieldsAre(header + 20, f), "canonical fields at their fixed positions");
-    Check(f.dataSize == LoadU32(header + 40), "canonical dataSize");
+    // The fields are the bytes at their fixed positions, whatever the verdict;
+    // a data size of FFFFFFFF runs to the end of the file.
+    Check(FieldsAre(header + 20, f) && f.formatTag == static_cast<std::int16_t>(LoadU16(header + 20)),
+          "canonical fields at their fixed positions");
+    const std::uint32_t size32 = LoadU32(header + 40);
+    const std::uint64_t held = size > sizeof header ? size - sizeof header : 0;
+    Check(f.dataSize == (size32 != 0xFFFFFFFFu ? size32 : held), "canonical dataSize");
     Check(f.dataOffset == kWaveHeaderSize, "canonical samples at 44");
   } else if (verdict != HeaderVerdict::NotWave) {
     // A walked file: the data chunk's body and a "fmt " chunk's fields.
@@ -121,6 +130,15 @@ void CheckDecoded(const std::uint8_t* data, std::size_t size, HeaderVerdict verd
   Check(std::isfinite(f.durationSeconds) && f.durationSeconds >= 0.0, "duration finite");
   const double seconds = static_cast<double>(f.sampleCount) / f.sampleRate;
   Check(std::fabs(f.durationSeconds - seconds) <= 1e-12 * (seconds + 1.0), "duration");
+}
+
+bool ReadFromBytes(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+  std::memcpy(into, static_cast<const std::uint8_t*>(context) + offset, static_cast<std::size_t>(count));
+  return true;
+}
+
+WaveSource DecodeSource(const std::uint8_t* data, std::size_t size) {
+  return WaveSource{ReadFromBytes, const_cast<std::uint8_t*>(data), static_cast<std::int64_t>(size)};
 }
 
 // An output header followed by zeros: a file of `fileSize` bytes.
@@ -177,6 +195,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             read.dataOffset == decoded.dataOffset,
         "file and bytes give the same format");
   ShowFileData(read);
+
+  // The metadata that would follow the output's data: whole chunks, each of
+  // even length, no more than the file holds beside a coding-history line
+  // (with a line break) for each chunk of at least 602 bytes.
+  const std::string line = CodingHistoryLine(read, 'E');
+  const std::int64_t kept = KeptChunkBytes(DecodeSource(data, size), read, line);
+  Check(kept >= 0 && kept % 2 == 0, "kept chunks are whole chunks");
+  Check(kept <= static_cast<std::int64_t>(size) + static_cast<std::int64_t>(size / 610 + 1) * (static_cast<std::int64_t>(line.size()) + 3),
+        "kept chunks come from the file");
 
   // Output headers: for this length and for one far past 4 GiB of data.
   CheckOutputHeader(read, read.sampleCount + 16);

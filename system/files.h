@@ -7,7 +7,9 @@
 // another file): UTF-8 or, from a script, any bytes on POSIX; UTF-8 turned
 // into UTF-16 on Windows, with the \\?\ prefix where the path is too long
 // for the plain form. A name that is empty or holds "*", "?" or a NUL
-// character never names a file.
+// character never names a file. On Windows, where no name holds a double
+// quote, a name in one pair of them (as the console types a dropped file's
+// name that holds a blank) is the name inside them.
 #pragma once
 
 #include <cstdint>
@@ -26,14 +28,11 @@ constexpr FileHandle kNoFile = -1;
 // be opened, or is a folder. POSIX opens whatever else is there without
 // blocking (a named pipe with no writer, a device: they read nothing, or
 // what they hold); Windows only a file on a disk (never a device such as
-// NUL, CON or COM1, nor a pipe). Other programs may read, write, rename or
-// remove the file meanwhile, as POSIX always lets them.
+// NUL, CON or COM1, nor a pipe). The file is shared: other programs may
+// read, write, rename or remove it meanwhile (on Windows too: a file that
+// another program holds open without sharing does not open), and what this
+// handle reads stays the file that was opened, whatever becomes of its name.
 FileHandle OpenFileForReading(const std::string& name);
-
-// The existence test of an input name: whether it opens as OpenFileForReading
-// would, asked on Windows without sharing (a file that another program holds
-// open is not there to us). Closed again at once.
-bool FileOpensForReading(const std::string& name);
 
 // True for a regular file: not a device, a pipe or a socket. Always true on
 // Windows, where nothing else opens.

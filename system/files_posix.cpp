@@ -172,12 +172,6 @@ FileHandle OpenFileForReading(const std::string& name) {
   return fd < 0 ? kNoFile : fd;
 }
 
-bool FileOpensForReading(const std::string& name) {
-  const FileHandle file = OpenFileForReading(name);
-  CloseFile(file);
-  return file != kNoFile;
-}
-
 bool IsRegularFile(FileHandle file) {
   struct stat status {};
   return file != kNoFile && fstat(Descriptor(file), &status) == 0 && S_ISREG(status.st_mode);

@@ -30,6 +30,7 @@ HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 bool FullPath(const std::string& name, std::u16string& path) {
   std::u16string wide;
   if (NameIsRefused(name) || !Utf8ToUtf16(name, wide)) return false;
+  wide = WithoutDroppedQuotes(wide);
   std::u16string full(MAX_PATH, u'\0');
   for (;;) {
     const DWORD length = GetFullPathNameW(Wide(wide), static_cast<DWORD>(full.size()),
@@ -161,8 +162,8 @@ HANDLE CreateTemporaryIn(const std::u16string& folder, std::u16string& temporary
 // removed by the system when its last handle is closed, and the system closes
 // every handle of a process that ends, however it ends: End task,
 // taskkill /F, a crash, the console window closed. (Not a power cut: the mark
-// is not kept on the disk.) A file system may refuse the mark (FAT and NTFS
-// take it, as does wine).
+// is not kept on the disk.) A file system may refuse the mark (Windows' own
+// take it, as deleting any file sets it; so does wine).
 bool MarkForDeletion(HANDLE handle, bool marked) {
   FILE_DISPOSITION_INFO info{};
   info.DeleteFile = marked ? TRUE : FALSE;
@@ -229,12 +230,6 @@ bool WriteAllTo(FileHandle handle, const void* bytes, std::int64_t count) {
 
 FileHandle OpenFileForReading(const std::string& name) {
   return OpenForReading(name, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-}
-
-bool FileOpensForReading(const std::string& name) {
-  const FileHandle file = OpenForReading(name, 0);
-  CloseFile(file);
-  return file != kNoFile;
 }
 
 bool IsRegularFile(FileHandle file) { return file != kNoFile; }

@@ -195,8 +195,18 @@ DecodedKeys FinishKeyInput(KeyDecoder& d) {
 
 namespace {
 
+constexpr char32_t kByteOrderMark = 0xFEFF;
+
 void QueueKeys(KeyQueue& queue, const DecodedKeys& decoded) {
-  for (int i = 0; i < decoded.count; ++i) queue.keys[queue.keyCount++] = decoded.keys[i];
+  for (int i = 0; i < decoded.count; ++i) {
+    const Key& key = decoded.keys[i];
+    const bool first = !queue.keyQueuedBefore;
+    queue.keyQueuedBefore = true;
+    if (first && queue.decoder.plainInput && key.kind == KeyKind::kCharacter && key.code == kByteOrderMark) {
+      continue;
+    }
+    queue.keys[queue.keyCount++] = key;
+  }
 }
 
 }  // namespace

@@ -73,9 +73,12 @@ struct KeyQueue {
   std::size_t position = 0;  // the first byte of `bytes` not yet decoded
   Key keys[kMaxKeysPerByte] = {};
   int keyCount = 0;
+  bool keyQueuedBefore = false;  // a byte-order mark counts only as the first key of plain input
 };
 
-// The oldest key the queued bytes give, decoding only as far as needed.
+// The oldest key the queued bytes give, decoding only as far as needed. A
+// byte-order mark at the very start of plain input (Windows editors begin
+// their UTF-8 files with one) gives no key.
 // False, with every byte decoded, when they give no more keys for now.
 bool TakeQueuedKey(KeyQueue& queue, Key& key);
 

@@ -17,3 +17,8 @@ std::u16string LongPathForm(const std::u16string& fullPath) {
 }
 
 bool IsDevicePath(const std::u16string& fullPath) { return StartsWith(fullPath, u"\\\\.\\"); }
+
+std::u16string WithoutDroppedQuotes(const std::u16string& name) {
+  if (name.size() >= 2 && name.front() == u'"' && name.back() == u'"') return name.substr(1, name.size() - 2);
+  return name;
+}

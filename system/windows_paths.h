@@ -20,3 +20,8 @@ std::u16string LongPathForm(const std::u16string& fullPath);
 // gives \\.\NUL, \\.\CON, \\.\COM1 for the reserved names in any folder, and
 // \\.\ is how pipes and devices are named.
 bool IsDevicePath(const std::u16string& fullPath);
+
+// A name as the console types a dropped file's name that holds a blank: in
+// one pair of double quotes. No Windows name holds a double quote, so the
+// name inside them is meant; any other name stays as it is.
+std::u16string WithoutDroppedQuotes(const std::u16string& name);

@@ -30,7 +30,8 @@ std::int64_t OutputFileBytes(int channelCount, std::int64_t resultLength) {
   return header.size + header.dataBytes + header.padBytes;
 }
 
-OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength) {
+OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLength,
+                               std::int64_t trailingBytes) {
   OutputHeader out;
   std::uint8_t* header = out.bytes;
   const std::uint16_t channels = format.channelCount;
@@ -39,12 +40,13 @@ OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLeng
   // any recording the job can hold.
   const std::uint64_t dataBytes = 3u * channels * frames;
   const std::uint64_t padBytes = dataBytes % 2;
+  const std::uint64_t trailing = trailingBytes > 0 ? static_cast<std::uint64_t>(trailingBytes) : 0u;
   const std::uint32_t sampleRate = static_cast<std::uint32_t>(format.sampleRate);
   out.dataBytes = static_cast<std::int64_t>(dataBytes);
   out.padBytes = static_cast<int>(padBytes);
 
   // The RIFF size counts everything after its own field, pad byte included.
-  const std::uint64_t riffSize = kWaveHeaderSize - 8 + dataBytes + padBytes;
+  const std::uint64_t riffSize = kWaveHeaderSize - 8 + dataBytes + padBytes + trailing;
   if (riffSize <= 0xFFFFFFFFu) {
     out.size = kWaveHeaderSize;
     std::memcpy(header + 0, "RIFF", 4);
@@ -64,7 +66,7 @@ OutputHeader BuildOutputHeader(const WaveFormat& format, std::int64_t resultLeng
   std::memcpy(header + 8, "WAVE", 4);
   std::memcpy(header + 12, "ds64", 4);
   StoreU32(header + 16, kDs64BodySize);
-  StoreU64(header + 20, kMaxOutputHeaderSize - 8 + dataBytes + padBytes);
+  StoreU64(header + 20, kMaxOutputHeaderSize - 8 + dataBytes + padBytes + trailing);
   StoreU64(header + 28, dataBytes);
   StoreU64(header + 36, frames);  // sample count: frames per channel
   StoreU32(header + 44, 0u);      // table length

@@ -28,15 +28,6 @@ constexpr Rejection kRejections[] = {
 
 // ---- the bytes of the file ---------------------------------------------------
 
-// Reads the `count` bytes at `offset` of the source; false when any of them
-// lies outside the file or cannot be read.
-bool ReadAt(const WaveSource& source, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
-  if (offset < 0 || count < 0 || offset > source.fileSize || count > source.fileSize - offset) {
-    return false;
-  }
-  return count == 0 || source.readAt(source.context, offset, into, count);
-}
-
 struct MemoryFile {
   const std::uint8_t* bytes;
 };
@@ -46,15 +37,6 @@ bool ReadFromMemory(void* context, std::int64_t offset, std::uint8_t* into, std:
               static_cast<std::size_t>(count));
   return true;
 }
-
-// The input file, read through a window of it kept in memory: a walk over
-// many small chunks then costs one system call per window, not one per chunk.
-struct FileWindow {
-  FileHandle file = kNoFile;
-  std::int64_t start = 0;  // file offset of bytes[0]
-  std::int64_t held = 0;   // bytes of the window that hold the file
-  std::uint8_t bytes[4096] = {};
-};
 
 bool ReadThroughWindow(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
   FileWindow& window = *static_cast<FileWindow*>(context);
@@ -73,14 +55,36 @@ bool ReadThroughWindow(void* context, std::int64_t offset, std::uint8_t* into, s
 
 bool IdIs(const std::uint8_t* at, const char (&id)[5]) { return std::memcmp(at, id, 4) == 0; }
 
-// The format fields, from the first 16 bytes of a "fmt " chunk's body.
-void TakeFormatFields(const std::uint8_t* body, WaveFormat& f) {
+// The longest "fmt " body read: the 16 bytes of every format, the 2 of the
+// extension's size and the 22 of the extensible form's extension.
+constexpr int kFormatBodyRead = 40;
+
+// The extensible form's sub-format that stands for PCM: the GUID
+// 00000001-0000-0010-8000-00AA00389B71 in the order a file holds it.
+constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr std::int16_t kExtensibleTag = -2;  // format code FFFE
+
+// The format fields, from the first 16 of the `size` bytes of a "fmt "
+// chunk's body (all of it, or its first 40 bytes). Extensible PCM is format
+// 1: its samples are the same; the channel mask is left to the channel count
+// and the valid-bits field to the container's 24 bits.
+void TakeFormatFields(const std::uint8_t* body, std::uint32_t size, WaveFormat& f) {
   f.formatTag = static_cast<std::int16_t>(LoadU16(body + 0));
-  f.channelCount = body[2];  // body byte 3, the high byte, is not part of it
+  f.channelCount = LoadU16(body + 2);
   f.sampleRate = static_cast<std::int32_t>(LoadU32(body + 4));
   f.byteRate = static_cast<std::int32_t>(LoadU32(body + 8));
   f.blockAlign = static_cast<std::int16_t>(LoadU16(body + 12));
   f.bitsPerSample = static_cast<std::int16_t>(LoadU16(body + 14));
+  const bool extensiblePcm = f.formatTag == kExtensibleTag && size >= kFormatBodyRead &&
+                             LoadU16(body + 16) >= kFormatBodyRead - 18 &&
+                             std::memcmp(body + 24, kPcmSubFormat, sizeof kPcmSubFormat) == 0;
+  if (extensiblePcm) f.formatTag = 1;
+}
+
+// The forms of RIFF file a wave file comes in: the first four bytes.
+bool IsRiffForm(const std::uint8_t* header) {
+  return IdIs(header, "RIFF") || IdIs(header, "RF64") || IdIs(header, "BW64");
 }
 
 // The canonical header, read from fixed positions. A file too short to hold
@@ -106,7 +110,7 @@ struct Ds64Sizes {
 // size cannot ask for more than 4 GiB of them.
 // FFFFFFFF is no size but a mark. RF64 and BW64 files put it there and keep
 // the real size in ds64. A writer that cannot go back over its output (ffmpeg
-// into a pipe) leaves it in a RIFF file, or in an RF64 file with a ds64 it
+// into a pipe) leaves it in a RIFF file, canonical or not, or in an RF64 file with a ds64 it
 // never filled in (all zeros: no real file has a RIFF size of 0). Taking the
 // mark as 4 GiB would show a 4-second recording as two hours of silence, so
 // without a real 64-bit size the data is what the file holds: up to its end.
@@ -134,7 +138,7 @@ bool WalkChunks(const WaveSource& source, bool sixtyFourBitForm, WaveFormat& f) 
   std::int64_t at = 12;
   for (;;) {
     std::uint8_t head[8];
-    if (!ReadAt(source, at, head, 8)) return false;
+    if (!ReadWaveSource(source, at, head, 8)) return false;
     const std::int64_t body = at + 8;
     const std::uint64_t room = static_cast<std::uint64_t>(source.fileSize - body);
     const std::uint32_t size32 = LoadU32(head + 4);
@@ -146,13 +150,14 @@ bool WalkChunks(const WaveSource& source, bool sixtyFourBitForm, WaveFormat& f) 
       f.dataEndsWithChunk = true;
       haveData = true;
     } else if (!haveFormat && IdIs(head, "fmt ")) {
-      std::uint8_t fields[16];
-      if (size32 < 16 || !ReadAt(source, body, fields, 16)) return false;
-      TakeFormatFields(fields, f);
+      std::uint8_t fields[kFormatBodyRead];
+      const std::uint32_t read = size32 < kFormatBodyRead ? size32 : kFormatBodyRead;
+      if (size32 < 16 || !ReadWaveSource(source, body, fields, read)) return false;
+      TakeFormatFields(fields, read, f);
       haveFormat = true;
     } else if (sixtyFourBitForm && !ds64.present && IdIs(head, "ds64") && size32 >= 16) {
       std::uint8_t sizes[16];  // the RIFF size, then the data size
-      if (!ReadAt(source, body, sizes, 16)) return false;
+      if (!ReadWaveSource(source, body, sizes, 16)) return false;
       ds64.present = true;
       ds64.riffSize = LoadU64(sizes);
       ds64.dataSize = LoadU64(sizes + 8);
@@ -165,17 +170,26 @@ bool WalkChunks(const WaveSource& source, bool sixtyFourBitForm, WaveFormat& f) 
 
 }  // namespace
 
+bool ReadWaveSource(const WaveSource& source, std::int64_t offset, std::uint8_t* into,
+                    std::int64_t count) {
+  if (offset < 0 || count < 0 || offset > source.fileSize || count > source.fileSize - offset) {
+    return false;
+  }
+  return count == 0 || source.readAt(source.context, offset, into, count);
+}
+
 HeaderVerdict DecodeWaveHeader(const WaveSource& source, WaveFormat& format) {
   std::uint8_t header[kWaveHeaderSize] = {};
   const std::int64_t present = source.fileSize < kWaveHeaderSize ? source.fileSize : kWaveHeaderSize;
-  if (!ReadAt(source, 0, header, present)) std::memset(header, 0, sizeof header);
+  if (!ReadWaveSource(source, 0, header, present)) std::memset(header, 0, sizeof header);
 
   WaveFormat f;
-  const bool wave = IdIs(header + 8, "WAVE");
+  const bool wave = IsRiffForm(header) && IdIs(header + 8, "WAVE");
   bool chunksFound = true;
   if (IsCanonicalLayout(header, source.fileSize)) {
-    TakeFormatFields(header + 20, f);
-    f.dataSize = LoadU32(header + 40);
+    TakeFormatFields(header + 20, 16, f);
+    const std::uint64_t room = source.fileSize > kWaveHeaderSize ? source.fileSize - kWaveHeaderSize : 0;
+    f.dataSize = DataChunkSize(LoadU32(header + 40), Ds64Sizes{}, room);
   } else if (wave) {
     chunksFound = WalkChunks(source, IdIs(header, "RF64") || IdIs(header, "BW64"), f);
   }
@@ -207,21 +221,22 @@ HeaderVerdict DecodeWaveBytes(const std::uint8_t* bytes, std::size_t size, WaveF
   return DecodeWaveHeader(source, format);
 }
 
+WaveSource FileWaveSource(FileWindow& window) {
+  return WaveSource{ReadThroughWindow, &window, FileSizeOf(window.file)};
+}
+
 bool ReadWaveHeader(const std::string& inputFileName, WaveFormat& format) {
-  HeaderVerdict verdict = HeaderVerdict::NotWave;
-  // Only read access: nothing is ever written through this handle. A pipe
-  // given as the input reads as nothing instead of hanging the dialogue.
+  // A pipe given as the input reads as nothing instead of hanging the dialogue.
   const FileHandle file = OpenFileForReading(inputFileName);
-  if (file != kNoFile) {
-    FileWindow window;
-    window.file = file;
-    const WaveSource source{ReadThroughWindow, &window, FileSizeOf(file)};
-    verdict = DecodeWaveHeader(source, format);
-    CloseFile(file);  // closed before any box is shown
-  } else {
-    const WaveSource nothing{ReadFromMemory, nullptr, 0};
-    verdict = DecodeWaveHeader(nothing, format);
-  }
+  const bool accepted = ReadWaveHeader(file, format);
+  CloseFile(file);
+  return accepted;
+}
+
+bool ReadWaveHeader(FileHandle input, WaveFormat& format) {
+  FileWindow window;
+  window.file = input;
+  const HeaderVerdict verdict = DecodeWaveHeader(FileWaveSource(window), format);
   if (verdict == HeaderVerdict::Accepted) return true;
   for (const Rejection& r : kRejections) {
     if (r.verdict == verdict) {

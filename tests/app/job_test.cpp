@@ -2,6 +2,7 @@
 // input, the final screen on standard output, message boxes on standard error.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,10 +46,11 @@ class PlainRun : public ::testing::Test {
     fs::remove_all(dir_, ignored);
   }
 
-  RunResult Run(const std::string& keys) {
+  // The program with `arguments` (shell words), `keys` on standard input.
+  RunResult Run(const std::string& keys, const std::string& arguments = "") {
     WriteFile(dir_ / "keys.txt", keys);
     const std::string command = "cd " + apptest::Quote(dir_) + " && " +
-                                apptest::Quote(OSTRIVALE_BINARY) +
+                                apptest::Quote(OSTRIVALE_BINARY) + " " + arguments +
                                 " < keys.txt > screen.txt 2> errors.txt";
     int raw = std::system(command.c_str());
     RunResult result;
@@ -224,6 +226,142 @@ TEST_F(PlainRun, RejectedHeaderRestartsAndAcceptedOneShowsFileData) {
   EXPECT_EQ(Row(r, 22), "                                  D (minimum phase) or E (minimum phase)");
 }
 
+// ---- the command line and how names arrive ------------------------------------
+
+TEST_F(PlainRun, HelpAndVersionPrintTheirTextAndEnd) {
+  const RunResult help = Run("", "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.errors, "");
+  ASSERT_FALSE(help.rows.empty());
+  EXPECT_EQ(Row(help, 1), "Usage: ostrivale [INPUT.wav]");
+  for (const char* part : {"plain mode", "FilterA.dat", "--version", "ostrivale(1)"}) {
+    EXPECT_NE(help.screen.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(help.screen.find("Ostrivale v1"), std::string::npos) << "no dialogue";
+  const RunResult version = Run("", "--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.screen, "ostrivale " OSTRIVALE_VERSION "\n");
+}
+
+TEST_F(PlainRun, OtherArgumentsAreRefusedWithOneLine) {
+  const struct {
+    const char* arguments;
+    const char* line;
+  } cases[] = {
+      {"--frob", "ostrivale: unknown option '--frob' (see ostrivale --help)\n"},
+      {"-", "ostrivale: unknown option '-' (see ostrivale --help)\n"},
+      {"a.wav b.wav", "ostrivale: one input file at most, not also 'b.wav' (see ostrivale --help)\n"},
+      {"--help a.wav", "ostrivale: no other argument goes with '--help' (see ostrivale --help)\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Run("", c.arguments);
+    EXPECT_EQ(r.status, 2) << c.arguments;
+    EXPECT_EQ(r.errors, c.line);
+    EXPECT_EQ(r.screen, "") << c.arguments;
+  }
+}
+
+TEST_F(PlainRun, InputNamedOnTheCommandLineIsTheFirstAnswer) {
+  WriteFile(dir_ / "-in.wav", MakeWave(1, 96000, {1, 2, 3}));
+  WriteIdentityImpulse('B', "65536", 19);
+  RunResult r = Run("B\nout.wav\n", "-- -in.wav");
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(Row(r, 8), "   Input file?   -in.wav");
+  EXPECT_TRUE(fs::exists(dir_ / "out.wav"));
+  // A name that cannot be used gets its box and the empty prompt.
+  r = Run("-in.wav\nB\nagain.wav\n", "missing.wav");
+  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.errors, "ERROR: File not found.  Please enter a valid filename\n");
+  EXPECT_EQ(Row(r, 8), "   Input file?   -in.wav");
+  EXPECT_TRUE(fs::exists(dir_ / "again.wav"));
+}
+
+// Windows editors start UTF-8 files with a byte-order mark; terminals paste a
+// dropped file's name in quotes when it holds a blank.
+TEST_F(PlainRun, ByteOrderMarkAndQuotesOfADroppedNameAreNotPartOfTheName) {
+  WriteFile(dir_ / "my take.wav", MakeWave(1, 96000, {1, 2, 3}));
+  // A name that opens as typed is taken as typed, quotes and all.
+  WriteFile(dir_ / "'odd.wav'", MakeWave(2, 96000, {4, 5}));
+  WriteFile(dir_ / "odd.wav", MakeWave(1, 96000, {4, 5}));
+  WriteIdentityImpulse('B', "65536", 19);
+  const struct {
+    const char* keys;
+    const char* channels;
+  } cases[] = {{"\xEF\xBB\xBFmy take.wav\nB\nout.wav\n", "1"},
+               {"\"my take.wav\"\nB\nout.wav\n", "1"},
+               {"'my take.wav'\nB\nout.wav\n", "1"},
+               {"'odd.wav'\nB\nout.wav\n", "2"}};
+  for (const auto& c : cases) {
+    const RunResult r = Run(c.keys);
+    EXPECT_EQ(r.status, 0) << c.keys << ": " << r.errors;
+    EXPECT_EQ(Row(r, 13), std::string("                 Channels     ") + c.channels) << c.keys;
+  }
+  const RunResult r = Run("\"my take.wav'\n");
+  EXPECT_EQ(r.errors, "ERROR: File not found.  Please enter a valid filename\n"
+                      "ERROR: input ended at the prompt \"Input file?\"\n");
+}
+
+// ---- the input between the prompts ------------------------------------------------
+
+// True once process `pid` holds `file` open.
+bool HoldsOpen(pid_t pid, const fs::path& file) {
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    if (fs::read_symlink(entry.path(), error) == file) return true;
+  }
+  return false;
+}
+
+// The input is opened once, at the existence test: a file deleted or
+// replaced while the dialogue waits for the output name is read as it was.
+TEST_F(PlainRun, InputDeletedOrReplacedWhileThePromptsWaitIsReadAsChecked) {
+  std::vector<std::int32_t> samples;
+  for (int i = 0; i < 3000; ++i) samples.push_back((i * 7919) % 200000 - 100000);
+  const std::string original = MakeWave(1, 192000, samples);
+  WriteFile(dir_ / "FilterE.dat", "0.5\r\n0.25\r\n0.125\r\n");
+  WriteFile(dir_ / "in.wav", original);
+  ASSERT_EQ(Run("in.wav\nE\nexpected.wav\n").status, 0);
+  const std::string expected = ReadFile(dir_ / "expected.wav");
+
+  for (const bool replace : {false, true}) {
+    WriteFile(dir_ / "in.wav", original);
+    int keys[2];
+    ASSERT_EQ(pipe(keys), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      dup2(keys[0], STDIN_FILENO);
+      close(keys[0]);
+      close(keys[1]);
+      const int out = open((dir_ / "screen.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || chdir(dir_.c_str()) != 0) _exit(125);
+      dup2(out, STDOUT_FILENO);
+      dup2(out, STDERR_FILENO);
+      execl(OSTRIVALE_BINARY, OSTRIVALE_BINARY, static_cast<char*>(nullptr));
+      _exit(126);
+    }
+    close(keys[0]);
+    const std::string first = "in.wav\nE\n";
+    ASSERT_EQ(write(keys[1], first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    for (int wait = 0; wait < 3000 && !HoldsOpen(pid, dir_ / "in.wav"); ++wait) usleep(10000);
+    EXPECT_TRUE(HoldsOpen(pid, dir_ / "in.wav"));
+    if (replace) {
+      WriteFile(dir_ / "other.wav", MakeWave(2, 96000, std::vector<std::int32_t>(100, 12345)));
+      fs::rename(dir_ / "other.wav", dir_ / "in.wav");
+    } else {
+      fs::remove(dir_ / "in.wav");
+    }
+    const std::string last = "out.wav\n";
+    EXPECT_EQ(write(keys[1], last.data(), last.size()), static_cast<ssize_t>(last.size()));
+    close(keys[1]);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << ReadFile(dir_ / "screen.txt");
+    EXPECT_TRUE(ReadFile(dir_ / "out.wav") == expected) << (replace ? "replaced" : "deleted");
+  }
+}
+
 // ---- files as tools write them ----------------------------------------------
 
 std::string Chunk(const std::string& id, const std::string& body, std::int64_t size = -1) {
@@ -250,13 +388,24 @@ std::string Ds64(std::uint64_t riffSize, std::uint64_t dataSize, std::uint64_t f
   return body;
 }
 
-TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobByteForByte) {
+// The output of a file as a tool wrote it is the canonical twin's output
+// with the input's metadata after the data chunk (the RIFF size counting
+// it): the chunks kept in their order, the others dropped, a coding-history
+// line added to bext. Without metadata the bytes are the twin's.
+TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
   std::vector<std::int32_t> samples;
   for (int i = 0; i < 2 * 701; ++i) samples.push_back((i * 104729) % 4000000 - 2000000);
   const std::string canonical = MakeWave(2, 96000, samples);
   const std::string fmt = canonical.substr(20, 16);
   const std::string data = canonical.substr(44);
+  // The extensible form of the same format: extension of 22 bytes, 24 valid
+  // bits, a channel mask, the PCM sub-format.
+  const std::string extensible = std::string("\xFE\xFF", 2) + fmt.substr(2) +
+                                 std::string("\x16\0\x18\0\x03\0\0\0\x01\0\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 24);
   const std::string list = Chunk("LIST", std::string("INFOISFT\x0e\0\0\0Lavf59.27.100\0", 26));
+  const std::string ixml = Chunk("iXML", "<BWFXML/>");
+  const std::string cue = Chunk("cue ", std::string(28, '\x01'));
+  const std::string history = "A=PCM,F=96000,W=24,M=stereo,T=Ostrivale " OSTRIVALE_VERSION " filter F\r\n";
   std::string impulse;
   for (int i = 0; i < 31; ++i) impulse += std::to_string((i * 37) % 11 - 5) + ".125\r\n";
   WriteFile(dir_ / "FilterF.dat", impulse);
@@ -269,25 +418,40 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobByteForByte) {
   const struct {
     const char* label;
     std::string file;
+    std::string kept;  // the chunks expected after the data chunk
   } layouts[] = {
       {"fmt of 18 bytes, LIST",
-       WaveFile("RIFF", {Chunk("fmt ", fmt + std::string(2, '\0')), list, Chunk("data", data)})},
-      {"bext, JUNK and an odd chunk first",
+       WaveFile("RIFF", {Chunk("fmt ", fmt + std::string(2, '\0')), list, Chunk("data", data)}), list},
+      {"bext of odd length without NULs, JUNK",
        WaveFile("RIFF", {Chunk("bext", std::string(603, 'b')), Chunk("JUNK", std::string(28, '\0')),
-                         Chunk("fmt ", fmt), Chunk("data", data)})},
+                         Chunk("fmt ", fmt), Chunk("data", data)}),
+       Chunk("bext", std::string(603, 'b') + "\r\n" + history)},
       {"RF64", WaveFile("RF64", {Chunk("ds64", Ds64(72 + data.size(), data.size(), 701)),
-                                 Chunk("fmt ", fmt), Chunk("data", data, 0xFFFFFFFF)})},
+                                 Chunk("fmt ", fmt), Chunk("data", data, 0xFFFFFFFF)}), ""},
       {"data before fmt, LIST after",
-       WaveFile("RIFF", {Chunk("data", data), Chunk("fmt ", fmt), list})},
+       WaveFile("RIFF", {Chunk("data", data), Chunk("fmt ", fmt), list}), list},
       {"size FFFFFFFF of a writer into a pipe",
-       WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", data, 0xFFFFFFFF)})},
+       WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", data, 0xFFFFFFFF)}), list},
+      {"canonical header with size FFFFFFFF", WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("data", data, 0xFFFFFFFF)}),
+       ""},
+      {"extensible PCM with fact (sox, ffmpeg)",
+       WaveFile("RIFF", {Chunk("fmt ", extensible), Chunk("fact", std::string(4, '\x01')), Chunk("data", data)}), ""},
+      {"RF64 extensible, metadata around the data (broadcast wave recorder)",
+       WaveFile("RF64", {Chunk("ds64", Ds64(1, data.size(), 701)), Chunk("JUNK", std::string(10, '\0')),
+                         Chunk("bext", std::string(602, 'b') + "A=PCM,F=96000,W=24,M=stereo\r\n" + std::string(40, '\0')),
+                         Chunk("fmt ", extensible), Chunk("PEAK", std::string(24, '\x02')), ixml,
+                         Chunk("data", data, 0xFFFFFFFF), Chunk("levl", std::string(6, '\x03')), cue,
+                         Chunk("PAD ", std::string(4, '\0')), list}),
+       Chunk("bext", std::string(602, 'b') + "A=PCM,F=96000,W=24,M=stereo\r\n" + history) + ixml + cue + list},
   };
   for (const auto& layout : layouts) {
     WriteFile(dir_ / "in.wav", layout.file);
     const RunResult r = Run("in.wav\nF\nout.wav\n");
     ASSERT_EQ(r.status, 0) << layout.label << ": " << r.errors;
     for (int row = 13; row <= 17; ++row) EXPECT_EQ(Row(r, row), Row(expected, row)) << layout.label;
-    EXPECT_TRUE(ReadFile(dir_ / "out.wav") == expectedBytes) << layout.label;
+    std::string want = expectedBytes + layout.kept;
+    apptest::PutLE(want, 4, static_cast<std::uint32_t>(want.size() - 8), 4);
+    EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want) << layout.label;
   }
 
   // A walked file whose data chunk ends inside its last frame, a LIST after
@@ -300,7 +464,9 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobByteForByte) {
   const RunResult r = Run("in.wav\nF\nout.wav\n");
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(Row(r, 16), "                 Length       702 samples");
-  EXPECT_TRUE(ReadFile(dir_ / "out.wav") == ReadFile(dir_ / "expected.wav"));
+  std::string want = ReadFile(dir_ / "expected.wav") + list + list;
+  apptest::PutLE(want, 4, static_cast<std::uint32_t>(want.size() - 8), 4);
+  EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want);
 }
 
 }  // namespace

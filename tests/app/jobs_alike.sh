@@ -5,7 +5,9 @@
 # output bytes, the same final screen (the job's time aside), the same error
 # lines and the same exit status. The jobs: recordings in the canonical
 # layout and in walked ones (chunks before, between and after, a longer
-# format chunk, RF64), names in several scripts, the restart after a missing
+# format chunk, RF64, the extensible form with metadata kept), names in
+# several scripts (typed, and given on the command line), a name in quotes
+# as a dropped file's, the restart after a missing
 # name and a file that is no wave, an output over an existing file and over
 # the input itself, an output that cannot be written, filters of both rates,
 # and a filter whose coefficients no fast bound vouches for, so that every
@@ -74,6 +76,19 @@ canonical 1 96000 30011 2 > mono96k.wav
   fmt 1 192000
   printf 'data'; le 4294967295 4; samples $frames 4
 } > rf64.wav
+# Extensible, with a broadcast wave chunk and tags that travel and a level
+# summary that does not.
+{
+  frames=15000
+  bytes=$((frames * 6))
+  printf 'RIFF'; le $((4 + 610 + 48 + 32 + 8 + bytes + 26)) 4; printf 'WAVE'
+  printf 'bext'; le 602 4; for ((k = 0; k < 301; k++)); do printf 'b\0'; done
+  extensible_fmt 2 192000
+  printf 'PEAK'; le 24 4; printf '%024d' 0
+  printf 'data'; le $bytes 4; samples $((frames * 2)) 6
+  printf 'LIST'; le 18 4; printf 'INFOINAM'; le 6 4; printf 'take\0\0'
+} > extensible.wav
+cp mono96k.wav "my take.wav"
 cp mono96k.wav "$(printf 'Gr\xc3\xbc\xc3\x9fe \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x8e\xb5.wav')"
 # A constant of 2^22 + 1 (bytes 01 00 40) after some noise: with the
 # coefficients of that job each value is (2^30 + 1/2) x - 2^30 x, whose
@@ -92,20 +107,21 @@ cp "$data"/Filter?.dat .
 # What the final screen says of the job's time depends on the machine.
 screen_without_time() { sed 's/Job completed in .* seconds/Job completed in N seconds/' "$1"; }
 
-# job LABEL ANSWERS [SETUP]: runs both programs, each in a fresh copy of the
-# files (after SETUP, a shell command run there), with ANSWERS on standard
-# input, and compares everything they leave.
+# job LABEL ANSWERS [SETUP [ARGUMENT...]]: runs both programs, each in a
+# fresh copy of the files (after SETUP, a shell command run there), with the
+# ARGUMENTs and ANSWERS on standard input, and compares everything they leave.
 job() {
   local label="$1" answers="$2" setup="${3:-:}" side
+  local arguments=("${@:4}")
   jobs=$((jobs + 1))
   for side in reference program; do
     rm -rf "$work/$side"
     cp -R "$work/files" "$work/$side"
     (cd "$work/$side" && eval "$setup")
   done
-  (cd "$work/reference" && printf '%s' "$answers" | "$reference" > ../reference.out 2> ../reference.err)
+  (cd "$work/reference" && printf '%s' "$answers" | "$reference" "${arguments[@]}" > ../reference.out 2> ../reference.err)
   echo $? > "$work/reference.status"
-  (cd "$work/program" && printf '%s' "$answers" | "${program[@]}" > ../program.out 2> ../program.err)
+  (cd "$work/program" && printf '%s' "$answers" | "${program[@]}" "${arguments[@]}" > ../program.out 2> ../program.err)
   echo $? > "$work/program.status"
   local failed=0
   if ! cmp -s "$work/reference.status" "$work/program.status"; then
@@ -151,6 +167,9 @@ job "every sample the exact way (coefficients beyond the fast bound), filter D" 
     $'steady.wav\nD\nsteady-out.wav\n' "printf '1073741824.5\r\n-1073741824\r\n' > FilterD.dat"
 job "output into a folder that does not exist" $'mono96k.wav\nF\nnowhere/out.wav\n'
 job "impulse file missing" $'mono96k.wav\nF\nout.wav\n' 'rm FilterF.dat'
+job "extensible with metadata, filter C" $'extensible.wav\nC\nextensible-out.wav\n'
+job "a name in several scripts on the command line, filter B" $'B\nout.wav\n' : "$unicode"
+job "a dropped name in quotes, filter F" $'"my take.wav"\nF\nout.wav\n'
 
 if [ "$failures" -eq 0 ]; then
   echo "jobs alike: $jobs jobs, every output, screen and status the same"

@@ -35,3 +35,11 @@ canonical() {
   printf 'RIFF'; le $((bytes + 36)) 4; printf 'WAVE'; fmt "$1" "$2"; printf 'data'; le $bytes 4
   samples $(($3 * $1)) "$4"
 }
+
+# extensible_fmt CHANNELS RATE: a format chunk of 40 bytes in the extensible
+# form (code FFFE, 22-byte extension, 24 valid bits, the PCM sub-format), as
+# ffmpeg, sox and libsndfile write 24-bit files.
+extensible_fmt() {
+  printf 'fmt '; le 40 4; le 65534 2; le "$1" 2; le "$2" 4; le $(($2 * 3 * $1)) 4; le $((3 * $1)) 2; le 24 2
+  le 22 2; le 24 2; le 3 4; printf '\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71'
+}

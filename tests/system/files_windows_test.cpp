@@ -35,18 +35,36 @@ using testfiles::WriteBytes;
 
 std::wstring WideName(const std::string& name) { return testfiles::FromUtf8(name).wstring(); }
 
-TEST(ReadingFile, FileHeldOpenByAnotherProgramIsNotThere) {
+// The input is opened once and shared, so no other program is blocked while
+// the dialogue waits; a file another program holds without sharing is not
+// there to us.
+TEST(ReadingFile, FileHeldWithoutSharingIsNotThereOneSharedIs) {
   ScratchFolder folder;
   WriteBytes(folder / "held", Bytes(4, 1));
-  HANDLE other = CreateFileW(WideName(folder / "held").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(other, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(FileOpensForReading(folder / "held")) << "the existence test asks without sharing";
-  const FileHandle reading = OpenFileForReading(folder / "held");
-  EXPECT_NE(reading, kNoFile) << "reading shares the file";
+  for (const DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}}) {
+    HANDLE other = CreateFileW(WideName(folder / "held").c_str(), GENERIC_READ, share, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    const FileHandle reading = OpenFileForReading(folder / "held");
+    EXPECT_EQ(reading != kNoFile, share != 0) << "share " << share;
+    CloseFile(reading);
+    CloseHandle(other);
+  }
+}
+
+// A name in double quotes, as the console types a dropped file's name.
+TEST(ReadingFile, NameInDoubleQuotesIsTheNameInside) {
+  ScratchFolder folder;
+  WriteBytes(folder / "my take.wav", Bytes(4, 1));
+  const auto quoted = [](const std::string& name) { return std::string(1, '"').append(name).append(1, '"'); };
+  const FileHandle reading = OpenFileForReading(quoted(folder / "my take.wav"));
+  EXPECT_NE(reading, kNoFile);
   CloseFile(reading);
-  CloseHandle(other);
-  EXPECT_TRUE(FileOpensForReading(folder / "held"));
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(quoted(folder / "new take.wav"), file));
+  ASSERT_TRUE(AppendOutput(file, Bytes(3, 7).data(), 3));
+  ASSERT_TRUE(MakeOutputDurable(file) && NameOutputFile(file));
+  EXPECT_EQ(ReadBytes(folder / "new take.wav"), Bytes(3, 7));
 }
 
 // The job reads its input while the new file is written: the input's name

@@ -244,8 +244,8 @@ WaveFormat Format(int channels, int rate) {
   return f;
 }
 
-Bytes HeaderOf(const WaveFormat& f, std::int64_t frames) {
-  const OutputHeader header = BuildOutputHeader(f, frames);
+Bytes HeaderOf(const WaveFormat& f, std::int64_t frames, std::int64_t trailingBytes = 0) {
+  const OutputHeader header = BuildOutputHeader(f, frames, trailingBytes);
   return Bytes(header.bytes, header.bytes + header.size);
 }
 
@@ -315,6 +315,13 @@ TEST(BuildOutputHeader, DataPast4GiBTakesTheRf64Form) {
   ASSERT_EQ(next.size(), 80u);
   EXPECT_EQ(U32At(next, 20) | std::uint64_t{U32At(next, 24)} << 32, 0x100000024u);
   EXPECT_EQ(U32At(next, 28) | std::uint64_t{U32At(next, 32)} << 32, 0xFFFFFFDBu);
+  // The chunks kept after the data count in the RIFF size: 2 bytes more still
+  // fit, 4 take the last length to the RF64 form with its data size as ever.
+  EXPECT_EQ(U32At(HeaderOf(Format(1, 96000), 1431655752, 2), 4), 0xFFFFFFFEu);
+  const Bytes kept = HeaderOf(Format(1, 96000), 1431655752, 4);
+  ASSERT_EQ(kept.size(), 80u);
+  EXPECT_EQ(U32At(kept, 20) | std::uint64_t{U32At(kept, 24)} << 32, 0x100000024u);
+  EXPECT_EQ(U32At(kept, 28) | std::uint64_t{U32At(kept, 32)} << 32, 0xFFFFFFD8u);
 }
 
 // ---- the reference's output image ------------------------------------------------------
