@@ -4,8 +4,10 @@
 # folder holds exactly what it held before, the old output's bytes unchanged
 # and no temporary file. The job takes every sample the exact way (a
 # coefficient beyond the fast bound, as in jobs_alike.sh), so that its pass
-# lasts a second or more; the script watches the temporary file grow and
-# kills the process once it holds a third of the output. Two ways of killing:
+# lasts seconds; the script watches the temporary file grow and kills the
+# process once it holds a fifth of the output, which leaves the kill (wine's
+# taskkill starts slowly on a busy machine) most of the pass to land in. Two
+# ways of killing:
 #   - SIGKILL to the process: what the wine server sees of a crash;
 #   - taskkill /F: TerminateProcess, as Task Manager's End task.
 #
@@ -28,14 +30,14 @@ mkdir "$work/run"
 cd "$work/run" || exit 1
 
 source "$here/wave_files.sh"
-# 2^22 frames of mono at 192000 (12 MB), each the constant 2^22 + 1, whose
+# 2^23 frames of mono at 192000 (24 MB), each the constant 2^22 + 1, whose
 # products with these coefficients need 54 bits.
-frames=$((1 << 22))
+frames=$((1 << 23))
 {
   printf 'RIFF'; le $((frames * 3 + 36)) 4; printf 'WAVE'; fmt 1 192000
   printf 'data'; le $((frames * 3)) 4
   printf '\x01\x00\x40' > ../frames
-  for ((k = 0; k < 22; k++)); do cat ../frames ../frames > ../twice && mv ../twice ../frames; done
+  for ((k = 0; k < 23; k++)); do cat ../frames ../frames > ../twice && mv ../twice ../frames; done
   cat ../frames
 } > steady.wav
 rm ../frames
@@ -51,7 +53,7 @@ failures=0
 temporary() { ls -A | grep '^\.ostrivale-.*\.tmp$' | head -n 1; }
 
 # killed LABEL COMMAND: starts a job, waits for its temporary file to hold a
-# third of the output, runs COMMAND (a shell command; $pid is the process),
+# fifth of the output, runs COMMAND (a shell command; $pid is the process),
 # then checks the folder once the process is gone and the system has closed
 # its files.
 killed() {
@@ -62,12 +64,12 @@ killed() {
     name="$(temporary)"
     size=0
     [ -n "$name" ] && size=$(stat -c %s "$name" 2>/dev/null || echo 0)
-    [ "$size" -ge $((output / 3)) ] && break
+    [ "$size" -ge $((output / 5)) ] && break
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.02
   done
-  if [ "$size" -lt $((output / 3)) ]; then
-    echo "FAILED: $label: the job ended before its temporary file held a third of the output: $(cat ../errors)"
+  if [ "$size" -lt $((output / 5)) ]; then
+    echo "FAILED: $label: the job ended before its temporary file held a fifth of the output: $(cat ../errors)"
     failures=$((failures + 1))
     wait "$pid"
     return
@@ -80,7 +82,10 @@ killed() {
     sleep 0.02
   done
   local failed=0
-  if [ "$(ls -A)" != "$before" ]; then
+  if grep -q 'Job completed' ../screen; then
+    echo "FAILED: $label: the job ended before the kill landed"
+    failed=1
+  elif [ "$(ls -A)" != "$before" ]; then
     echo "FAILED: $label: the folder holds $(ls -A | tr '\n' ' ')instead of $(echo $before)"
     failed=1
   fi
