@@ -60,7 +60,13 @@ void CloseFile(FileHandle file);
 //   Linux: the new file has no name at all (O_TMPFILE) until it is linked
 //     under the name; where the file system cannot make such a file, it gets
 //     a hidden name (.ostrivale-XXXXXX) and is renamed over the name.
-//   Windows: a hidden name (.ostrivale-XXXXXXXX.tmp), moved over the name.
+//   Windows: a hidden name (.ostrivale-XXXXXXXX.tmp), the file marked for
+//     deletion on its handle at once, so that the system removes it however
+//     the process ends (End task, taskkill /F, a crash); the mark is taken
+//     away just before the file is renamed through its handle over the name.
+//     Where the file system refuses the mark, the file is moved by name and a
+//     killed process leaves it behind. (A power cut may leave it too: the
+//     mark is not kept on the disk.)
 // For as long as a temporary name exists the ending events are held
 // (ending.h): one that arrives waits until the name is gone, and
 // EndingEventWaiting tells the writer to give up at once. One output file at
@@ -76,6 +82,7 @@ struct OutputFile {
   std::string targetPath;     // the file to make or replace: a link followed, the full path (Windows)
   std::string temporaryPath;  // the temporary name; empty while the file has none
   bool replacing = false;     // targetPath is an existing regular file
+  bool markedForDeletion = false;  // Windows: the system removes the file when its handle closes
   // What the new file keeps of the file it replaces. POSIX: the owner,
   // group and permission bits (set-id bits left out). Windows: the
   // attributes (hidden, system, archive, not indexed) and the creation time.
@@ -104,8 +111,9 @@ bool CreateOutputFile(const std::string& name, OutputFile& file,
 bool AppendOutput(OutputFile& file, const std::uint8_t* bytes, std::int64_t count);
 
 // Gives the new file what it keeps of the replaced one (a new file: the
-// ordinary permissions, 0666 less the umask) and, only when a file is
-// replaced, puts its contents on the disk before the name moves to it.
+// ordinary permissions, 0666 less the umask; on Windows the archive
+// attribute, hidden no longer) and, only when a file is replaced, puts its
+// contents on the disk before the name moves to it.
 bool MakeOutputDurable(OutputFile& file);
 
 // Gives the complete file its name (over the replaced file, which is then
