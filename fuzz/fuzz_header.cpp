@@ -17,7 +17,7 @@
 #include <cstring>
 #include <string>
 
-#include "console/console_state.h"
+#include "console/headless.h"
 #include "wave/byte_order.h"
 #include "wave/kept_chunks.h"
 #include "wave/output_header.h"

@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "console/console_state.h"
+#include "console/headless.h"
 #include "tests/app/tmux_pane.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/screen.h"
+#include "console/headless.h"
 #include "filter/impulse_file.h"
 #include "system/executable_folder.h"
 #include "tests/test_files.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "console/screen.h"
+#include "console/headless.h"
 #include "filter/convolution.h"
 #include "filter/filter_choice.h"
 #include "filter/filter_pass.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/screen.h"
+#include "console/headless.h"
 #include "tests/test_environment.h"
 #include "wave/wave_format.h"
 #include "wave_test_support.h"
