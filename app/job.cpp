@@ -14,6 +14,7 @@
 #include "system/clock.h"
 #include "system/files.h"
 #include "wave/kept_chunks.h"
+#include "wave/file_data.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
 

@@ -25,6 +25,7 @@
 #include "system/files.h"
 #include "system/threads.h"
 #include "wave/dither_stream.h"
+#include "wave/file_data.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 

@@ -15,6 +15,7 @@
 #include "filter/convolution.h"
 #include "filter/filter_choice.h"
 #include "filter/filter_pass.h"
+#include "wave/file_data.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
 #include "wave/dither_stream.h"
