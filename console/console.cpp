@@ -13,7 +13,7 @@
 #include "system/console_binding.h"
 #include "system/precision.h"
 #include "system/standard_streams.h"
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 namespace {
 

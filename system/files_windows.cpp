@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "system/ending.h"
-#include "system/utf16.h"
+#include "system/unicode.h"
 #include "system/windows_paths.h"
 #include "system/write_all.h"
 

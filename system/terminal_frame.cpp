@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 namespace {
 

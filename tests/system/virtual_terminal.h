@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 enum class TerminalPart : std::uint8_t { kWhole, kLeftHalf, kRightHalf, kUnknown };
 
