@@ -59,7 +59,7 @@ struct Job {
 bool RunPass(const Job& job, PassOutcome* outcome = nullptr) {
   PassBuffers buffers;
   if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, job.settings, buffers)) return false;
-  if (!LoadImpulseResponse(job.choice, buffers.impulseResponse.data())) return false;
+  if (LoadImpulseResponse(job.choice, buffers.impulseResponse.data()) != ImpulseVerdict::kRead) return false;
   const FileHandle input = OpenFileForReading(job.input);
   OutputFile output;
   if (!CreateOutputFile(job.output, output)) {
@@ -166,7 +166,7 @@ int RunExact(const Job& job) {
   const int m = job.choice.coefficientCount;
   Buffer<double> h;
   h.Allocate(m);
-  if (!LoadImpulseResponse(job.choice, h.data())) return 1;
+  if (LoadImpulseResponse(job.choice, h.data()) != ImpulseVerdict::kRead) return 1;
   Buffer<std::uint8_t> image;
   if (!BuildReferenceOutput(job.input, job.format, h.data(), m, image)) return 1;
   const double computed = Now();
@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
 
   PassBuffers buffers;
   if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, job.settings, buffers) ||
-      !LoadImpulseResponse(job.choice, buffers.impulseResponse.data())) {
+      LoadImpulseResponse(job.choice, buffers.impulseResponse.data()) != ImpulseVerdict::kRead) {
     return 1;
   }
   const double read = TimeReads(job, buffers);
