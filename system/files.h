@@ -102,7 +102,10 @@ enum class OutputNaming {
 // folder. False, with nothing created, when the name may not be written
 // over: a refused name, a folder, a device (/dev/..., NUL, CON, COM1, ...) or
 // a pipe, a read-only file or one we may not write, a folder on the way
-// missing, or nothing can be created there.
+// missing, or nothing can be created there. POSIX: a symbolic link is
+// followed (and stays a link) unless it points nowhere, or lies in a sticky
+// folder that anyone may write (/tmp) and belongs neither to us nor to the
+// folder's owner, as Linux's fs.protected_symlinks has it.
 bool CreateOutputFile(const std::string& name, OutputFile& file,
                       OutputNaming naming = OutputNaming::kUnnamedWherePossible);
 

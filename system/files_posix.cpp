@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -66,24 +67,59 @@ mode_t NewFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
+// The folder part of `path` with its separator, or "" for the current folder.
+std::string FolderOf(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The rule by which Linux guards shared folders (fs.protected_symlinks): a
+// link in a sticky folder that anyone may write (/tmp) is followed only when
+// it belongs to us or to the folder's owner. Anyone can plant a link there;
+// followed, it would send our output over a file of our own elsewhere.
+// Applied whatever fs.protected_symlinks is set to, and where there is no
+// such setting.
+bool LinkMayBeFollowed(const struct stat& link, const std::string& folder) {
+  if (link.st_uid == geteuid()) return true;
+  struct stat status {};
+  if (stat(folder.empty() ? "." : folder.c_str(), &status) != 0) return false;
+  const bool shared = (status.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+  return !shared || status.st_uid == link.st_uid;
+}
+
+// Links followed one after another before the name counts as a loop, as the
+// kernel counts them (MAXSYMLINKS).
+constexpr int kMostLinksFollowed = 40;
+
 // Finds the file that will be made or replaced: the name itself, or what a
-// symbolic link points to. False when the name cannot be a regular file's.
+// symbolic link points to (and any link that leads to, each under the rule
+// above). We read only these last links ourselves; links among the folders
+// on the way are left to the kernel. False when the name cannot be a
+// regular file's.
 bool FindTarget(const std::string& name, OutputFile& file) {
   if (NameIsRefused(name) || name.back() == '/') return false;
   struct stat status {};
   file.targetPath = name;
   file.replacing = false;
-  if (lstat(name.c_str(), &status) != 0) {
-    if (errno != ENOENT) return false;  // a folder on the way is missing or not a folder
-  } else {
-    if (S_ISLNK(status.st_mode)) {
-      // Write where the link points, so that the link stays a link.
-      char* resolved = realpath(name.c_str(), nullptr);
-      if (resolved == nullptr) return false;
-      file.targetPath = resolved;
-      std::free(resolved);
-      if (stat(file.targetPath.c_str(), &status) != 0) return false;
+  bool exists = false;
+  for (int followed = 0;; ++followed) {
+    if (lstat(file.targetPath.c_str(), &status) != 0) {
+      // Nothing there makes a new file; nothing where a link points is refused.
+      if (errno != ENOENT || followed > 0) return false;
+      break;
     }
+    exists = true;
+    if (!S_ISLNK(status.st_mode)) break;
+    // Write where the link points, so that the link stays a link.
+    const std::string folder = FolderOf(file.targetPath);
+    if (followed == kMostLinksFollowed || !LinkMayBeFollowed(status, folder)) return false;
+    char pointed[PATH_MAX];
+    const ssize_t length = readlink(file.targetPath.c_str(), pointed, sizeof pointed);
+    if (length <= 0 || length >= static_cast<ssize_t>(sizeof pointed)) return false;
+    const std::string text(pointed, static_cast<std::size_t>(length));
+    file.targetPath = text[0] == '/' ? text : folder + text;
+  }
+  if (exists) {
     // Only a regular file is replaced: never a folder, a device or a pipe.
     if (!S_ISREG(status.st_mode)) return false;
     // A file we may not write keeps its protection, even though the folder
@@ -94,8 +130,7 @@ bool FindTarget(const std::string& name, OutputFile& file) {
     file.keptOwner = status.st_uid;
     file.keptGroup = status.st_gid;
   }
-  const std::string::size_type slash = file.targetPath.rfind('/');
-  file.folder = slash == std::string::npos ? std::string() : file.targetPath.substr(0, slash + 1);
+  file.folder = FolderOf(file.targetPath);
   return true;
 }
 

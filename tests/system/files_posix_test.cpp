@@ -1,6 +1,7 @@
 // Files on POSIX only: permissions kept and given, unnamed files, symbolic
 // links, pipes and devices, file size limits, other users, and the ending
 // signal held while a hidden name exists.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -102,6 +103,56 @@ TEST_P(Naming, WritesThroughASymbolicLink) {
   EXPECT_TRUE(S_ISLNK(status.st_mode));
   EXPECT_EQ(ReadBytes(folder_ / "real.wav"), kNew);
   EXPECT_EQ(folder_.Entries(), (std::set<std::string>{"link.wav", "real.wav"}));
+}
+
+struct SharedFolderLink {
+  const char* label;
+  mode_t folderMode;
+  bool folderOfNobody;
+  bool linkOfNobody;
+  bool reachedThroughOurLink;  // the name is a link of ours to that link
+  bool followed;
+};
+
+// As root: a link in a sticky folder that anyone may write, pointing at a
+// file of root's (0600) elsewhere, is followed only when it is ours or the
+// folder owner's; refused, the file is untouched and nothing is made.
+TEST(OutputFile, LinkInASharedFolderIsFollowedOnlyWhenOursOrTheFolderOwners) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a link to another user";
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr) GTEST_SKIP() << "there is no user \"nobody\"";
+  const SharedFolderLink cases[] = {
+      {"nobody's link in root's sticky folder", 01777, false, true, false, false},
+      {"the same reached through a link of ours", 01777, false, true, true, false},
+      {"our own link there", 01777, false, false, false, true},
+      {"nobody's link in nobody's sticky folder", 01777, true, true, false, true},
+      {"nobody's link in a folder that is not sticky", 0777, false, true, false, true},
+  };
+  for (const SharedFolderLink& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchFolder folder;
+    const std::string shared = folder / "shared";
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), c.folderMode), 0);
+    if (c.folderOfNobody) {
+      ASSERT_EQ(chown(shared.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    const Bytes old(100, 0x5A);
+    WriteBytes(folder / "secret.wav", old);
+    ASSERT_EQ(chmod((folder / "secret.wav").c_str(), 0600), 0);
+    const std::string link = shared + "/out.wav";
+    ASSERT_EQ(symlink((folder / "secret.wav").c_str(), link.c_str()), 0);
+    if (c.linkOfNobody) {
+      ASSERT_EQ(lchown(link.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    ASSERT_EQ(symlink(link.c_str(), (folder / "mine.wav").c_str()), 0);
+    EXPECT_EQ(WriteOutput(c.reachedThroughOurLink ? folder / "mine.wav" : link, kNew), c.followed);
+    EXPECT_EQ(ReadBytes(folder / "secret.wav"), c.followed ? kNew : old);
+    struct stat status {};
+    ASSERT_EQ(lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(folder.Entries(), (std::set<std::string>{"mine.wav", "secret.wav", "shared"}));
+  }
 }
 
 TEST(OutputFile, UnnamedFileIsNowhereUntilNamed) {
