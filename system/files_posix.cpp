@@ -172,6 +172,25 @@ bool LinkUnderTemporaryName(int fd, const std::string& folder, std::string& temp
   return false;
 }
 
+DiskStepObserver diskStepObserver = nullptr;
+
+// fsync, and the step told to the observer once it is done.
+bool SyncToDisk(int fd, DiskStep step) {
+  if (fsync(fd) != 0) return false;
+  if (diskStepObserver != nullptr) diskStepObserver(step, fd);
+  return true;
+}
+
+// Puts the folder's entries on the disk: the name just given. A folder we
+// may write but not read (a drop folder) cannot be opened for it and is left
+// to the system's own writeback, as is one whose file system refuses.
+void SyncFolder(const std::string& folder) {
+  const int folderFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0) return;
+  SyncToDisk(folderFd, DiskStep::kFolderEntry);
+  close(folderFd);
+}
+
 void ForgetOutput(OutputFile& file) {
   file.handle = kNoFile;
   file.temporaryPath.clear();
@@ -285,13 +304,16 @@ bool MakeOutputDurable(OutputFile& file) {
     if (fchown(fd, file.keptOwner, file.keptGroup) != 0) {
       // Not ours to give away: the file stays ours, as a new one would be.
     }
-    // The new content must be on disk before the name moves to it, or a
-    // crash could leave neither the old file nor the new one. A new file
-    // needs no such care: nothing is lost if it is lost.
-    return fchmod(fd, static_cast<mode_t>(file.keptMode)) == 0 && fsync(fd) == 0;
+    if (fchmod(fd, static_cast<mode_t>(file.keptMode)) != 0) return false;
+  } else if (!file.temporaryPath.empty() && fchmod(fd, NewFileMode()) != 0) {
+    // mkostemp makes its files private; O_TMPFILE made this one 0666 & ~umask.
+    return false;
   }
-  // mkostemp makes its files private; O_TMPFILE made this one 0666 & ~umask.
-  return file.temporaryPath.empty() || fchmod(fd, NewFileMode()) == 0;
+  // The content must be on disk before the name moves to it: a replaced
+  // file could otherwise be lost with its replacement, and a new one be
+  // found short or empty after a power cut though the job said it was done
+  // (and the recording it came from may be gone by then).
+  return SyncToDisk(fd, DiskStep::kFileContents);
 }
 
 bool NameOutputFile(OutputFile& file) {
@@ -301,7 +323,11 @@ bool NameOutputFile(OutputFile& file) {
   if (file.temporaryPath.empty() && !file.replacing && LinkUnnamed(fd, file.targetPath)) {
     // A new file takes its name in one step; nothing to rename.
     ok = close(fd) == 0;
-    if (!ok) unlink(file.targetPath.c_str());
+    if (ok) {
+      SyncFolder(file.folder);
+    } else {
+      unlink(file.targetPath.c_str());
+    }
     ForgetOutput(file);
     return ok;
   }
@@ -315,18 +341,13 @@ bool NameOutputFile(OutputFile& file) {
   ok = ok && TargetMayBeReplaced(file.targetPath) &&
        rename(file.temporaryPath.c_str(), file.targetPath.c_str()) == 0;
   if (!ok && !file.temporaryPath.empty()) unlink(file.temporaryPath.c_str());
-  if (ok && file.replacing) {
-    // Make the rename itself durable; the data is on disk either way.
-    const int folderFd = open(file.folder.empty() ? "." : file.folder.c_str(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-      fsync(folderFd);
-      close(folderFd);
-    }
-  }
+  // The rename itself made durable; the data is on disk either way.
+  if (ok) SyncFolder(file.folder);
   ForgetOutput(file);
   return ok;
 }
+
+void ObserveDiskSteps(DiskStepObserver observer) { diskStepObserver = observer; }
 
 void AbandonOutputFile(OutputFile& file) {
   if (file.handle != kNoFile) close(Descriptor(file.handle));

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "files_test_support.h"
 #include "system/ending.h"
@@ -152,6 +153,49 @@ TEST(OutputFile, LinkInASharedFolderIsFollowedOnlyWhenOursOrTheFolderOwners) {
     ASSERT_EQ(lstat(link.c_str(), &status), 0);
     EXPECT_TRUE(S_ISLNK(status.st_mode));
     EXPECT_EQ(folder.Entries(), (std::set<std::string>{"mine.wav", "secret.wav", "shared"}));
+  }
+}
+
+// What stood on the disk at each step the files room reported.
+struct SeenStep {
+  DiskStep step;
+  struct stat handle;       // the file or folder that was flushed
+  std::int64_t sizeOfName;  // of what stood under the output's name then; -1: nothing
+};
+std::vector<SeenStep> seenSteps;
+std::string observedName;
+
+void RecordDiskStep(DiskStep step, FileHandle handle) {
+  SeenStep seen{step, {}, -1};
+  fstat(static_cast<int>(handle), &seen.handle);
+  struct stat named {};
+  if (lstat(observedName.c_str(), &named) == 0) seen.sizeOfName = named.st_size;
+  seenSteps.push_back(seen);
+}
+
+// The file's bytes reach the disk while the name still holds nothing or the
+// old file, and its folder is flushed once the name holds the new file.
+TEST_P(Naming, NewContentReachesTheDiskBeforeTheNameAndTheFolderAfter) {
+  observedName = folder_ / "out.wav";
+  struct stat folder {};
+  ASSERT_EQ(stat(folder_.path().c_str(), &folder), 0);
+  for (const std::int64_t oldSize : {std::int64_t{-1}, std::int64_t{5000}}) {
+    SCOPED_TRACE(oldSize < 0 ? "a new file" : "a file replaced");
+    if (oldSize >= 0) WriteBytes(observedName, Bytes(static_cast<std::size_t>(oldSize), 0x11));
+    seenSteps.clear();
+    ObserveDiskSteps(RecordDiskStep);
+    const bool written = WriteOutput(observedName, kNew, GetParam());
+    ObserveDiskSteps(nullptr);
+    ASSERT_TRUE(written);
+    ASSERT_EQ(seenSteps.size(), 2u);
+    EXPECT_EQ(seenSteps[0].step, DiskStep::kFileContents);
+    EXPECT_TRUE(S_ISREG(seenSteps[0].handle.st_mode));
+    EXPECT_EQ(seenSteps[0].handle.st_size, static_cast<off_t>(kNew.size()));
+    EXPECT_EQ(seenSteps[0].sizeOfName, oldSize);
+    EXPECT_EQ(seenSteps[1].step, DiskStep::kFolderEntry);
+    EXPECT_TRUE(S_ISDIR(seenSteps[1].handle.st_mode));
+    EXPECT_EQ(seenSteps[1].handle.st_ino, folder.st_ino);
+    EXPECT_EQ(seenSteps[1].sizeOfName, static_cast<std::int64_t>(kNew.size()));
   }
 }
 
