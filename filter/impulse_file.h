@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "filter/filter_choice.h"
+#include "filter/filter_table.h"
 
 // Converts one field by the rules of decimal notation (sign, digits with at
 // most one decimal point, exponent letter E, e, D or d); at most 18
