@@ -2,7 +2,8 @@
 # Times the whole job on one minute of stereo at 192000 samples per second
 # with filter E against the same job in sox and against a plain copy of the
 # file, in alternating rounds, with the peak memory of each tool; then the
-# durable replacement of an existing file on its own, the step breakdown of
+# replacement of an existing file on its own, the cost of flushing the
+# output to the disk (against the job under eatmydata), the step breakdown of
 # the pass, and a byte comparison with the exact reference procedure.
 #   bench/job_vs_sox.sh [build folder] [--longest]
 # --longest adds the largest recording a header can describe (4 GiB of
@@ -74,8 +75,9 @@ printf 'ostrivale/sox: median %s, largest %s; ostrivale/copy: median %s, largest
   "$(cut -d' ' -f1 ratios.txt | median)" "$(cut -d' ' -f1 ratios.txt | largest)" \
   "$(cut -d' ' -f2 ratios.txt | median)" "$(cut -d' ' -f2 ratios.txt | largest)"
 
-# Replacing an existing file costs the durable write: the new file and its
-# folder are flushed to the disk before and after the rename.
+# Replacing an existing file against writing a new one: both are flushed to
+# the disk (the file before it is named, its folder after); a replacement
+# also passes through a hidden name and a rename.
 : > replace.txt
 for round in 1 2 3; do
   cp in.wav existing.wav
@@ -86,7 +88,28 @@ for round in 1 2 3; do
   echo "$new $elapsed" >> replace.txt
   rm -f new.wav existing.wav
 done
-awk '{ printf "new name %s s, over an existing file %s s: durable replacement %+.3f s\n", $1, $2, $2 - $1 }' replace.txt
+awk '{ printf "new name %s s, over an existing file %s s: replacement %+.3f s\n", $1, $2, $2 - $1 }' replace.txt
+
+# What putting the output on the disk costs: the same job with fsync made a
+# no-op by eatmydata (Debian package eatmydata), where it is installed.
+unsynced_job() {
+  printf '%s\nE\n%s\n' "$1" "$2" > keys.txt
+  timed eatmydata "$build/ostrivale" < keys.txt > screen.txt
+}
+tools_longest="copy sox ostrivale"
+if command -v eatmydata >/dev/null; then
+  tools_longest="$tools_longest unsynced"
+  : > durable.txt
+  for round in 1 2 3 4 5; do
+    ostrivale_job in.wav durable.wav
+    durable=$elapsed
+    rm -f durable.wav
+    unsynced_job in.wav unsynced.wav
+    echo "$durable $elapsed" >> durable.txt
+    rm -f unsynced.wav
+  done
+  awk '{ printf "new name, flushed %s s, under eatmydata %s s: durability %+.3f s\n", $1, $2, $1 - $2 }' durable.txt
+fi
 echo "load after the rounds: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The pass step by step, and the exact reference procedure's bytes.
@@ -114,7 +137,7 @@ if [ "$longest" = yes ]; then
   } > longest.wav
   printf 'the longest recording: %s bytes of data\n' "$data"
   cat longest.wav > /dev/null
-  for tool in copy sox ostrivale; do
+  for tool in $tools_longest; do
     "${tool}_job" longest.wav "$tool-longest.wav" || echo "($tool reported a failure)"
     printf '%-9s %8s s   peak memory %s MiB, output %s bytes\n' "$tool" "$elapsed" "$(mib "$peak")" \
       "$(stat -c %s "$tool-longest.wav" 2>/dev/null || echo none)"

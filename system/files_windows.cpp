@@ -203,6 +203,8 @@ bool SetFinalProperties(HANDLE handle, const OutputFile& file) {
   return SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info) != 0;
 }
 
+DiskStepObserver diskStepObserver = nullptr;
+
 void ForgetOutput(OutputFile& file) {
   file.handle = kNoFile;
   file.temporaryPath.clear();
@@ -290,9 +292,14 @@ bool AppendOutput(OutputFile& file, const std::uint8_t* bytes, std::int64_t coun
 
 bool MakeOutputDurable(OutputFile& file) {
   if (file.handle == kNoFile) return false;
-  // The new content must be on disk before the name moves to it, or a crash
-  // could leave neither the old file nor the new one.
-  return SetFinalProperties(AsHandle(file.handle), file) && (!file.replacing || FlushFileBuffers(AsHandle(file.handle)));
+  // The content must be on disk before the name moves to it: a replaced
+  // file could otherwise be lost with its replacement, and a new one be
+  // found short after a power cut though the job said it was done.
+  if (!SetFinalProperties(AsHandle(file.handle), file) || !FlushFileBuffers(AsHandle(file.handle))) {
+    return false;
+  }
+  if (diskStepObserver != nullptr) diskStepObserver(DiskStep::kFileContents, file.handle);
+  return true;
 }
 
 bool NameOutputFile(OutputFile& file) {
@@ -316,7 +323,8 @@ bool NameOutputFile(OutputFile& file) {
     }
     // After the rename, as MOVEFILE_WRITE_THROUGH does after its own: the new
     // name on disk before we say it is there.
-    const bool durable = !file.replacing || FlushFileBuffers(handle);
+    const bool durable = FlushFileBuffers(handle);
+    if (durable && diskStepObserver != nullptr) diskStepObserver(DiskStep::kFolderEntry, kNoFile);
     CloseHandle(handle);
     ForgetOutput(file);
     return durable;
@@ -326,11 +334,14 @@ bool NameOutputFile(OutputFile& file) {
   const std::u16string temporary = Utf16Of(file.temporaryPath);
   bool ok = CloseHandle(handle) != 0;
   ok = ok && MoveFileExW(Wide(temporary), Wide(target),
-                         MOVEFILE_REPLACE_EXISTING | (file.replacing ? MOVEFILE_WRITE_THROUGH : 0));
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileW(Wide(temporary));
+  if (ok && diskStepObserver != nullptr) diskStepObserver(DiskStep::kFolderEntry, kNoFile);
   ForgetOutput(file);
   return ok;
 }
+
+void ObserveDiskSteps(DiskStepObserver observer) { diskStepObserver = observer; }
 
 void AbandonOutputFile(OutputFile& file) {
   if (file.handle != kNoFile) CloseHandle(AsHandle(file.handle));

@@ -147,7 +147,9 @@ TEST_F(PlainRun, TheSameJobGivesTheSameBytes) {
   std::vector<std::int32_t> samples;
   for (int i = 0; i < 2000; ++i) samples.push_back((i * 7919) % 100000 - 50000);
   WriteFile(dir_ / "in.wav", MakeWave(1, 192000, samples));
-  WriteFile(dir_ / "FilterE.dat", "0.5\r\n0.25\r\n0.125\r\n");
+  std::string impulse = "0.5\r\n0.25\r\n0.125\r\n";
+  for (int i = 3; i < 20; ++i) impulse += "0\r\n";
+  WriteFile(dir_ / "FilterE.dat", impulse);
   ASSERT_EQ(Run("in.wav\nE\nfirst.wav\n").status, 0);
   ASSERT_EQ(Run("in.wav\nE\nsecond.wav\n").status, 0);
   std::string first = ReadFile(dir_ / "first.wav");
@@ -318,7 +320,9 @@ TEST_F(PlainRun, InputDeletedOrReplacedWhileThePromptsWaitIsReadAsChecked) {
   std::vector<std::int32_t> samples;
   for (int i = 0; i < 3000; ++i) samples.push_back((i * 7919) % 200000 - 100000);
   const std::string original = MakeWave(1, 192000, samples);
-  WriteFile(dir_ / "FilterE.dat", "0.5\r\n0.25\r\n0.125\r\n");
+  std::string impulse = "0.5\r\n0.25\r\n0.125\r\n";
+  for (int i = 3; i < 20; ++i) impulse += "0\r\n";
+  WriteFile(dir_ / "FilterE.dat", impulse);
   WriteFile(dir_ / "in.wav", original);
   ASSERT_EQ(Run("in.wav\nE\nexpected.wav\n").status, 0);
   const std::string expected = ReadFile(dir_ / "expected.wav");

@@ -79,7 +79,7 @@ TEST(LongRecording, OneHourOfStereoMatchesTheExactProcedure) {
   const FilterTableEntry* entry = FindFilter('F');
   std::vector<double> h(entry->coefficientCount);
   FilterChoice choice{'F', (dir / "FilterF.dat").string(), entry->coefficientCount};
-  ASSERT_TRUE(LoadImpulseResponse(choice, h.data()));
+  ASSERT_EQ(LoadImpulseResponse(choice, h.data()), ImpulseVerdict::kRead);
   const int m = entry->coefficientCount;
 
   std::FILE* in = std::fopen((dir / "hour.wav").c_str(), "rb");

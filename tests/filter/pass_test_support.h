@@ -30,7 +30,7 @@ inline std::vector<double> ShippedFilter(char letter) {
   std::vector<double> h(entry->coefficientCount);
   FilterChoice choice{letter, std::string(OSTRIVALE_SOURCE_DIR) + "/data/" + entry->impulseFileName,
                       entry->coefficientCount};
-  EXPECT_TRUE(LoadImpulseResponse(choice, h.data()));
+  EXPECT_EQ(LoadImpulseResponse(choice, h.data()), ImpulseVerdict::kRead);
   return h;
 }
 
