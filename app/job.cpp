@@ -14,6 +14,7 @@
 #include "system/clock.h"
 #include "system/files.h"
 #include "wave/kept_chunks.h"
+#include "wave/file_data.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
 
@@ -154,7 +155,11 @@ int RunJob(const std::string* givenInput) {
   EndLine();
   Locate(CursorRow(), kTextColumn);
   PrintStatus("Loading impulse and input arrays...");
-  if (!LoadImpulseResponse(choice, buffers.impulseResponse.data())) return 1;
+  const ImpulseVerdict impulse = LoadImpulseResponse(choice, buffers.impulseResponse.data());
+  if (impulse != ImpulseVerdict::kRead) {
+    ReportImpulseRefusal(impulse);
+    return 1;
+  }
   // The new file exists before any block is computed: no pass is run whose
   // output has nowhere to go.
   OutputFile output;

@@ -24,11 +24,29 @@ set(OSTRIVALE_PACKAGE_BINARY_DIR ${PROJECT_BINARY_DIR}/packaging)
 if(WIN32)
   # ---- Windows zip ------------------------------------------------------
   # ostrivale.exe with the six FilterX.dat beside it, where the program looks
-  # for them; the README as text; the licence. No manual page.
+  # for them; README.txt, written for Windows; the licence. Both texts with
+  # CR LF line ends. No manual page.
   set(OSTRIVALE_INSTALL_PROGRAM_DIR .)
   set(OSTRIVALE_INSTALL_FILTER_DIR .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  # README.txt: packaging/windows/README.txt.md with the sections of README.md
+  # that it takes, made plain text by packaging/windows/readme_text.awk. The
+  # build stops when README.md no longer has what it takes.
+  find_program(OSTRIVALE_AWK NAMES awk mawk gawk REQUIRED)
+  set(OSTRIVALE_WINDOWS_README ${OSTRIVALE_PACKAGE_BINARY_DIR}/README.txt)
+  set(OSTRIVALE_WINDOWS_README_SOURCES ${PROJECT_SOURCE_DIR}/README.md
+      ${OSTRIVALE_PACKAGING_DIR}/windows/README.txt.md)
+  add_custom_command(
+    OUTPUT ${OSTRIVALE_WINDOWS_README}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${OSTRIVALE_PACKAGE_BINARY_DIR}
+    COMMAND ${OSTRIVALE_AWK} -v version=${PROJECT_VERSION} -v out=${OSTRIVALE_WINDOWS_README}
+            -f ${OSTRIVALE_PACKAGING_DIR}/windows/readme_text.awk ${OSTRIVALE_WINDOWS_README_SOURCES}
+    DEPENDS ${OSTRIVALE_PACKAGING_DIR}/windows/readme_text.awk ${OSTRIVALE_WINDOWS_README_SOURCES}
+    COMMENT "Writing README.txt for Windows"
+    VERBATIM)
+  add_custom_target(ostrivale_documents ALL DEPENDS ${OSTRIVALE_WINDOWS_README})
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${OSTRIVALE_PACKAGE_BINARY_DIR}/LICENSE.txt @ONLY
+                 NEWLINE_STYLE CRLF)
+  install(FILES ${OSTRIVALE_WINDOWS_README} ${OSTRIVALE_PACKAGE_BINARY_DIR}/LICENSE.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "ostrivale-${PROJECT_VERSION}-windows-x86_64")
 else()

@@ -50,10 +50,12 @@ set(OSTRIVALE_LINUX_PROGRAM ${PROJECT_SOURCE_DIR}/build/ostrivale CACHE FILEPATH
     "The Linux program whose output ostrivale.exe must match")
 
 # ostrivale.exe as a program under wine: whole jobs in plain mode against the
-# Linux program, and the dialogue in a terminal (tmux).
+# Linux program, a job killed in its pass, and the dialogue in a terminal
+# (tmux).
 function(ostrivale_wine_program_tests)
   ostrivale_program_test(JobsAlike ${PROJECT_SOURCE_DIR}/tests/app/jobs_alike.sh
                          $<TARGET_FILE:ostrivale> -- ${OSTRIVALE_LINUX_PROGRAM})
+  ostrivale_program_test(KilledJob ${PROJECT_SOURCE_DIR}/tests/app/killed_job.sh $<TARGET_FILE:ostrivale>)
   ostrivale_program_test(JobInTmux ${PROJECT_SOURCE_DIR}/tests/app/job_in_tmux.sh
                          $<TARGET_FILE:ostrivale>)
 endfunction()

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 // A range of characters that take the same number of cells (0 or 2).
 struct WidthRange {

@@ -1,6 +1,7 @@
 // The screen model: cells, cursor and colours, with no terminal attached.
 // Everything the dialogue shows is decided here; the console binding only
-// shows it. Tests drive the whole dialogue headless and read it back.
+// shows it. Tests drive the whole dialogue headless and read it back
+// (console/headless.h).
 #pragma once
 
 #include <cstdint>
@@ -42,23 +43,3 @@ struct MessageBoxRecord {
   std::string text;
   std::string title;
 };
-
-// Headless console for tests: replaces the console state with a fresh screen
-// and takes the key bytes that ReadLine and WaitKey will see, decoded like
-// plain-mode input (LF, CR and CR LF are each one Enter). Message boxes close
-// at once and are logged; nothing is written to the terminal.
-void StartHeadlessConsole(std::string keyBytes);
-
-const Screen& CurrentScreen();
-const std::vector<MessageBoxRecord>& MessageBoxLog();
-int BeepCount();
-
-// Row `row` (1-based) as UTF-8 text, trailing blanks kept (80 cells; a wide
-// character stands once for its two cells).
-std::string ScreenRowText(int row);
-// Foreground and background colour of cell (row, column), both 1-based.
-int CellForeground(int row, int column);
-int CellBackground(int row, int column);
-// The whole screen as plain-mode output: rows without trailing blanks,
-// trailing empty rows left out, each row ended by a line feed.
-std::string PlainScreenText();

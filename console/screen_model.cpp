@@ -4,7 +4,7 @@
 
 #include "console/character_width.h"
 #include "system/terminal_frame.h"
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 namespace {
 

@@ -1,26 +1,12 @@
-// The fixed filter table and the question that chooses a filter.
+// The question that chooses a filter: its layout at each rate, its colours,
+// and the box after a wrong answer.
 
 #include "filter/filter_choice.h"
 
 #include <string>
 
 #include "console/console.h"
-
-const FilterTableEntry kFilterTable[kFilterCount] = {
-    {'B', 96000, "(linear phase) or", "FilterB.dat", 19, true},
-    {'F', 96000, "(minimum phase)", "FilterF.dat", 31, false},
-    {'A', 192000, "(linear phase),", "FilterA.dat", 17, true},
-    {'C', 192000, "(asymmetric),", "FilterC.dat", 17, true},
-    {'D', 192000, "(minimum phase) or", "FilterD.dat", 15, false},
-    {'E', 192000, "(minimum phase)", "FilterE.dat", 20, false},
-};
-
-const FilterTableEntry* FindFilter(char letter) {
-  for (const FilterTableEntry& entry : kFilterTable) {
-    if (entry.letter == letter) return &entry;
-  }
-  return nullptr;
-}
+#include "filter/filter_table.h"
 
 namespace {
 
@@ -126,13 +112,7 @@ FilterChoice ChooseFilter(const WaveFormat& format) {
     const std::string answer = ReadLine(kQuestionText);
 
     const char letter = OfferedLetter(*layout, answer);
-    if (letter != 0) {
-      const FilterTableEntry* entry = FindFilter(letter);
-      choice.letter = entry->letter;
-      choice.impulseFileName = entry->impulseFileName;
-      choice.coefficientCount = entry->coefficientCount;
-      return choice;
-    }
+    if (letter != 0) return ChoiceOf(letter);
 
     Beep();
     ShowMessageBox(layout->wrongAnswerText, layout->wrongAnswerTitle);

@@ -140,18 +140,22 @@ struct DecimalScanner {
 };
 
 // Splits impulse-file text into fields and converts each as it goes. Blanks
-// before a field are skipped. An unquoted field ends at a comma or a carriage
-// return (a line feed right after the carriage return goes with it); line
-// feeds and tabs inside it are dropped. A quoted field runs to the next
-// double quote; after it, blanks, tabs and line feeds are skipped and one
-// comma or carriage return (with its line feed) is taken as its end. Ctrl-Z
-// or the end of the text ends the data; fields not reached are 0.
+// before a field are skipped. An unquoted field ends at a comma, a line feed
+// or a carriage return (a line feed right after the carriage return goes with
+// it), so that LF and CR LF lines give the same fields; tabs inside it are
+// dropped. A quoted field runs to the next double quote; after it, blanks and
+// tabs are skipped and one comma, line feed or carriage return (with its line
+// feed) is taken as its end. Ctrl-Z or the end of the text ends the data;
+// fields not reached are 0. The text is damaged when it ends before `count`
+// fields or a field holds no number: an empty line, two commas in a row, a
+// word, a file cut short.
 struct FieldReader {
   enum class Stage { BeforeField, Unquoted, Quoted, AfterQuote, AfterCarriageReturn, Finished };
 
   double* coefficients;
   int count;
   int stored = 0;
+  bool damaged = false;
   Stage stage = Stage::BeforeField;
   DecimalScanner scanner;
 
@@ -161,8 +165,13 @@ struct FieldReader {
 
   bool Finished() const { return stage == Stage::Finished; }
 
-  void EndField(Stage next) {
+  void StoreField() {
+    if (!scanner.sawDigit) damaged = true;
     coefficients[stored++] = scanner.Value();
+  }
+
+  void EndField(Stage next) {
+    StoreField();
     scanner = DecimalScanner();
     stage = stored == count ? Stage::Finished : next;
   }
@@ -187,11 +196,11 @@ struct FieldReader {
         stage = Stage::Unquoted;
         [[fallthrough]];
       case Stage::Unquoted:
-        if (c == ',') {
+        if (c == ',' || c == kLineFeed) {
           EndField(Stage::BeforeField);
         } else if (c == kCarriageReturn) {
           EndField(Stage::AfterCarriageReturn);
-        } else if (c != kLineFeed && c != kTab) {
+        } else if (c != kTab) {
           scanner.Feed(c);
         }
         return;
@@ -203,8 +212,8 @@ struct FieldReader {
         }
         return;
       case Stage::AfterQuote:
-        if (c == kBlank || c == kTab || c == kLineFeed) return;
-        if (c == ',') {
+        if (c == kBlank || c == kTab) return;
+        if (c == ',' || c == kLineFeed) {
           stage = Stage::BeforeField;
         } else if (c == kCarriageReturn) {
           stage = Stage::AfterCarriageReturn;
@@ -219,15 +228,30 @@ struct FieldReader {
   }
 
   // Ctrl-Z or the end of the text: a field under way is the last one; the
-  // coefficients not reached are 0.
+  // coefficients not reached are 0, and their absence damages the text.
   void EndOfData() {
     if (stage == Stage::Finished) return;
-    if (stage == Stage::Unquoted || stage == Stage::Quoted) {
-      coefficients[stored++] = scanner.Value();
-    }
+    if (stage == Stage::Unquoted || stage == Stage::Quoted) StoreField();
+    if (stored < count) damaged = true;
     while (stored < count) coefficients[stored++] = 0.0;
     stage = Stage::Finished;
   }
+
+  ImpulseVerdict Verdict() const { return damaged ? ImpulseVerdict::kDamaged : ImpulseVerdict::kRead; }
+};
+
+// The box of each verdict that gives no filter.
+struct ImpulseRefusal {
+  ImpulseVerdict verdict;
+  const char* text;
+  const char* title;
+};
+
+constexpr ImpulseRefusal kImpulseRefusals[] = {
+    {ImpulseVerdict::kNotFound, "Required filter .dat file not found.\\n The program will now terminate",
+     "                ERROR"},
+    {ImpulseVerdict::kDamaged, "Required filter .dat file is damaged.\\n The program will now terminate",
+     "                ERROR"},
 };
 
 // Opens the first place that holds the file as a regular file (a device or a
@@ -259,12 +283,13 @@ double ConvertDecimalField(std::string_view field) {
   return scanner.Value();
 }
 
-void ParseImpulseText(std::string_view text, int count, double* coefficients) {
+ImpulseVerdict ParseImpulseText(std::string_view text, int count, double* coefficients) {
   FieldReader reader(coefficients, count);
   for (std::size_t k = 0; k < text.size() && !reader.Finished(); ++k) {
     reader.Feed(static_cast<unsigned char>(text[k]));
   }
   reader.EndOfData();
+  return reader.Verdict();
 }
 
 std::string FindImpulseFile(const std::string& bareName) {
@@ -273,15 +298,9 @@ std::string FindImpulseFile(const std::string& bareName) {
   return found;
 }
 
-bool LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse) {
+ImpulseVerdict LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse) {
   const FileHandle file = OpenImpulseFile(choice.impulseFileName, nullptr);
-  if (file == kNoFile) {
-    Pause(100);
-    Beep();
-    ShowMessageBox("Required filter .dat file not found.\\n The program will now terminate",
-                   "                ERROR");
-    return false;
-  }
+  if (file == kNoFile) return ImpulseVerdict::kNotFound;
 
   // Read only as far as the coefficients reach. A read error ends the data
   // like the end of the file does.
@@ -295,10 +314,22 @@ bool LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse) {
   }
   reader.EndOfData();
   CloseFile(file);
+  if (reader.Verdict() != ImpulseVerdict::kRead) return reader.Verdict();
 
   const FilterTableEntry* entry = FindFilter(choice.letter);
   if (entry != nullptr && entry->scaled) {
     for (int k = 0; k < choice.coefficientCount; ++k) impulseResponse[k] /= 65536.0;
   }
-  return true;
+  return ImpulseVerdict::kRead;
+}
+
+void ReportImpulseRefusal(ImpulseVerdict verdict) {
+  for (const ImpulseRefusal& refusal : kImpulseRefusals) {
+    if (refusal.verdict == verdict) {
+      Pause(100);
+      Beep();
+      ShowMessageBox(refusal.text, refusal.title);
+      return;
+    }
+  }
 }

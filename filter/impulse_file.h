@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "filter/filter_choice.h"
+#include "filter/filter_table.h"
 
 // Converts one field by the rules of decimal notation (sign, digits with at
 // most one decimal point, exponent letter E, e, D or d); at most 18
@@ -13,15 +13,33 @@
 // A field that does not start with a number converts to 0.
 double ConvertDecimalField(std::string_view field);
 
-// Reads `count` fields from the text of an impulse file and converts each;
-// fields missing after Ctrl-Z or the end of the text are 0.
-void ParseImpulseText(std::string_view text, int count, double* coefficients);
+// What became of an impulse file. Only kRead gives a filter; the job shows
+// the others with ReportImpulseRefusal.
+enum class ImpulseVerdict {
+  kRead,      // `count` fields, each holding a number
+  kNotFound,  // no file of the name in any of the places searched
+  kDamaged,   // the data ends before `count` fields, or a field holds no number
+};
+
+// Reads `count` fields from the text of an impulse file and converts each.
+// A line feed ends a field as a carriage return does (a carriage return and
+// its line feed end it once), so LF and CR LF lines read the same. Returns
+// kRead, or kDamaged when Ctrl-Z or the end of the text comes before `count`
+// fields, or one of them holds no number (empty, blanks only, text): every
+// coefficient is written even then, as its field converts or 0 for a field
+// not given, and must not be used.
+ImpulseVerdict ParseImpulseText(std::string_view text, int count, double* coefficients);
 
 // Where the impulse file of `bareName` is found: the current folder, then the
 // folder of the executable, then the installed data folder. Empty when none.
 std::string FindImpulseFile(const std::string& bareName);
 
 // Fills `impulseResponse` (choice.coefficientCount elements) from the chosen
-// filter's file, scaled by 1/65536 for A, B and C. When the file cannot be
-// opened: Pause(100), Beep, the box, false.
-bool LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse);
+// filter's file, scaled by 1/65536 for A, B and C, and says whether it can
+// serve. Shows nothing. kNotFound leaves `impulseResponse` as it was;
+// kDamaged leaves values in it that must not be used.
+ImpulseVerdict LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse);
+
+// Tells the user why the filter cannot be had (kNotFound or kDamaged):
+// Pause(100), Beep and the verdict's box. Nothing for kRead.
+void ReportImpulseRefusal(ImpulseVerdict verdict);

@@ -17,10 +17,11 @@
 #include <cstring>
 #include <string>
 
-#include "console/console_state.h"
+#include "console/headless.h"
 #include "wave/byte_order.h"
 #include "wave/kept_chunks.h"
 #include "wave/output_header.h"
+#include "wave/file_data.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 

@@ -5,8 +5,10 @@
 // heap copy of exactly the text's length and writes into an array of exactly
 // the count, so any read past the text or write past the array is caught.
 // Each coefficient must equal the conversion of the field that a plain
-// reference splitter finds, and each conversion must agree with the C
-// library's correctly rounded strtod on the same number.
+// reference splitter finds, the text must be refused exactly when that
+// splitter finds fewer fields than the count or one without a number, and
+// each conversion must agree with the C library's correctly rounded strtod
+// on the same number.
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -123,9 +125,9 @@ std::vector<std::string> ReferenceFields(std::string_view text, int count) {
       fields.push_back(field);
       if (at_end()) break;
       ++i;  // the closing quote
-      while (!at_end() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n')) ++i;
+      while (!at_end() && (text[i] == ' ' || text[i] == '\t')) ++i;
       if (at_end()) break;
-      if (text[i] == ',') {
+      if (text[i] == ',' || text[i] == '\n') {
         ++i;
       } else if (text[i] == '\r') {
         ++i;
@@ -133,8 +135,8 @@ std::vector<std::string> ReferenceFields(std::string_view text, int count) {
       }
       continue;
     }
-    while (!at_end() && text[i] != ',' && text[i] != '\r') {
-      if (text[i] != '\n' && text[i] != '\t') field.push_back(text[i]);
+    while (!at_end() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
+      if (text[i] != '\t') field.push_back(text[i]);
       ++i;
     }
     fields.push_back(field);
@@ -157,9 +159,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::unique_ptr<double[]> coefficients(new double[static_cast<std::size_t>(count)]);
   for (int k = 0; k < count; ++k) coefficients[k] = std::nan("");
-  ParseImpulseText(view, count, coefficients.get());
+  const ImpulseVerdict verdict = ParseImpulseText(view, count, coefficients.get());
 
   const std::vector<std::string> fields = ReferenceFields(view, count);
+  // The text serves only when it gives `count` fields that each hold a number.
+  bool serves = static_cast<int>(fields.size()) == count;
+  for (const std::string& field : fields) serves = serves && !ReferenceNumber(field).text.empty();
+  Check(verdict == (serves ? ImpulseVerdict::kRead : ImpulseVerdict::kDamaged),
+        "read exactly when every field holds a number", view);
   for (int k = 0; k < count; ++k) {
     const double want = k < static_cast<int>(fields.size()) ? ConvertDecimalField(fields[k]) : 0.0;
     const double got = coefficients[k];

@@ -49,7 +49,7 @@ constexpr int kConsoleRows = 41;
 // (ending.h). Once open, a second call does nothing.
 //   Windows: its own screen buffer of 80 x 41 cells shown in a window of that
 //     size (as much of it as the display allows), title "Ostrivale", the
-//     standard application icon, no Restore, Size or Maximize in the window's
+//     program's icon, no Restore, Size or Maximize in the window's
 //     system menu, raw key input (no echo, no line editing, Ctrl+C a key, no
 //     mouse selection).
 //   POSIX: the terminal in raw mode (no echo, no line editing, Ctrl+C a key),

@@ -5,6 +5,7 @@
 #include "system/ending.h"
 #include "system/windows_frame.h"
 #include "system/windows_keys.h"
+#include "system/windows_resources.h"
 
 namespace {
 
@@ -56,16 +57,28 @@ void SizeScreen() {
   SetConsoleWindowInfo(screen, TRUE, &window);
 }
 
+// The program's icon in the size that the two metrics give; the standard
+// application icon (IDI_APPLICATION) where the program has none (the test
+// programs).
+LPARAM ProgramIcon(int widthMetric, int heightMetric) {
+  HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(OSTRIVALE_ICON_RESOURCE), IMAGE_ICON,
+                           GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR);
+  if (icon == nullptr) icon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
+  return reinterpret_cast<LPARAM>(icon);
+}
+
 // The window of the console, where there is one (not under every host): the
-// standard application icon, and no Restore, Size or Maximize in its menu so
-// that the layout keeps its size.
+// program's icon, and no Restore, Size or Maximize in its menu so that the
+// layout keeps its size. A console that Windows opened for the program
+// (started from Explorer) shows the program's icon already; one that it
+// shares with a command prompt shows the prompt's until this.
 void DressWindow() {
   saved.window = GetConsoleWindow();
   if (saved.window == nullptr) return;
-  // IDI_APPLICATION, in the form the wide LoadIconW takes.
-  const LPARAM icon = reinterpret_cast<LPARAM>(LoadIconW(nullptr, MAKEINTRESOURCEW(32512)));
-  saved.bigIcon = reinterpret_cast<HICON>(SendMessageW(saved.window, WM_SETICON, ICON_BIG, icon));
-  saved.smallIcon = reinterpret_cast<HICON>(SendMessageW(saved.window, WM_SETICON, ICON_SMALL, icon));
+  const LPARAM switcherIcon = ProgramIcon(SM_CXICON, SM_CYICON);     // Alt+Tab
+  const LPARAM titleBarIcon = ProgramIcon(SM_CXSMICON, SM_CYSMICON);  // title bar, taskbar
+  saved.bigIcon = reinterpret_cast<HICON>(SendMessageW(saved.window, WM_SETICON, ICON_BIG, switcherIcon));
+  saved.smallIcon = reinterpret_cast<HICON>(SendMessageW(saved.window, WM_SETICON, ICON_SMALL, titleBarIcon));
   HMENU menu = GetSystemMenu(saved.window, FALSE);
   if (menu != nullptr) {
     DeleteMenu(menu, SC_RESTORE, MF_BYCOMMAND);

@@ -60,7 +60,13 @@ void CloseFile(FileHandle file);
 //   Linux: the new file has no name at all (O_TMPFILE) until it is linked
 //     under the name; where the file system cannot make such a file, it gets
 //     a hidden name (.ostrivale-XXXXXX) and is renamed over the name.
-//   Windows: a hidden name (.ostrivale-XXXXXXXX.tmp), moved over the name.
+//   Windows: a hidden name (.ostrivale-XXXXXXXX.tmp), the file marked for
+//     deletion on its handle at once, so that the system removes it however
+//     the process ends (End task, taskkill /F, a crash); the mark is taken
+//     away just before the file is renamed through its handle over the name.
+//     Where the file system refuses the mark, the file is moved by name and a
+//     killed process leaves it behind. (A power cut may leave it too: the
+//     mark is not kept on the disk.)
 // For as long as a temporary name exists the ending events are held
 // (ending.h): one that arrives waits until the name is gone, and
 // EndingEventWaiting tells the writer to give up at once. One output file at
@@ -76,6 +82,7 @@ struct OutputFile {
   std::string targetPath;     // the file to make or replace: a link followed, the full path (Windows)
   std::string temporaryPath;  // the temporary name; empty while the file has none
   bool replacing = false;     // targetPath is an existing regular file
+  bool markedForDeletion = false;  // Windows: the system removes the file when its handle closes
   // What the new file keeps of the file it replaces. POSIX: the owner,
   // group and permission bits (set-id bits left out). Windows: the
   // attributes (hidden, system, archive, not indexed) and the creation time.
@@ -95,7 +102,10 @@ enum class OutputNaming {
 // folder. False, with nothing created, when the name may not be written
 // over: a refused name, a folder, a device (/dev/..., NUL, CON, COM1, ...) or
 // a pipe, a read-only file or one we may not write, a folder on the way
-// missing, or nothing can be created there.
+// missing, or nothing can be created there. POSIX: a symbolic link is
+// followed (and stays a link) unless it points nowhere, or lies in a sticky
+// folder that anyone may write (/tmp) and belongs neither to us nor to the
+// folder's owner, as Linux's fs.protected_symlinks has it.
 bool CreateOutputFile(const std::string& name, OutputFile& file,
                       OutputNaming naming = OutputNaming::kUnnamedWherePossible);
 
@@ -104,13 +114,17 @@ bool CreateOutputFile(const std::string& name, OutputFile& file,
 bool AppendOutput(OutputFile& file, const std::uint8_t* bytes, std::int64_t count);
 
 // Gives the new file what it keeps of the replaced one (a new file: the
-// ordinary permissions, 0666 less the umask) and, only when a file is
-// replaced, puts its contents on the disk before the name moves to it.
+// ordinary permissions, 0666 less the umask; on Windows the archive
+// attribute, hidden no longer) and puts its contents on the disk (fsync,
+// FlushFileBuffers) before it has its name: once named it is whole, after a
+// power cut too. False when the disk does not confirm it.
 bool MakeOutputDurable(OutputFile& file);
 
 // Gives the complete file its name (over the replaced file, which is then
-// gone) in one step, never half the old file and half the new one, and
-// closes it; when a file was replaced the rename is made durable too. False,
+// gone) in one step, never half the old file and half the new one, closes
+// it, and puts the name on the disk: POSIX flushes the folder (fsync), where
+// it may open the folder for reading; Windows flushes the renamed file, or
+// moves it by name with write-through. False,
 // with the new file gone and any old file untouched, when the name cannot be
 // given (something other than a regular file stands there by now).
 bool NameOutputFile(OutputFile& file);
@@ -118,3 +132,16 @@ bool NameOutputFile(OutputFile& file);
 // Closes and removes the new file; everything stays as it was. An ending
 // event held meanwhile ends the program now.
 void AbandonOutputFile(OutputFile& file);
+
+// ---- for tests: what reaches the disk, and when ------------------------------------
+
+enum class DiskStep {
+  kFileContents,  // MakeOutputDurable: the new file's bytes; handle: the file
+  kFolderEntry,   // NameOutputFile: its name; handle: the folder (POSIX), or kNoFile
+};
+
+// Called right after the system confirms each step, so that a test can look
+// at what stands under the name at that moment. One for the process; nullptr
+// (the default) for none.
+using DiskStepObserver = void (*)(DiskStep step, FileHandle handle);
+void ObserveDiskSteps(DiskStepObserver observer);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -66,24 +67,59 @@ mode_t NewFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
+// The folder part of `path` with its separator, or "" for the current folder.
+std::string FolderOf(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The rule by which Linux guards shared folders (fs.protected_symlinks): a
+// link in a sticky folder that anyone may write (/tmp) is followed only when
+// it belongs to us or to the folder's owner. Anyone can plant a link there;
+// followed, it would send our output over a file of our own elsewhere.
+// Applied whatever fs.protected_symlinks is set to, and where there is no
+// such setting.
+bool LinkMayBeFollowed(const struct stat& link, const std::string& folder) {
+  if (link.st_uid == geteuid()) return true;
+  struct stat status {};
+  if (stat(folder.empty() ? "." : folder.c_str(), &status) != 0) return false;
+  const bool shared = (status.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+  return !shared || status.st_uid == link.st_uid;
+}
+
+// Links followed one after another before the name counts as a loop, as the
+// kernel counts them (MAXSYMLINKS).
+constexpr int kMostLinksFollowed = 40;
+
 // Finds the file that will be made or replaced: the name itself, or what a
-// symbolic link points to. False when the name cannot be a regular file's.
+// symbolic link points to (and any link that leads to, each under the rule
+// above). We read only these last links ourselves; links among the folders
+// on the way are left to the kernel. False when the name cannot be a
+// regular file's.
 bool FindTarget(const std::string& name, OutputFile& file) {
   if (NameIsRefused(name) || name.back() == '/') return false;
   struct stat status {};
   file.targetPath = name;
   file.replacing = false;
-  if (lstat(name.c_str(), &status) != 0) {
-    if (errno != ENOENT) return false;  // a folder on the way is missing or not a folder
-  } else {
-    if (S_ISLNK(status.st_mode)) {
-      // Write where the link points, so that the link stays a link.
-      char* resolved = realpath(name.c_str(), nullptr);
-      if (resolved == nullptr) return false;
-      file.targetPath = resolved;
-      std::free(resolved);
-      if (stat(file.targetPath.c_str(), &status) != 0) return false;
+  bool exists = false;
+  for (int followed = 0;; ++followed) {
+    if (lstat(file.targetPath.c_str(), &status) != 0) {
+      // Nothing there makes a new file; nothing where a link points is refused.
+      if (errno != ENOENT || followed > 0) return false;
+      break;
     }
+    exists = true;
+    if (!S_ISLNK(status.st_mode)) break;
+    // Write where the link points, so that the link stays a link.
+    const std::string folder = FolderOf(file.targetPath);
+    if (followed == kMostLinksFollowed || !LinkMayBeFollowed(status, folder)) return false;
+    char pointed[PATH_MAX];
+    const ssize_t length = readlink(file.targetPath.c_str(), pointed, sizeof pointed);
+    if (length <= 0 || length >= static_cast<ssize_t>(sizeof pointed)) return false;
+    const std::string text(pointed, static_cast<std::size_t>(length));
+    file.targetPath = text[0] == '/' ? text : folder + text;
+  }
+  if (exists) {
     // Only a regular file is replaced: never a folder, a device or a pipe.
     if (!S_ISREG(status.st_mode)) return false;
     // A file we may not write keeps its protection, even though the folder
@@ -94,8 +130,7 @@ bool FindTarget(const std::string& name, OutputFile& file) {
     file.keptOwner = status.st_uid;
     file.keptGroup = status.st_gid;
   }
-  const std::string::size_type slash = file.targetPath.rfind('/');
-  file.folder = slash == std::string::npos ? std::string() : file.targetPath.substr(0, slash + 1);
+  file.folder = FolderOf(file.targetPath);
   return true;
 }
 
@@ -135,6 +170,25 @@ bool LinkUnderTemporaryName(int fd, const std::string& folder, std::string& temp
   }
   temporaryPath.clear();
   return false;
+}
+
+DiskStepObserver diskStepObserver = nullptr;
+
+// fsync, and the step told to the observer once it is done.
+bool SyncToDisk(int fd, DiskStep step) {
+  if (fsync(fd) != 0) return false;
+  if (diskStepObserver != nullptr) diskStepObserver(step, fd);
+  return true;
+}
+
+// Puts the folder's entries on the disk: the name just given. A folder we
+// may write but not read (a drop folder) cannot be opened for it and is left
+// to the system's own writeback, as is one whose file system refuses.
+void SyncFolder(const std::string& folder) {
+  const int folderFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0) return;
+  SyncToDisk(folderFd, DiskStep::kFolderEntry);
+  close(folderFd);
 }
 
 void ForgetOutput(OutputFile& file) {
@@ -250,13 +304,16 @@ bool MakeOutputDurable(OutputFile& file) {
     if (fchown(fd, file.keptOwner, file.keptGroup) != 0) {
       // Not ours to give away: the file stays ours, as a new one would be.
     }
-    // The new content must be on disk before the name moves to it, or a
-    // crash could leave neither the old file nor the new one. A new file
-    // needs no such care: nothing is lost if it is lost.
-    return fchmod(fd, static_cast<mode_t>(file.keptMode)) == 0 && fsync(fd) == 0;
+    if (fchmod(fd, static_cast<mode_t>(file.keptMode)) != 0) return false;
+  } else if (!file.temporaryPath.empty() && fchmod(fd, NewFileMode()) != 0) {
+    // mkostemp makes its files private; O_TMPFILE made this one 0666 & ~umask.
+    return false;
   }
-  // mkostemp makes its files private; O_TMPFILE made this one 0666 & ~umask.
-  return file.temporaryPath.empty() || fchmod(fd, NewFileMode()) == 0;
+  // The content must be on disk before the name moves to it: a replaced
+  // file could otherwise be lost with its replacement, and a new one be
+  // found short or empty after a power cut though the job said it was done
+  // (and the recording it came from may be gone by then).
+  return SyncToDisk(fd, DiskStep::kFileContents);
 }
 
 bool NameOutputFile(OutputFile& file) {
@@ -266,7 +323,11 @@ bool NameOutputFile(OutputFile& file) {
   if (file.temporaryPath.empty() && !file.replacing && LinkUnnamed(fd, file.targetPath)) {
     // A new file takes its name in one step; nothing to rename.
     ok = close(fd) == 0;
-    if (!ok) unlink(file.targetPath.c_str());
+    if (ok) {
+      SyncFolder(file.folder);
+    } else {
+      unlink(file.targetPath.c_str());
+    }
     ForgetOutput(file);
     return ok;
   }
@@ -280,18 +341,13 @@ bool NameOutputFile(OutputFile& file) {
   ok = ok && TargetMayBeReplaced(file.targetPath) &&
        rename(file.temporaryPath.c_str(), file.targetPath.c_str()) == 0;
   if (!ok && !file.temporaryPath.empty()) unlink(file.temporaryPath.c_str());
-  if (ok && file.replacing) {
-    // Make the rename itself durable; the data is on disk either way.
-    const int folderFd = open(file.folder.empty() ? "." : file.folder.c_str(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-      fsync(folderFd);
-      close(folderFd);
-    }
-  }
+  // The rename itself made durable; the data is on disk either way.
+  if (ok) SyncFolder(file.folder);
   ForgetOutput(file);
   return ok;
 }
+
+void ObserveDiskSteps(DiskStepObserver observer) { diskStepObserver = observer; }
 
 void AbandonOutputFile(OutputFile& file) {
   if (file.handle != kNoFile) close(Descriptor(file.handle));

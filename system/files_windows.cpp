@@ -1,14 +1,16 @@
 // Files on Windows: HANDLEs opened by full UTF-16 path; the new output file
-// made under a hidden name in the target's folder and moved over the name
-// once complete.
+// made under a hidden name in the target's folder, marked for deletion on its
+// handle so that it cannot outlive the process, and renamed through that
+// handle over the name once complete.
 #include "system/files.h"
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "system/ending.h"
-#include "system/utf16.h"
+#include "system/unicode.h"
 #include "system/windows_paths.h"
 #include "system/write_all.h"
 
@@ -135,7 +137,8 @@ bool FindTarget(const std::string& name, OutputFile& file) {
 }
 
 // A temporary file in `folder` (the target's, with its separator), created
-// new (never an existing one).
+// new (never an existing one) and hidden, with the right to delete and
+// rename it through its handle.
 HANDLE CreateTemporaryIn(const std::u16string& folder, std::u16string& temporary) {
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
@@ -144,7 +147,8 @@ HANDLE CreateTemporaryIn(const std::u16string& folder, std::u16string& temporary
     std::u16string name = folder + u".ostrivale-";
     for (int shift = 28; shift >= 0; shift -= 4) name.push_back(u"0123456789abcdef"[(tag >> shift) & 15]);
     name = LongPathForm(name + u".tmp");
-    HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
+                              nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       temporary = name;
       return file;
@@ -154,20 +158,57 @@ HANDLE CreateTemporaryIn(const std::u16string& folder, std::u16string& temporary
   return INVALID_HANDLE_VALUE;
 }
 
-// Gives the new content the replaced file's attributes and creation time,
-// as a file edited in place would keep them.
-bool KeepProperties(HANDLE handle, const OutputFile& file) {
-  FILE_BASIC_INFO info{};
-  info.CreationTime.QuadPart = file.keptCreationTime;
-  const DWORD kept = file.keptAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  info.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+// Marks the open file for deletion, or takes the mark away. A marked file is
+// removed by the system when its last handle is closed, and the system closes
+// every handle of a process that ends, however it ends: End task,
+// taskkill /F, a crash, the console window closed. (Not a power cut: the mark
+// is not kept on the disk.) A file system may refuse the mark (Windows' own
+// take it, as deleting any file sets it; so does wine).
+bool MarkForDeletion(HANDLE handle, bool marked) {
+  FILE_DISPOSITION_INFO info{};
+  info.DeleteFile = marked ? TRUE : FALSE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+// Renames the open file to `target` (a full path), replacing a file there but
+// never a folder, as MoveFileExW with MOVEFILE_REPLACE_EXISTING would; the
+// handle stays open, so that no moment passes between taking the deletion
+// mark away and the file having its name.
+bool RenameOpenFile(HANDLE handle, const std::u16string& target) {
+  // FILE_RENAME_INFO ends in the name, NUL-terminated (the system turns it
+  // into its own form of the path); FileNameLength counts its bytes without
+  // the NUL.
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(char16_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(char16_t));
+  target.copy(reinterpret_cast<char16_t*>(info->FileName), target.size());
+  return SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// Gives the new content its attributes, and the replaced file's creation
+// time: a replaced file keeps its attributes, as a file edited in place
+// would; a new one has what every new file has (archive). Either way the
+// temporary file's hidden attribute goes.
+bool SetFinalProperties(HANDLE handle, const OutputFile& file) {
+  FILE_BASIC_INFO info{};  // times of 0 stay as they are
+  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+  if (file.replacing) {
+    info.CreationTime.QuadPart = file.keptCreationTime;
+    attributes = file.keptAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  }
+  info.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info) != 0;
 }
+
+DiskStepObserver diskStepObserver = nullptr;
 
 void ForgetOutput(OutputFile& file) {
   file.handle = kNoFile;
   file.temporaryPath.clear();
+  file.markedForDeletion = false;
   ReleaseEndingEvents();
 }
 
@@ -239,6 +280,9 @@ bool CreateOutputFile(const std::string& name, OutputFile& file, OutputNaming) {
   }
   file.handle = reinterpret_cast<FileHandle>(handle);
   file.temporaryPath = Utf8Of(temporary);
+  // Where the mark is refused the file is removed by name, as long as the
+  // program lives to do it.
+  file.markedForDeletion = MarkForDeletion(handle, true);
   return true;
 }
 
@@ -248,28 +292,56 @@ bool AppendOutput(OutputFile& file, const std::uint8_t* bytes, std::int64_t coun
 
 bool MakeOutputDurable(OutputFile& file) {
   if (file.handle == kNoFile) return false;
-  // The new content must be on disk before the name moves to it, or a crash
-  // could leave neither the old file nor the new one. A new file takes the
-  // attributes it was made with.
-  return !file.replacing || (KeepProperties(AsHandle(file.handle), file) && FlushFileBuffers(AsHandle(file.handle)));
+  // The content must be on disk before the name moves to it: a replaced
+  // file could otherwise be lost with its replacement, and a new one be
+  // found short after a power cut though the job said it was done.
+  if (!SetFinalProperties(AsHandle(file.handle), file) || !FlushFileBuffers(AsHandle(file.handle))) {
+    return false;
+  }
+  if (diskStepObserver != nullptr) diskStepObserver(DiskStep::kFileContents, file.handle);
+  return true;
 }
 
 bool NameOutputFile(OutputFile& file) {
   if (file.handle == kNoFile) return false;
-  bool ok = CloseHandle(AsHandle(file.handle)) != 0;
-  const std::u16string temporary = Utf16Of(file.temporaryPath);
+  HANDLE handle = AsHandle(file.handle);
+  const std::u16string target = Utf16Of(file.targetPath);
   // One rename over the name: the old file or the new one, never a mix.
   // ReplaceFileW would keep more of the old file (its security settings), but
   // some of its failures leave the old file under no name at all when no
-  // backup is asked for; the kept properties are set before instead.
-  // MOVEFILE_WRITE_THROUGH returns only once the rename is on disk. A folder
-  // put under the name meanwhile is not replaced: the move fails.
-  ok = ok && MoveFileExW(Wide(temporary), Wide(Utf16Of(file.targetPath)),
-                         MOVEFILE_REPLACE_EXISTING | (file.replacing ? MOVEFILE_WRITE_THROUGH : 0));
+  // backup is asked for; the kept properties are set before instead. A
+  // folder put under the name meanwhile is not replaced: the rename fails.
+  if (file.markedForDeletion) {
+    // The mark goes just before the rename, never after it: a file renamed
+    // with its mark would take the old file's place and then vanish when
+    // closed. Only a kill in the instant between the two leaves the temporary
+    // file; ending events are held.
+    if (!MarkForDeletion(handle, false) || !RenameOpenFile(handle, target)) {
+      MarkForDeletion(handle, true);
+      AbandonOutputFile(file);
+      return false;
+    }
+    // After the rename, as MOVEFILE_WRITE_THROUGH does after its own: the new
+    // name on disk before we say it is there.
+    const bool durable = FlushFileBuffers(handle);
+    if (durable && diskStepObserver != nullptr) diskStepObserver(DiskStep::kFolderEntry, kNoFile);
+    CloseHandle(handle);
+    ForgetOutput(file);
+    return durable;
+  }
+  // Without the mark: closed, then moved by name. MOVEFILE_WRITE_THROUGH
+  // returns only once the rename is on disk.
+  const std::u16string temporary = Utf16Of(file.temporaryPath);
+  bool ok = CloseHandle(handle) != 0;
+  ok = ok && MoveFileExW(Wide(temporary), Wide(target),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileW(Wide(temporary));
+  if (ok && diskStepObserver != nullptr) diskStepObserver(DiskStep::kFolderEntry, kNoFile);
   ForgetOutput(file);
   return ok;
 }
+
+void ObserveDiskSteps(DiskStepObserver observer) { diskStepObserver = observer; }
 
 void AbandonOutputFile(OutputFile& file) {
   if (file.handle != kNoFile) CloseHandle(AsHandle(file.handle));

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "system/utf16.h"
+#include "system/unicode.h"
 #include "system/write_all.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 namespace {
 
@@ -108,6 +108,13 @@ bool AppendFrame(std::string& out, TerminalView& view, const FrameCell* cells, i
         same = same && view.valid[row][column + k] && view.shown[row][column + k] == line[column + k];
       }
       if (!same) {
+        // Written over the left half of a wide character the terminal shows,
+        // the right half that stays becomes whatever the terminal makes of
+        // it: it is drawn again, next in this row.
+        const int next = column + width;
+        if (c + width < view.columns && view.valid[row][next] && view.shown[row][next].continuation &&
+            !view.shown[row][next - 1].continuation)
+          view.valid[row][next] = false;
         if (atColumn != c) AppendMoveTo(body, r, c);
         AppendAttribute(body, view, cell.attribute);
         if (blank) {

@@ -1,7 +1,7 @@
 #include "system/windows_frame.h"
 
 #include "system/terminal_frame.h"
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 namespace {
 

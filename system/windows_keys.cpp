@@ -1,6 +1,6 @@
 #include "system/windows_keys.h"
 
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "system/alert.h"
 #include "system/console_binding.h"
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 namespace {
 

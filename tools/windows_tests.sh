@@ -5,11 +5,16 @@
 #   (2) every program of it needs no DLL beyond Windows' own;
 #   (3) ctest under wine, one persistent wine server for the whole run: the
 #       unit test programs of every room, whole jobs of ostrivale.exe against
-#       the Linux program (tests/app/jobs_alike.sh), the dialogue and a job in
-#       a tmux pane (tests/app/job_in_tmux.sh), the console room's demo;
-#   (4) the zip, made by the `packages` target: its contents, and the
-#       unpacked ostrivale.exe run from another folder on a small recording,
-#       finding its filters beside itself and writing the Linux program's bytes.
+#       the Linux program (tests/app/jobs_alike.sh), a job killed in its pass
+#       that must leave no file behind (tests/app/killed_job.sh), the
+#       dialogue and a job in a tmux pane (tests/app/job_in_tmux.sh), the
+#       console room's demo;
+#   (4) the zip, made by the `packages` target: its contents, README.txt and
+#       LICENSE.txt as Windows text (CR LF, no Linux steps, no Markdown), the
+#       program's icon, version and manifest, and the unpacked ostrivale.exe
+#       run on a small recording by README.txt's Command Prompt example in
+#       another folder, finding its filters beside itself and writing the
+#       Linux program's bytes.
 # Needs the Debian packages g++-mingw-w64-x86-64-posix, wine, wine64 and
 # googletest (GoogleTest's sources, built for Windows here), and tmux for the
 # pane tests. No display is needed. The first run also creates the wine
@@ -91,23 +96,56 @@ if [ -f "$zip" ]; then
   want="$(printf "$top/%s\n" ostrivale.exe README.txt LICENSE.txt Filter{A,B,C,D,E,F}.dat | sort)"
   got="$(cmake -E tar tf "$zip" | grep -v '/$' | sort)"
   [ "$got" = "$want" ] || { echo "FAILED: $zip holds other files:"; diff <(echo "$want") <(echo "$got"); failed=1; }
-  # Unpacked anywhere and started from another folder, which holds only the
-  # recording: the filters are found beside the program.
   (cd "$work" && cmake -E tar xf "$zip")
+  # The texts as Windows text: every line ended by CR LF. README.txt written
+  # for Windows: no step that only Linux has, no Markdown left.
+  for text in README.txt LICENSE.txt; do
+    if [ "$(grep -c $'\r$' "$work/$top/$text")" != "$(wc -l < "$work/$top/$text")" ] ||
+       [ -n "$(tail -c 1 "$work/$top/$text")" ]; then
+      echo "FAILED: $text has lines that do not end in CR LF"
+      failed=1
+    fi
+  done
+  linux_only='(^|[^a-z])(apt|apt-get|sudo|dpkg|pidof|ls|man|chmod)([^a-z]|$)|/usr/|/etc/|\.deb|\.tar\.gz|kill \$|manual page'
+  if grep -nE -i "$linux_only" "$work/$top/README.txt"; then
+    echo "FAILED: README.txt names the Linux steps above"
+    failed=1
+  fi
+  if grep -nF -e '](' -e '**' -e '```' "$work/$top/README.txt"; then
+    echo "FAILED: README.txt holds the Markdown above"
+    failed=1
+  fi
+  # The program's resources as windres reads them back: the icon, the
+  # version of project() as file and product version, the manifest.
+  resources="$(x86_64-w64-mingw32-windres -J coff -O rc -i "$work/$top/ostrivale.exe" 2>&1)"
+  for wanted in 'RT_GROUP_ICON' "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\"" \
+                'RT_MANIFEST' 'level=""asInvoker""' 'longPathAware' 'supportedOS'; do
+    grep -qF "$wanted" <<<"$resources" || { echo "FAILED: ostrivale.exe has no $wanted in its resources"; failed=1; }
+  done
+  # Unpacked anywhere, and started as README.txt's Command Prompt example
+  # says, by wine's cmd, from another folder that holds only the recording:
+  # the answers as CR LF lines, the filters found beside the program (on the
+  # PATH), the exit status.
   mkdir "$work/run" "$work/reference"
   (source tests/app/wave_files.sh && canonical 2 96000 5000 11) > "$work/run/in.wav"
-  cp "$work/run/in.wav" "$root/data/FilterF.dat" "$work/reference"
-  (cd "$work/run" && printf 'in.wav\nF\nout.wav\n' | wine "$work/$top/ostrivale.exe" > screen.txt 2> errors.txt)
-  status=$?
-  (cd "$work/reference" && printf 'in.wav\nF\nout.wav\n' | "$linux_program" > screen.txt 2> errors.txt)
-  if [ "$status" != 0 ] || ! grep -q 'Job completed in' "$work/run/screen.txt"; then
-    echo "FAILED: the unpacked ostrivale.exe ended with status $status: $(cat "$work/run/errors.txt")"
+  cp "$work/run/in.wav" "$root/data/FilterB.dat" "$work/reference"
+  awk '{ sub(/\r$/, "") } /^In Command Prompt/ { found = 1; next }
+       found && /^    / { print substr($0, 5) "\r"; code = 1; next } code { exit }' \
+      "$work/$top/README.txt" > "$work/run/example.bat"
+  (cd "$work/run" && WINEPATH="$(winepath -w "$work/$top")" wine cmd /c example.bat > said.txt 2> errors.txt)
+  (cd "$work/reference" && printf 'in.wav\nB\nout.wav\n' | "$linux_program" > screen.txt 2> errors.txt)
+  if ! grep -q 'ostrivale.exe < answers.txt' "$work/run/example.bat"; then
+    echo "FAILED: README.txt has no Command Prompt example"
+    failed=1
+  elif tr -d '\r' < "$work/run/said.txt" | grep -qx 'not filtered, see above' ||
+       ! grep -q 'Job completed in' "$work/run/screen.txt"; then
+    echo "FAILED: the example of README.txt did not run the job: $(cat "$work/run/errors.txt")"
     failed=1
   elif ! cmp -s "$work/run/out.wav" "$work/reference/out.wav"; then
     echo "FAILED: the unpacked ostrivale.exe wrote other bytes than the Linux program"
     failed=1
   else
-    echo "the unpacked ostrivale.exe, started from another folder, wrote the Linux program's bytes"
+    echo "README.txt's Command Prompt example, run from another folder, wrote the Linux program's bytes"
   fi
 else
   echo "FAILED: no $zip"

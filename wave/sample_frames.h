@@ -5,9 +5,6 @@
 
 #include <cstdint>
 
-// The most channels a header can give (one byte).
-constexpr int kMaxChannels = 255;
-
 // out[i] = the sample at bytes 3 x i .. 3 x i + 2, as a double, for
 // i < count. Reads exactly 3 x count bytes.
 void WidenSamples24(const std::uint8_t* bytes, std::int64_t count, double* out);

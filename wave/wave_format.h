@@ -1,5 +1,5 @@
-// The input header: where its fields are found, the tests it must pass, and
-// the FILE DATA block that shows it.
+// The input header: where its fields are found and the tests it must pass.
+// Pure: it returns a verdict and shows nothing (wave/file_data.h shows it).
 #pragma once
 
 #include <cstddef>
@@ -86,15 +86,3 @@ struct FileWindow {
   std::uint8_t bytes[4096] = {};
 };
 WaveSource FileWaveSource(FileWindow& window);
-
-// Reads the header of the open `input` and either fills `format` and returns
-// true, or sounds the beep, shows the rejection box and returns false. The
-// file stays open either way.
-bool ReadWaveHeader(FileHandle input, WaveFormat& format);
-
-// The same for the file named `inputFileName`, opened and closed again.
-bool ReadWaveHeader(const std::string& inputFileName, WaveFormat& format);
-
-// Prints the FILE DATA block at the cursor in dark grey on bright white and
-// leaves the cursor on the row of the filter question.
-void ShowFileData(const WaveFormat& format);

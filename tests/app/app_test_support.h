@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/test_environment.h"
+#include "tests/wave_files.h"
 
 namespace apptest {
 
@@ -30,36 +31,13 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
   out << bytes;
 }
 
-inline void PutLE(std::string& s, std::size_t offset, std::uint32_t value, int width) {
-  for (int b = 0; b < width; ++b) s[offset + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
-}
-
 // A canonical 44-byte header declaring `dataSize` bytes (by default those of
 // the samples), then `samples` (interleaved 24-bit values).
 inline std::string MakeWave(int channels, int rate, const std::vector<std::int32_t>& samples,
                             std::int64_t dataSize = -1) {
-  std::string s(44, '\0');
   const auto size = static_cast<std::uint32_t>(dataSize >= 0 ? dataSize : samples.size() * 3);
-  s.replace(0, 4, "RIFF");
-  PutLE(s, 4, size + 36, 4);
-  s.replace(8, 4, "WAVE");
-  s.replace(12, 4, "fmt ");
-  PutLE(s, 16, 16, 4);
-  PutLE(s, 20, 1, 2);
-  PutLE(s, 22, static_cast<std::uint32_t>(channels), 2);
-  PutLE(s, 24, static_cast<std::uint32_t>(rate), 4);
-  PutLE(s, 28, static_cast<std::uint32_t>(rate * channels * 3), 4);
-  PutLE(s, 32, static_cast<std::uint32_t>(channels * 3), 2);
-  PutLE(s, 34, 24, 2);
-  s.replace(36, 4, "data");
-  PutLE(s, 40, size, 4);
-  for (std::int32_t v : samples) {
-    const auto u = static_cast<std::uint32_t>(v);
-    s.push_back(static_cast<char>(u & 0xFF));
-    s.push_back(static_cast<char>((u >> 8) & 0xFF));
-    s.push_back(static_cast<char>((u >> 16) & 0xFF));
-  }
-  return s;
+  return wavefiles::CanonicalHeader<std::string>(channels, rate, size) +
+         wavefiles::Samples<std::string>(samples);
 }
 
 // `text` as one shell word.

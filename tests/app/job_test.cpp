@@ -147,7 +147,9 @@ TEST_F(PlainRun, TheSameJobGivesTheSameBytes) {
   std::vector<std::int32_t> samples;
   for (int i = 0; i < 2000; ++i) samples.push_back((i * 7919) % 100000 - 50000);
   WriteFile(dir_ / "in.wav", MakeWave(1, 192000, samples));
-  WriteFile(dir_ / "FilterE.dat", "0.5\r\n0.25\r\n0.125\r\n");
+  std::string impulse = "0.5\r\n0.25\r\n0.125\r\n";
+  for (int i = 3; i < 20; ++i) impulse += "0\r\n";
+  WriteFile(dir_ / "FilterE.dat", impulse);
   ASSERT_EQ(Run("in.wav\nE\nfirst.wav\n").status, 0);
   ASSERT_EQ(Run("in.wav\nE\nsecond.wav\n").status, 0);
   std::string first = ReadFile(dir_ / "first.wav");
@@ -318,7 +320,9 @@ TEST_F(PlainRun, InputDeletedOrReplacedWhileThePromptsWaitIsReadAsChecked) {
   std::vector<std::int32_t> samples;
   for (int i = 0; i < 3000; ++i) samples.push_back((i * 7919) % 200000 - 100000);
   const std::string original = MakeWave(1, 192000, samples);
-  WriteFile(dir_ / "FilterE.dat", "0.5\r\n0.25\r\n0.125\r\n");
+  std::string impulse = "0.5\r\n0.25\r\n0.125\r\n";
+  for (int i = 3; i < 20; ++i) impulse += "0\r\n";
+  WriteFile(dir_ / "FilterE.dat", impulse);
   WriteFile(dir_ / "in.wav", original);
   ASSERT_EQ(Run("in.wav\nE\nexpected.wav\n").status, 0);
   const std::string expected = ReadFile(dir_ / "expected.wav");
@@ -364,28 +368,11 @@ TEST_F(PlainRun, InputDeletedOrReplacedWhileThePromptsWaitIsReadAsChecked) {
 
 // ---- files as tools write them ----------------------------------------------
 
-std::string Chunk(const std::string& id, const std::string& body, std::int64_t size = -1) {
-  std::string chunk = id + std::string(4, '\0') + body;
-  apptest::PutLE(chunk, 4, static_cast<std::uint32_t>(size >= 0 ? size : body.size()), 4);
-  if (body.size() % 2 != 0) chunk.push_back('\0');
-  return chunk;
-}
-
-std::string WaveFile(const std::string& tag, const std::vector<std::string>& chunks) {
-  std::string file = tag + std::string(4, '\0') + "WAVE";
-  for (const std::string& chunk : chunks) file += chunk;
-  apptest::PutLE(file, 4, static_cast<std::uint32_t>(file.size() - 8), 4);
-  return file;
-}
+using wavefiles::Chunk;
+using wavefiles::WaveFile;
 
 std::string Ds64(std::uint64_t riffSize, std::uint64_t dataSize, std::uint64_t frames) {
-  std::string body(28, '\0');
-  for (int b = 0; b < 8; ++b) {
-    body[static_cast<std::size_t>(b)] = static_cast<char>(riffSize >> (8 * b));
-    body[static_cast<std::size_t>(8 + b)] = static_cast<char>(dataSize >> (8 * b));
-    body[static_cast<std::size_t>(16 + b)] = static_cast<char>(frames >> (8 * b));
-  }
-  return body;
+  return wavefiles::Ds64<std::string>(riffSize, dataSize, frames);
 }
 
 // The output of a file as a tool wrote it is the canonical twin's output
@@ -403,7 +390,7 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
   const std::string extensible = std::string("\xFE\xFF", 2) + fmt.substr(2) +
                                  std::string("\x16\0\x18\0\x03\0\0\0\x01\0\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 24);
   const std::string list = Chunk("LIST", std::string("INFOISFT\x0e\0\0\0Lavf59.27.100\0", 26));
-  const std::string ixml = Chunk("iXML", "<BWFXML/>");
+  const std::string ixml = Chunk("iXML", std::string("<BWFXML/>"));
   const std::string cue = Chunk("cue ", std::string(28, '\x01'));
   const std::string history = "A=PCM,F=96000,W=24,M=stereo,T=Ostrivale " OSTRIVALE_VERSION " filter F\r\n";
   std::string impulse;
@@ -450,7 +437,7 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
     ASSERT_EQ(r.status, 0) << layout.label << ": " << r.errors;
     for (int row = 13; row <= 17; ++row) EXPECT_EQ(Row(r, row), Row(expected, row)) << layout.label;
     std::string want = expectedBytes + layout.kept;
-    apptest::PutLE(want, 4, static_cast<std::uint32_t>(want.size() - 8), 4);
+    wavefiles::SetRiffSize(want);
     EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want) << layout.label;
   }
 
@@ -465,7 +452,7 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(Row(r, 16), "                 Length       702 samples");
   std::string want = ReadFile(dir_ / "expected.wav") + list + list;
-  apptest::PutLE(want, 4, static_cast<std::uint32_t>(want.size() - 8), 4);
+  wavefiles::SetRiffSize(want);
   EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want);
 }
 

@@ -10,8 +10,9 @@
 # as a dropped file's, the restart after a missing
 # name and a file that is no wave, an output over an existing file and over
 # the input itself, an output that cannot be written, filters of both rates,
-# and a filter whose coefficients no fast bound vouches for, so that every
-# sample takes the exact path at extended precision.
+# an impulse file missing and one damaged, and a filter whose coefficients no
+# fast bound vouches for, so that every sample takes the exact path at
+# extended precision.
 #
 #   tests/app/jobs_alike.sh PROGRAM [ARGUMENT...] -- REFERENCE_PROGRAM
 #   e.g. tests/app/jobs_alike.sh wine build-windows/ostrivale.exe -- build/ostrivale
@@ -164,12 +165,15 @@ job "names in several scripts, filter C on a 96000 recording refused, then B" \
     "$unicode"$'\nC\nB\n\xd0\xb2\xd1\x8b\xd1\x85\xd0\xbe\xd0\xb4 \xe2\x9c\x93.wav\n'
 job "output over the input itself, filter D" $'stereo192k.wav\nD\nstereo192k.wav\n'
 job "every sample the exact way (coefficients beyond the fast bound), filter D" \
-    $'steady.wav\nD\nsteady-out.wav\n' "printf '1073741824.5\r\n-1073741824\r\n' > FilterD.dat"
+    $'steady.wav\nD\nsteady-out.wav\n' \
+    "printf '1073741824.5\r\n-1073741824\r\n' > FilterD.dat; printf '0\r\n%.0s' {1..13} >> FilterD.dat"
 job "output into a folder that does not exist" $'mono96k.wav\nF\nnowhere/out.wav\n'
 job "impulse file missing" $'mono96k.wav\nF\nout.wav\n' 'rm FilterF.dat'
 job "extensible with metadata, filter C" $'extensible.wav\nC\nextensible-out.wav\n'
 job "a name in several scripts on the command line, filter B" $'B\nout.wav\n' : "$unicode"
 job "a dropped name in quotes, filter F" $'"my take.wav"\nF\nout.wav\n'
+job "impulse file damaged: LF lines, one empty" $'mono96k.wav\nF\nout.wav\n' \
+    "tr -d '\r' < FilterF.dat | sed '3s/.*//' > damaged && mv damaged FilterF.dat"
 
 if [ "$failures" -eq 0 ]; then
   echo "jobs alike: $jobs jobs, every output, screen and status the same"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 namespace {
 

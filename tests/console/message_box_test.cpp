@@ -1,5 +1,5 @@
 // The message box overlay: where the box stands, and the cells it lays over
-// a copy of the screen (its bytes on a terminal: terminal_frame_test.cpp).
+// a copy of the screen.
 #include "console/message_box.h"
 
 #include <gtest/gtest.h>
@@ -39,6 +39,14 @@ TEST(MessageBoxPlacement, CentredOnTheScreenAndCutToIt) {
   }
 }
 
+constexpr std::string_view kHorizontal = "\xe2\x94\x80";
+
+std::string Repeat(std::string_view piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
 std::string RowText(const Screen& screen, int row) {
   std::string text;
   for (const Cell& cell : screen.cells[row]) AppendShownCell(text, cell);
@@ -49,12 +57,26 @@ TEST(MessageBoxOverlay, LaysTheBoxOverACopyWithTheCursorHiddenOnTheButton) {
   Screen screen;
   ModelSetColor(screen, 0, 15);
   ModelClear(screen);
+  for (int column : {22, 58}) {  // a wide character half under the frame (columns 22 and 57)
+    ModelLocate(screen, 20, column);
+    ModelPrint(screen, "\xe6\x97\xa5");
+  }
   ModelLocate(screen, 9, 1);
   const Screen before = screen;
   const Screen box = MessageBoxOverlay(screen, kNotFound, kTitle);
-  EXPECT_EQ(RowText(box, 22).substr(0, 22), std::string(22, ' '));
-  EXPECT_EQ(RowText(box, 22).substr(22, 3 + 14 + 6), "\xe2\x94\x82" + std::string(14, ' ') + "[ OK ]");
-  EXPECT_EQ(box.cells[22][21].attribute, 0xF0);  // outside the box
+  const std::string vertical = "\xe2\x94\x82";
+  const std::string rows[] = {  // rows 17-23, columns 22-57; the other half of the wide ones a blank
+      "\xe2\x94\x8c" + Repeat(kHorizontal, 13) + " ERROR " + Repeat(kHorizontal, 14) + "\xe2\x94\x90",
+      vertical + std::string(34, ' ') + vertical,
+      vertical + "  " + "            File not found." + std::string(5, ' ') + vertical,
+      vertical + "   Please enter a valid filename  " + vertical,
+      vertical + std::string(34, ' ') + vertical,
+      vertical + std::string(14, ' ') + "[ OK ]" + std::string(14, ' ') + vertical,
+      "\xe2\x94\x94" + Repeat(kHorizontal, 34) + "\xe2\x94\x98"};
+  for (int row = 17; row <= 23; ++row)
+    EXPECT_EQ(RowText(box, row), std::string(22, ' ') + rows[row - 17] + std::string(22, ' ')) << row;
+  EXPECT_EQ(box.cells[19][21].attribute, 0xF0);  // outside the box
+  EXPECT_EQ(box.cells[19][58].attribute, 0xF0);
   EXPECT_EQ(box.cells[22][22].attribute, 0x70);  // frame: black on light grey
   EXPECT_EQ(box.cells[22][37].attribute, 0x1F);  // button: bright white on blue
   EXPECT_EQ(box.cells[22][43].attribute, 0x70);

@@ -8,7 +8,7 @@
 
 #include "console/character_width.h"
 #include "console/console.h"
-#include "console/screen.h"
+#include "console/headless.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/screen.h"
+#include "console/headless.h"
 
 namespace {
 

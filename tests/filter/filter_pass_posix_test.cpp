@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "console/headless.h"
 #include "filter/filter_pass.h"
 #include "pass_test_support.h"
 #include "tests/test_environment.h"

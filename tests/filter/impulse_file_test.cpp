@@ -12,19 +12,22 @@
 #include <vector>
 
 #include "console/console.h"
-#include "console/screen.h"
+#include "console/headless.h"
 #include "filter/impulse_file.h"
 #include "system/executable_folder.h"
 #include "tests/test_files.h"
 
 namespace {
 
+// The coefficients of a text that reads, or empty for one refused as damaged.
 std::vector<double> Parse(const std::string& text, int count) {
   // Filled with a marker first so that a coefficient left unwritten shows.
   std::vector<double> out(static_cast<std::size_t>(count), -777.0);
-  ParseImpulseText(text, count, out.data());
+  if (ParseImpulseText(text, count, out.data()) != ImpulseVerdict::kRead) return {};
   return out;
 }
+
+const std::vector<double> kDamaged;  // the text cannot serve as the filter
 
 std::vector<double> WithZeros(std::vector<double> leading, int count) {
   leading.resize(static_cast<std::size_t>(count), 0.0);
@@ -35,7 +38,7 @@ struct ParseCase {
   const char* name;
   std::string text;
   int count;
-  std::vector<double> expected;
+  std::vector<double> expected;  // kDamaged: refused
 };
 
 std::string Repeat(const std::string& piece, int times) {
@@ -48,43 +51,48 @@ std::vector<ParseCase> ParseCases() {
   return {
       {"CR LF lines", Repeat("65536\r\n", 19), 19, std::vector<double>(19, 65536.0)},
       {"CR only lines", "1\r2\r3\r", 3, {1.0, 2.0, 3.0}},
-      {"one line with commas", "0.5,0.25", 31, WithZeros({0.5, 0.25}, 31)},
-      {"LF-only lines run together into one field", "0.5\n0.25\n0.125\n", 15,
-       WithZeros({0.5}, 15)},
+      {"LF lines", "0.5\n0.25\n0.125\n", 3, {0.5, 0.25, 0.125}},
+      {"mixed line ends", "1\r\n2\n3\r4\r\n5", 5, {1.0, 2.0, 3.0, 4.0, 5.0}},
+      {"one line with commas", "0.5,0.25", 2, {0.5, 0.25}},
       {"tab inside a field is dropped", "1\t2,3", 2, {12.0, 3.0}},
-      {"LF inside a field is dropped", "-\n4\n.5,1", 2, {-4.5, 1.0}},
-      {"comma then CR LF gives empty fields between", Repeat("1.5,\r\n", 12), 20,
-       {1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0, 1.5, 0}},
-      {"two commas in a row", "1,,2", 3, {1.0, 0.0, 2.0}},
       {"exponents and a leading plus", "1.5E-3\r\n1.5D-3\r\n+2\r\n", 3,
        {0.0015, 0.0015, 2.0}},
       {"blanks before fields", "   1,  2\r\n   3", 3, {1.0, 2.0, 3.0}},
       {"blanks inside a field", "1 2 3,4", 2, {1.0, 4.0}},
       {"trailing blanks before the comma", "7   ,8", 2, {7.0, 8.0}},
-      {"empty text", "", 15, std::vector<double>(15, 0.0)},
-      {"only blanks", "     ", 2, {0.0, 0.0}},
-      {"fewer fields than wanted", "1\r\n2\r\n", 5, {1.0, 2.0, 0.0, 0.0, 0.0}},
       {"more fields than wanted", "1,2,3,4,5", 3, {1.0, 2.0, 3.0}},
-      {"Ctrl-Z ends the data", "1,2\x1a" "3,4", 4, {1.0, 2.0, 0.0, 0.0}},
-      {"Ctrl-Z at a field start", "1,\x1a" "5", 3, {1.0, 0.0, 0.0}},
-      {"Ctrl-Z inside a quoted field", "\"2\x1a" "5\",7", 2, {2.0, 0.0}},
-      {"Ctrl-Z after a carriage return", "1\r\x1a\n2", 2, {1.0, 0.0}},
+      {"number then text", "12abc,3", 2, {12.0, 3.0}},
+      {"last field without a line end", "1\r\n2", 2, {1.0, 2.0}},
       {"quoted fields with commas", "\"1.5\",\"2.5\"", 2, {1.5, 2.5}},
       {"quoted field holds a comma and a line end", "\"3,5\r\n\",4", 2, {3.0, 4.0}},
       {"quoted fields on CR LF lines", "\"1\"\r\n\"2\"\r\n\"3\"\r\n", 3, {1.0, 2.0, 3.0}},
-      {"quoted fields on LF lines", "\"1\"\n\"2\"\n", 3, {1.0, 2.0, 0.0}},
+      {"quoted fields on LF lines", "\"1\"\n\"2\"\n\"3\"\n", 3, {1.0, 2.0, 3.0}},
       {"blanks after the closing quote", "\"1\"   ,  2", 2, {1.0, 2.0}},
-      {"empty quoted field", "\"\",5", 2, {0.0, 5.0}},
-      {"quote without its end", "\"6.5", 2, {6.5, 0.0}},
+      {"quote without its end", "\"6.5", 1, {6.5}},
       {"text right after the closing quote starts the next field", "\"1\"2,3", 3,
        {1.0, 2.0, 3.0}},
       {"quote inside an unquoted field is kept", "4\"5\",6", 2, {4.0, 6.0}},
-      {"LF right after CR only once", "1\r\n\n2", 2, {1.0, 2.0}},
-      {"CR CR is an empty field", "1\r\r2", 3, {1.0, 0.0, 2.0}},
-      {"not a number", "abc,1", 2, {0.0, 1.0}},
-      {"number then text", "12abc,3", 2, {12.0, 3.0}},
-      {"last field without a line end", "1\r\n2", 2, {1.0, 2.0}},
-      {"comma at the very end", "1,", 3, {1.0, 0.0, 0.0}},
+      {"Ctrl-Z inside a quoted field ends it", "\"2\x1a" "5\",7", 1, {2.0}},
+      // Refused: fewer fields than wanted, or a field without a number.
+      {"empty text", "", 15, kDamaged},
+      {"only blanks", "     ", 2, kDamaged},
+      {"fewer fields than wanted", "1\r\n2\r\n", 5, kDamaged},
+      {"fewer on one line", "0.5,0.25", 31, kDamaged},
+      {"a word for a field", "1\nabc\n3\n", 3, kDamaged},
+      {"a sign alone", "-\n4\n.5\n", 3, kDamaged},
+      {"a point alone", "1,.,3", 3, kDamaged},
+      {"garbage bytes", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\xff\xfe", 18), 3, kDamaged},
+      {"two commas in a row", "1,,2", 3, kDamaged},
+      {"a comma at each line end", Repeat("1.5,\r\n", 12), 20, kDamaged},
+      {"an empty line with CR LF", "1\r\n\r\n2\r\n3\r\n", 3, kDamaged},
+      {"an empty line with LF", "1\n\n2\n3\n", 3, kDamaged},
+      {"CR LF then LF is an empty line", "1\r\n\n2", 2, kDamaged},
+      {"CR CR is an empty field", "1\r\r2", 3, kDamaged},
+      {"comma at the very end", "1,", 2, kDamaged},
+      {"empty quoted field", "\"\",5", 2, kDamaged},
+      {"Ctrl-Z ends the data", "1,2\x1a" "3,4", 3, kDamaged},
+      {"Ctrl-Z at a field start", "1,\x1a" "5", 2, kDamaged},
+      {"Ctrl-Z after a carriage return", "1\r\x1a\n2", 2, kDamaged},
   };
 }
 
@@ -149,59 +157,42 @@ FilterChoice ChoiceFor(char letter) {
   return choice;
 }
 
-std::vector<double> Load(const FilterChoice& choice, bool* ok) {
+std::vector<double> Load(const FilterChoice& choice, ImpulseVerdict* verdict) {
   std::vector<double> out(static_cast<std::size_t>(choice.coefficientCount), -777.0);
-  *ok = LoadImpulseResponse(choice, out.data());
+  *verdict = LoadImpulseResponse(choice, out.data());
   return out;
 }
 
-TEST_F(InTemporaryFolder, FilterBOfOnesScaledTo1) {
-  Write("FilterB.dat", Repeat("65536\r\n", 19));
-  bool ok = false;
-  const std::vector<double> h = Load(ChoiceFor('B'), &ok);
-  ASSERT_TRUE(ok);
-  EXPECT_EQ(h, std::vector<double>(19, 1.0));
+struct FileCase {
+  char letter;
+  std::string text;
+  std::vector<double> expected;  // scaled; kDamaged: refused
+};
+
+// The loader hands on the reader's verdict and scales only what reads; it
+// shows nothing either way.
+TEST_F(InTemporaryFolder, ChosenFileReadsOrIsRefused) {
+  const FileCase cases[] = {
+      {'B', Repeat("65536\r\n", 19), std::vector<double>(19, 1.0)},
+      {'B', Repeat("65536\n", 19), std::vector<double>(19, 1.0)},
+      {'D', "0.5\n0.25\n0.125\n" + Repeat("0\n", 12), WithZeros({0.5, 0.25, 0.125}, 15)},
+      {'F', "0.5,0.25\r\n", kDamaged},
+      {'E', Repeat("1,\r\n", 15), kDamaged},
+      {'C', "", kDamaged},
+  };
+  for (const FileCase& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 20));
+    const FilterChoice choice = ChoiceFor(c.letter);
+    Write(choice.impulseFileName, c.text);
+    ImpulseVerdict verdict = ImpulseVerdict::kNotFound;
+    const std::vector<double> h = Load(choice, &verdict);
+    EXPECT_EQ(verdict, c.expected.empty() ? ImpulseVerdict::kDamaged : ImpulseVerdict::kRead);
+    if (!c.expected.empty()) {
+      EXPECT_EQ(h, c.expected);
+    }
+  }
   EXPECT_EQ(BeepCount(), 0);
   EXPECT_TRUE(MessageBoxLog().empty());
-}
-
-TEST_F(InTemporaryFolder, FilterFTwoValuesOnOneLine) {
-  Write("FilterF.dat", "0.5,0.25\r\n");
-  bool ok = false;
-  const std::vector<double> h = Load(ChoiceFor('F'), &ok);
-  ASSERT_TRUE(ok);
-  EXPECT_EQ(h, WithZeros({0.5, 0.25}, 31));
-}
-
-TEST_F(InTemporaryFolder, FilterDWithLineFeedLines) {
-  Write("FilterD.dat", "0.5\n0.25\n0.125\n");
-  bool ok = false;
-  const std::vector<double> h = Load(ChoiceFor('D'), &ok);
-  ASSERT_TRUE(ok);
-  EXPECT_EQ(h, WithZeros({0.5}, 15));
-}
-
-TEST_F(InTemporaryFolder, FilterEWithCommaAtEachLineEnd) {
-  std::string text;
-  for (int k = 1; k <= 15; ++k) text += std::to_string(k) + ",\r\n";
-  Write("FilterE.dat", text);
-  bool ok = false;
-  const std::vector<double> h = Load(ChoiceFor('E'), &ok);
-  ASSERT_TRUE(ok);
-  std::vector<double> expected;
-  for (int k = 1; k <= 10; ++k) {
-    expected.push_back(k);
-    expected.push_back(0.0);
-  }
-  EXPECT_EQ(h, expected);
-}
-
-TEST_F(InTemporaryFolder, EmptyFileGivesZeros) {
-  Write("FilterC.dat", "");
-  bool ok = false;
-  const std::vector<double> h = Load(ChoiceFor('C'), &ok);
-  ASSERT_TRUE(ok);
-  EXPECT_EQ(h, std::vector<double>(17, 0.0));
 }
 
 TEST_F(InTemporaryFolder, ScaledLettersAre65536TimesSmaller) {
@@ -212,9 +203,9 @@ TEST_F(InTemporaryFolder, ScaledLettersAre65536TimesSmaller) {
     SCOPED_TRACE(letter);
     FilterChoice choice = ChoiceFor(letter);
     Write(choice.impulseFileName, text);
-    bool ok = false;
-    const std::vector<double> h = Load(choice, &ok);
-    ASSERT_TRUE(ok);
+    ImpulseVerdict verdict = ImpulseVerdict::kNotFound;
+    const std::vector<double> h = Load(choice, &verdict);
+    ASSERT_EQ(verdict, ImpulseVerdict::kRead);
     std::vector<double> plain(h.size());
     ParseImpulseText(text, choice.coefficientCount, plain.data());
     const bool scaled = letter == 'A' || letter == 'B' || letter == 'C';
@@ -229,10 +220,11 @@ TEST_F(InTemporaryFolder, TwelveMegabyteFileReadsInFull) {
   // Twelve megabytes, nearly all of them one field.
   std::string text = "0.5,0.25,";
   text += std::string(12 << 20, '9');
+  text += Repeat(",0", 17);
   Write("FilterE.dat", text);
-  bool ok = false;
-  const std::vector<double> h = Load(ChoiceFor('E'), &ok);
-  ASSERT_TRUE(ok);
+  ImpulseVerdict verdict = ImpulseVerdict::kNotFound;
+  const std::vector<double> h = Load(ChoiceFor('E'), &verdict);
+  ASSERT_EQ(verdict, ImpulseVerdict::kRead);
   EXPECT_EQ(h[0], 0.5);
   EXPECT_EQ(h[1], 0.25);
   // The third field is the twelve-megabyte run of nines: 10^(12 MiB), infinite.
@@ -242,47 +234,50 @@ TEST_F(InTemporaryFolder, TwelveMegabyteFileReadsInFull) {
 
 TEST_F(InTemporaryFolder, LargeFileFieldsAcrossReadChunks) {
   // Fields that straddle the reader's chunk boundaries still read whole.
-  std::string text(65530, ' ');
-  text += "0.123456789,\r\n";
+  std::string text(65531, ' ');
+  text += "0.123456789\r\n";
   // The carriage return is the last byte of the second chunk of 65536 bytes,
   // its line feed the first of the third.
   text += std::string(65523, ' ') + "-7.5\r";
-  text += "\n2.25\r\n";
+  text += "\n2.25\r\n" + Repeat("0\r\n", 12);
   Write("FilterD.dat", text);
-  bool ok = false;
-  const std::vector<double> h = Load(ChoiceFor('D'), &ok);
-  ASSERT_TRUE(ok);
-  EXPECT_EQ(h[0], 0.123456789);
-  EXPECT_EQ(h[1], 0.0);
-  EXPECT_EQ(h[2], -7.5);
-  EXPECT_EQ(h[3], 2.25);
-  for (std::size_t k = 4; k < h.size(); ++k) EXPECT_EQ(h[k], 0.0) << k;
+  ImpulseVerdict verdict = ImpulseVerdict::kNotFound;
+  const std::vector<double> h = Load(ChoiceFor('D'), &verdict);
+  ASSERT_EQ(verdict, ImpulseVerdict::kRead);
+  EXPECT_EQ(h, WithZeros({0.123456789, -7.5, 2.25}, 15));
 }
 
-TEST_F(InTemporaryFolder, MissingFileGivesTheBoxAndFalse) {
+TEST_F(InTemporaryFolder, MissingFileIsNotFoundAndLeavesTheArray) {
   FilterChoice choice = ChoiceFor('D');
   choice.impulseFileName = "FilterD-missing-for-test.dat";
-  bool ok = true;
-  const std::vector<double> h = Load(choice, &ok);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(BeepCount(), 1);
-  ASSERT_EQ(MessageBoxLog().size(), 1u);
-  EXPECT_EQ(MessageBoxLog()[0].text,
-            "Required filter .dat file not found.\\n The program will now terminate");
-  EXPECT_EQ(MessageBoxLog()[0].title, std::string(16, ' ') + "ERROR");
-  // Nothing was stored.
+  ImpulseVerdict verdict = ImpulseVerdict::kRead;
+  const std::vector<double> h = Load(choice, &verdict);
+  EXPECT_EQ(verdict, ImpulseVerdict::kNotFound);
   EXPECT_EQ(h, std::vector<double>(15, -777.0));
+  EXPECT_EQ(BeepCount(), 0);
 }
 
 TEST_F(InTemporaryFolder, AFolderUnderTheNameIsNotAFile) {
   ASSERT_TRUE(std::filesystem::create_directory("FilterDir-for-test.dat"));
   FilterChoice choice = ChoiceFor('F');
   choice.impulseFileName = "FilterDir-for-test.dat";
-  bool ok = true;
-  Load(choice, &ok);
-  EXPECT_FALSE(ok);
+  ImpulseVerdict verdict = ImpulseVerdict::kRead;
+  Load(choice, &verdict);
+  EXPECT_EQ(verdict, ImpulseVerdict::kNotFound);
   EXPECT_EQ(FindImpulseFile("FilterDir-for-test.dat"), "");
-  EXPECT_EQ(MessageBoxLog().size(), 1u);
+}
+
+// Each refusal: the pause, one beep and its own box; nothing for a filter read.
+TEST_F(InTemporaryFolder, RefusalsShowTheirBoxes) {
+  ReportImpulseRefusal(ImpulseVerdict::kRead);
+  EXPECT_EQ(BeepCount(), 0);
+  ReportImpulseRefusal(ImpulseVerdict::kNotFound);
+  ReportImpulseRefusal(ImpulseVerdict::kDamaged);
+  EXPECT_EQ(BeepCount(), 2);
+  ASSERT_EQ(MessageBoxLog().size(), 2u);
+  EXPECT_EQ(MessageBoxLog()[0].text, "Required filter .dat file not found.\\n The program will now terminate");
+  EXPECT_EQ(MessageBoxLog()[1].text, "Required filter .dat file is damaged.\\n The program will now terminate");
+  for (const auto& box : MessageBoxLog()) EXPECT_EQ(box.title, std::string(16, ' ') + "ERROR");
 }
 
 TEST_F(InTemporaryFolder, CurrentFolderComesFirst) {
@@ -306,15 +301,15 @@ TEST_F(InTemporaryFolder, ExecutableFolderIsNext) {
   FilterChoice choice;
   choice.letter = 'E';
   choice.impulseFileName = name;
-  choice.coefficientCount = 3;
-  bool ok = false;
-  EXPECT_EQ(Load(choice, &ok), std::vector<double>({0.5, 0.75, 0.0}));
-  EXPECT_TRUE(ok);
+  choice.coefficientCount = 2;
+  ImpulseVerdict verdict = ImpulseVerdict::kNotFound;
+  EXPECT_EQ(Load(choice, &verdict), std::vector<double>({0.5, 0.75}));
+  EXPECT_EQ(verdict, ImpulseVerdict::kRead);
 
   // A file of the same name in the current folder wins.
-  Write(name, "2");
+  Write(name, "2\n3");
   EXPECT_EQ(FindImpulseFile(name), name);
-  EXPECT_EQ(Load(choice, &ok), std::vector<double>({2.0, 0.0, 0.0}));
+  EXPECT_EQ(Load(choice, &verdict), std::vector<double>({2.0, 3.0}));
 }
 
 TEST_F(InTemporaryFolder, NoNameFindsNothing) {
@@ -336,9 +331,9 @@ TEST(ShippedImpulseFiles, EachGivesItsCoefficientsWithUnitGain) {
     SCOPED_TRACE(entry.impulseFileName);
     ASSERT_EQ(FindImpulseFile(entry.impulseFileName), entry.impulseFileName);
     FilterChoice choice = ChoiceFor(entry.letter);
-    bool ok = false;
-    const std::vector<double> h = Load(choice, &ok);
-    ASSERT_TRUE(ok);
+    ImpulseVerdict verdict = ImpulseVerdict::kNotFound;
+    const std::vector<double> h = Load(choice, &verdict);
+    ASSERT_EQ(verdict, ImpulseVerdict::kRead);
     long double gain = 0.0L;
     for (const double c : h) {
       EXPECT_TRUE(std::isfinite(c));

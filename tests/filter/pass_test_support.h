@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "console/screen.h"
+#include "console/headless.h"
 #include "filter/convolution.h"
 #include "filter/filter_choice.h"
 #include "filter/filter_pass.h"
+#include "wave/file_data.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
 #include "wave/dither_stream.h"
@@ -29,7 +30,7 @@ inline std::vector<double> ShippedFilter(char letter) {
   std::vector<double> h(entry->coefficientCount);
   FilterChoice choice{letter, std::string(OSTRIVALE_SOURCE_DIR) + "/data/" + entry->impulseFileName,
                       entry->coefficientCount};
-  EXPECT_TRUE(LoadImpulseResponse(choice, h.data()));
+  EXPECT_EQ(LoadImpulseResponse(choice, h.data()), ImpulseVerdict::kRead);
   return h;
 }
 

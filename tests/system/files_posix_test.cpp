@@ -1,6 +1,7 @@
 // Files on POSIX only: permissions kept and given, unnamed files, symbolic
 // links, pipes and devices, file size limits, other users, and the ending
 // signal held while a hidden name exists.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "files_test_support.h"
 #include "system/ending.h"
@@ -102,6 +104,78 @@ TEST_P(Naming, WritesThroughASymbolicLink) {
   EXPECT_TRUE(S_ISLNK(status.st_mode));
   EXPECT_EQ(ReadBytes(folder_ / "real.wav"), kNew);
   EXPECT_EQ(folder_.Entries(), (std::set<std::string>{"link.wav", "real.wav"}));
+}
+
+// As root: a link in a sticky folder that anyone may write, pointing at a
+// 0600 file of root's elsewhere, is followed only when it is ours or the
+// folder owner's (also when reached through a link of ours); refused, the
+// file is untouched and nothing is made.
+TEST(OutputFile, LinkInASharedFolderIsFollowedOnlyWhenOursOrTheFolderOwners) {
+  const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+  if (nobody == nullptr) GTEST_SKIP() << "needs root, and a user \"nobody\" to own links";
+  const uid_t root = 0;
+  const uid_t other = nobody->pw_uid;
+  const struct {
+    mode_t folderMode;
+    uid_t folderOwner, linkOwner;
+    bool throughOurLink, followed;
+  } cases[] = {{01777, root, other, false, false}, {01777, root, other, true, false},
+               {01777, root, root, false, true},   {01777, other, other, false, true},
+               {0777, root, other, false, true}};
+  const Bytes old(100, 0x5A);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    ScratchFolder folder;
+    const std::string shared = folder / "shared";
+    const std::string link = shared + "/out.wav";
+    ASSERT_EQ(mkdir(shared.c_str(), c.folderMode), 0);
+    ASSERT_EQ(chmod(shared.c_str(), c.folderMode), 0);
+    ASSERT_EQ(chown(shared.c_str(), c.folderOwner, 0), 0);
+    WriteBytes(folder / "secret.wav", old);
+    ASSERT_EQ(chmod((folder / "secret.wav").c_str(), 0600), 0);
+    ASSERT_EQ(symlink((folder / "secret.wav").c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), c.linkOwner, 0), 0);
+    ASSERT_EQ(symlink(link.c_str(), (folder / "mine.wav").c_str()), 0);
+    EXPECT_EQ(WriteOutput(c.throughOurLink ? folder / "mine.wav" : link, kNew), c.followed);
+    EXPECT_EQ(ReadBytes(folder / "secret.wav"), c.followed ? kNew : old);
+    EXPECT_EQ(folder.Entries(), (std::set<std::string>{"mine.wav", "secret.wav", "shared"}));
+  }
+}
+
+// What each disk step flushed, and what stood under the output's name then.
+std::string observedName;
+ino_t observedFolder = 0;
+std::vector<std::string> seenSteps;
+
+void RecordDiskStep(DiskStep step, FileHandle handle) {
+  struct stat flushed {};
+  struct stat named {};
+  fstat(static_cast<int>(handle), &flushed);
+  std::string seen = step == DiskStep::kFileContents ? "contents of " : "entries of ";
+  seen += S_ISDIR(flushed.st_mode) && flushed.st_ino == observedFolder
+              ? "the folder"
+              : "a file of " + std::to_string(flushed.st_size) + " bytes";
+  seen += lstat(observedName.c_str(), &named) == 0 ? ", name holds " + std::to_string(named.st_size)
+                                                   : ", name free";
+  seenSteps.push_back(seen);
+}
+
+// The file's bytes reach the disk while the name is free or holds the old
+// file, and its folder is flushed once the name holds the new file.
+TEST_P(Naming, NewContentReachesTheDiskBeforeTheNameAndTheFolderAfter) {
+  observedName = folder_ / "out.wav";
+  struct stat folder {};
+  ASSERT_EQ(stat(folder_.path().c_str(), &folder), 0);
+  observedFolder = folder.st_ino;
+  for (const std::string before : {"free", "holds 5000"}) {
+    if (before != "free") WriteBytes(observedName, Bytes(5000, 0x11));
+    seenSteps.clear();
+    ObserveDiskSteps(RecordDiskStep);
+    EXPECT_TRUE(WriteOutput(observedName, kNew, GetParam()));
+    ObserveDiskSteps(nullptr);
+    EXPECT_EQ(seenSteps, (std::vector<std::string>{"contents of a file of 7 bytes, name " + before,
+                                                   "entries of the folder, name holds 7"}));
+  }
 }
 
 TEST(OutputFile, UnnamedFileIsNowhereUntilNamed) {

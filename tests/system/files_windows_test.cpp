@@ -1,6 +1,7 @@
 // Files on Windows only: devices and pipes by their names, the existence test
-// that asks without sharing, the input that is the output, read-only files
-// and the attributes a replaced file keeps.
+// that asks without sharing, the input that is the output, read-only files,
+// the temporary file that goes with its handle and the attributes the output
+// has.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -94,6 +95,30 @@ TEST(OutputFile, ReadOnlyFileIsNeverWrittenOver) {
   EXPECT_EQ(ReadBytes(folder / "locked"), Bytes(4, 2));
   EXPECT_EQ(folder.Entries(), std::set<std::string>{"locked"});
   SetFileAttributesW(WideName(folder / "locked").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The temporary file is hidden, and the system removes it when its handle
+// closes, as it closes every handle of a process that ends, however it ends.
+TEST(OutputFile, TemporaryFileIsHiddenAndGoesWithItsHandle) {
+  ScratchFolder folder;
+  WriteBytes(folder / "out.wav", Bytes(5, 7));
+  OutputFile file;
+  ASSERT_TRUE(CreateOutputFile(folder / "out.wav", file));
+  ASSERT_TRUE(AppendOutput(file, Bytes(3, 1).data(), 3));
+  EXPECT_TRUE(file.markedForDeletion);
+  EXPECT_EQ(folder.Entries().size(), 2u);
+  EXPECT_NE(GetFileAttributesW(WideName(file.temporaryPath).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+  file.handle = kNoFile;
+  EXPECT_EQ(folder.Entries(), std::set<std::string>{"out.wav"});
+  EXPECT_EQ(ReadBytes(folder / "out.wav"), Bytes(5, 7));
+  AbandonOutputFile(file);
+}
+
+TEST(OutputFile, NewFileIsNotHidden) {
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteOutput(folder / "new.wav", Bytes(2, 1)));
+  EXPECT_EQ(GetFileAttributesW(WideName(folder / "new.wav").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
 }
 
 TEST(OutputFile, ReplacedFileKeepsItsAttributes) {

@@ -7,8 +7,9 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/screen.h"
+#include "console/headless.h"
 #include "tests/test_environment.h"
+#include "wave/file_data.h"
 #include "wave/wave_format.h"
 #include "wave_test_support.h"
 

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/screen.h"
+#include "console/headless.h"
+#include "wave/file_data.h"
 #include "wave/wave_format.h"
 #include "wave_test_support.h"
 
@@ -143,30 +144,12 @@ TEST(DecodeWaveHeader, IgnoresBytesOutsideTheFields) {
 
 // ---- layouts that are walked chunk by chunk ----------------------------------
 
-// A chunk: id, 32-bit size (the body's unless given), body, pad byte after a
-// body of odd length.
-Bytes Chunk(const char* id, const Bytes& body, std::int64_t size = -1) {
-  Bytes c(8, 0);
-  PutText(c, 0, id);
-  PutLe(c, 4, size >= 0 ? static_cast<std::uint64_t>(size) : body.size(), 4);
-  c.insert(c.end(), body.begin(), body.end());
-  if (body.size() % 2 != 0) c.push_back(0);
-  return c;
-}
+using wavefiles::Chunk;
+using wavefiles::WaveFile;
 
 Bytes WithoutPadByte(Bytes chunk) {
   chunk.pop_back();
   return chunk;
-}
-
-// `chunks` behind the tag, the RIFF size and "WAVE".
-Bytes WaveFile(const char* tag, std::initializer_list<Bytes> chunks) {
-  Bytes f(12, 0);
-  PutText(f, 0, tag);
-  PutText(f, 8, "WAVE");
-  for (const Bytes& c : chunks) f.insert(f.end(), c.begin(), c.end());
-  PutLe(f, 4, f.size() - 8, 4);
-  return f;
 }
 
 // A "fmt " body: the 16 bytes of a stereo 96000 canonical header with the
@@ -199,11 +182,7 @@ Bytes Extensible(const std::uint8_t (&subFormat)[16], std::uint64_t extensionSiz
 }
 
 Bytes Ds64(std::uint64_t riffSize, std::uint64_t dataSize) {
-  Bytes body(28, 0);
-  PutLe(body, 0, riffSize, 8);
-  PutLe(body, 8, dataSize, 8);
-  PutLe(body, 16, dataSize / 6, 8);  // sample count; the table length stays 0
-  return body;
+  return wavefiles::Ds64<Bytes>(riffSize, dataSize, dataSize / 6);
 }
 
 const Bytes kTwoFrames = {1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0};  // stereo
@@ -335,7 +314,7 @@ INSTANTIATE_TEST_SUITE_P(
                    HeaderVerdict::Accepted, 2, 80},
         LayoutCase{"BW64 of 6 GB: length from the 64-bit size",
                    WaveFile("BW64", {Chunk("ds64", Ds64(80 - 8 + kSixGigabytes, kSixGigabytes)),
-                                     Chunk("fmt ", Fmt()), Chunk("data", {}, kMark)}),
+                                     Chunk("fmt ", Fmt()), Chunk("data", Bytes{}, kMark)}),
                    HeaderVerdict::Accepted, 1000000000, 80, 80 + kSixGigabytes},
         LayoutCase{"RF64 whose ds64 size runs past the end: what the file holds",
                    WaveFile("RF64", {Chunk("ds64", Ds64(80 - 8 + kSixGigabytes, kSixGigabytes)),

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "console/screen.h"
+#include "console/headless.h"
 #include "tests/test_environment.h"
 #include "wave/working_arrays.h"
 

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "console/screen.h"
+#include "console/headless.h"
 #include "system/memory.h"
 #include "wave/working_arrays.h"
 #include "tests/test_buffers.h"

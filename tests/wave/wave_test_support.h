@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/test_files.h"
+#include "tests/wave_files.h"
 #include "wave/wave_format.h"
 
 namespace wavetest {
@@ -27,21 +28,7 @@ inline void PutText(Bytes& bytes, std::size_t offset, const char* text) {
 
 // The canonical 44-byte header of a 24-bit PCM file.
 inline Bytes CanonicalHeader(int channels, int rate, std::uint32_t dataSize) {
-  Bytes h(kWaveHeaderSize, 0);
-  PutText(h, 0, "RIFF");
-  PutLe(h, 4, dataSize + 36u, 4);
-  PutText(h, 8, "WAVE");
-  PutText(h, 12, "fmt ");
-  PutLe(h, 16, 16, 4);
-  PutLe(h, 20, 1, 2);
-  PutLe(h, 22, static_cast<std::uint64_t>(channels), 2);
-  PutLe(h, 24, static_cast<std::uint64_t>(rate), 4);
-  PutLe(h, 28, static_cast<std::uint64_t>(rate) * 3u * static_cast<std::uint64_t>(channels), 4);
-  PutLe(h, 32, 3u * static_cast<std::uint64_t>(channels), 2);
-  PutLe(h, 34, 24, 2);
-  PutText(h, 36, "data");
-  PutLe(h, 40, dataSize, 4);
-  return h;
+  return wavefiles::CanonicalHeader<Bytes>(channels, rate, dataSize);
 }
 
 }  // namespace wavetest

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "console/screen.h"
+#include "console/headless.h"
 #include "wave/writer.h"
 #include "wave_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "system/utf16.h"
+#include "system/unicode.h"
 
 #include <cstdint>
 
