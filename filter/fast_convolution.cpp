@@ -64,7 +64,7 @@
 //
 // The codes in one pass (CodesKernel). Where the vector kernels form z they
 // take the dither as the integer a = (state >> 1) + (second >> 1) - 2^31,
-// |a| < 2^31, with d = a 2^-31 exactly (dither_stream.cpp), and compute
+// -2^31 <= a < 2^31, with d = a 2^-31 exactly (dither_stream.cpp), and compute
 // z = fma(a, 2^-31, y'): the product is exact, so the one rounding is that
 // of y' + d, and z is the double sum the test above takes. The nearest
 // integer is taken by the shift: for |z| < 2^51, r = z + 1.5 x 2^52 (one
