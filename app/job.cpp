@@ -8,13 +8,13 @@
 #include <string>
 
 #include "console/console.h"
-#include "filter/filter_choice.h"
+#include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
 #include "system/clock.h"
 #include "system/files.h"
 #include "wave/kept_chunks.h"
-#include "wave/file_data.h"
+#include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 #include "wave/writer.h"
 

@@ -21,13 +21,13 @@
 
 #include "console/console.h"
 #include "filter/convolution.h"
-#include "filter/filter_choice.h"
+#include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
 #include "system/threads.h"
 #include "wave/dither_stream.h"
-#include "wave/file_data.h"
+#include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 
