@@ -293,10 +293,7 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
                   buffers.history.Allocate(frameBytes * (m - 1)) &&
                   buffers.stages.Allocate(buffers.threads * format.channelCount * StageLength(m)) &&
                   buffers.codes.Allocate(buffers.threads * format.channelCount * kChunkFrames);
-  if (!ok) {
-    buffers = PassBuffers{};
-    ReportMemoryRefused();
-  }
+  if (!ok) buffers = PassBuffers{};
   return ok;
 }
 
