@@ -1,22 +1,21 @@
 // The job flow: the banner and prompts, the restart after a rejected input
 // file, the computing steps in their fixed order with a status line before and
-// a "   Done" line after each group, and the time report.
+// a "Done" line after each group, and the time report.
 #include "app/job.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "console/console.h"
-#include "filter/filter_choice.h"
+#include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
-#include "filter/impulse_file.h"
 #include "system/clock.h"
 #include "system/files.h"
 #include "wave/kept_chunks.h"
-#include "wave/file_data.h"
+#include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
-#include "wave/writer.h"
 
 namespace {
 
@@ -25,17 +24,42 @@ namespace {
 // true length.
 double JobClockSeconds() { return static_cast<double>(MonotonicMilliseconds()) / 1000.0; }
 
+// ---- the screen -----------------------------------------------------------------
+
+// `text` from the text column of the row the cursor stands at the start of,
+// the blanks before it in the colours of the text, then a line end.
+void PrintLine(int foreground, std::string_view text) {
+  SetColor(foreground, kBrightWhite);
+  PrintText(std::string(kTextColumn - 1, ' '));
+  PrintText(text);
+  EndLine();
+}
+
+// A status line in dark grey, shown before the step it announces starts.
+void PrintStatus(std::string_view text) {
+  PrintLine(kDarkGrey, text);
+  RefreshScreen();
+}
+
+// The first status line is placed at the text column, with no blanks before it.
+void PrintFirstStatus(std::string_view text) {
+  Locate(CursorRow(), kTextColumn);
+  SetColor(kDarkGrey, kBrightWhite);
+  PrintText(text);
+  EndLine();
+  RefreshScreen();
+}
+
+void PrintDone() { PrintLine(kBlack, "Done"); }
+
 void ShowInputScreen() {
   ClearScreen();
   SetColor(kBlack, kBrightWhite);
   HideCursor();
   EndLine();
-  PrintText("   Ostrivale v1");
-  EndLine();
-  PrintText("   High-resolution FIR filtering of 24-bit wave files, free software");
-  EndLine();
-  PrintText("   https://ostrivale.org");
-  EndLine();
+  PrintLine(kBlack, "Ostrivale v1");
+  PrintLine(kBlack, "High-resolution FIR filtering of 24-bit wave files, free software");
+  PrintLine(kBlack, "https://ostrivale.org");
   EndLine();
   EndLine();
   EndLine();
@@ -43,11 +67,9 @@ void ShowInputScreen() {
 
 // A prompt in dark grey, then the answer typed in black from the answer
 // column; `given` (the name on the command line) stands there as if typed.
-std::string AskFileName(const char* prompt, const std::string* given = nullptr) {
-  SetColor(kDarkGrey, kBrightWhite);
-  int promptRow = CursorRow();
-  PrintText(prompt);
-  EndLine();
+std::string AskFileName(std::string_view prompt, const std::string* given = nullptr) {
+  const int promptRow = CursorRow();
+  PrintLine(kDarkGrey, prompt);
   SetColor(kBlack, kBrightWhite);
   Locate(promptRow, kAnswerColumn);
   if (given == nullptr) return ReadLine(prompt);
@@ -56,7 +78,51 @@ std::string AskFileName(const char* prompt, const std::string* given = nullptr) 
   return *given;
 }
 
-// The input named as typed; when that does not open, a name in one pair of
+// What ends a step of the job other than the filter room's refusals: each a
+// beep and its box (after a short pause for a file not found).
+enum class JobRefusal { kInputNotFound, kMemory, kOutput };
+
+struct JobBox {
+  JobRefusal refusal;
+  bool pauseFirst;
+  const char* text;
+  const char* title;
+};
+
+constexpr JobBox kJobBoxes[] = {
+    {JobRefusal::kInputNotFound, true, "            File not found.\\n Please enter a valid filename",
+     "              ERROR"},
+    {JobRefusal::kMemory, false, "Not enough memory for this recording", "                 ERROR"},
+    {JobRefusal::kOutput, false, "The output file could not be written", "                 ERROR"},
+};
+
+void ShowRefusal(JobRefusal refusal) {
+  for (const JobBox& box : kJobBoxes) {
+    if (box.refusal != refusal) continue;
+    if (box.pauseFirst) Pause(100);
+    Beep();
+    ShowMessageBox(box.text, box.title);
+  }
+}
+
+// ---- the job's values -------------------------------------------------------------
+
+// Everything one job holds from the input prompt to the named output.
+struct Job {
+  // The file opened by the existence test: the one read, header to last
+  // sample and metadata, whatever becomes of its name meanwhile.
+  FileHandle input = kNoFile;
+  FileWindow inputWindow;
+  WaveFormat format;
+  FilterChoice choice;
+  std::string outputFileName;
+  PassBuffers buffers;
+  std::string historyLine;     // added to a bext chunk
+  std::int64_t keptBytes = 0;  // the input's chunks that follow the output's data
+  OutputFile output;
+};
+
+// The input name as typed; when that does not open, a name in one pair of
 // quotes (as terminals paste a dropped file's name that holds a blank)
 // names the file inside them.
 FileHandle OpenInputFile(const std::string& typed) {
@@ -68,20 +134,32 @@ FileHandle OpenInputFile(const std::string& typed) {
   return OpenFileForReading(typed.substr(1, typed.size() - 2));
 }
 
-void PrintStatus(const char* text) {
-  SetColor(kDarkGrey, kBrightWhite);
-  PrintText(text);
-  EndLine();
-  RefreshScreen();
+// One round of the input screen: true once the named file is open and its
+// header accepted; false, after its box, to start the screen over.
+bool TakeInputFile(Job& job, const std::string* givenName) {
+  ShowInputScreen();
+  job.input = OpenInputFile(AskFileName("Input file?", givenName));
+  if (job.input == kNoFile) {
+    ShowRefusal(JobRefusal::kInputNotFound);
+    return false;
+  }
+  job.format = WaveFormat{};
+  if (ReadWaveHeader(job.input, job.format)) return true;
+  CloseFile(job.input);
+  return false;
 }
 
-void PrintDone() {
-  SetColor(kBlack, kBrightWhite);
-  PrintText("   Done");
-  EndLine();
+// The bytes of the input's metadata that will follow the output's data: the
+// output's header counts them.
+void PlanKeptChunks(Job& job) {
+  job.inputWindow.file = job.input;
+  job.historyLine = CodingHistoryLine(job.format, job.choice.letter);
+  job.keptBytes = KeptChunkBytes(FileWaveSource(job.inputWindow), job.format, job.historyLine);
 }
 
-// The pass's percentage on its status line, after "   Convolving...", once
+// ---- the pass ----------------------------------------------------------------------
+
+// The pass's percentage on its status line, after "Convolving...", once
 // the pass has run for half a second, a few times a second: a transient line
 // of the console, so the final screen is the same whether it was shown or not.
 constexpr int kProgressColumn = 17;
@@ -105,110 +183,84 @@ void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t frames
   ShowTransientText(progress.row, kProgressColumn, text, kDarkGrey, kBrightWhite);
 }
 
+// The whole output file but its name: the pass (header, data), then the
+// input's metadata. The input is closed after it. False when a write failed.
+bool WriteOutputFile(Job& job) {
+  ProgressShown progress{CursorRow() - 1, JobClockSeconds()};
+  const PassOutcome outcome =
+      RunFilterPass(job.format, job.choice.coefficientCount, job.input, job.output, job.buffers,
+                    PassSettings{}, PassProgress{ShowProgress, &progress}, job.keptBytes);
+  const bool written = outcome.written && AppendKeptChunks(FileWaveSource(job.inputWindow), job.format,
+                                                           job.historyLine, job.keptBytes, job.output);
+  CloseFile(job.input);
+  ClearTransientText();
+  return written;
+}
+
+// The output box, with no new file left behind.
+int AbandonOutput(Job& job) {
+  AbandonOutputFile(job.output);
+  ShowRefusal(JobRefusal::kOutput);
+  return 1;
+}
+
+void ReportTime(double jobStartTime) {
+  EndLine();
+  EndLine();
+  EndLine();
+  EndLine();
+  PrintText(std::string(kTextColumn - 1, ' ') + "Job completed in");
+  PrintNumber(RoundToPlaces(JobClockSeconds() - jobStartTime, 2), 15);
+  PrintText("seconds");
+  EndLine();
+  PrintLine(kDarkGrey, "press any key to quit");
+}
+
 }  // namespace
 
 int RunJob(const std::string* givenInput) {
   SetupConsole();
-
-  // The restart point: every rejected input file comes back here. The file
-  // opened by the existence test is the one read, header to last sample,
-  // whatever becomes of its name meanwhile.
-  FileHandle input = kNoFile;
-  WaveFormat format;
-  for (;;) {
-    ShowInputScreen();
-    input = OpenInputFile(AskFileName("   Input file?", givenInput));
-    givenInput = nullptr;
-    if (input == kNoFile) {
-      Pause(100);
-      Beep();
-      ShowMessageBox("            File not found.\\n Please enter a valid filename",
-                     "              ERROR");
-      continue;
-    }
-    format = WaveFormat{};
-    if (ReadWaveHeader(input, format)) break;
-    CloseFile(input);
-  }
-
-  ShowFileData(format);
-  FilterChoice choice = ChooseFilter(format);
-
+  Job job;
+  // The restart point: every rejected input file comes back here.
+  for (const std::string* given = givenInput; !TakeInputFile(job, given);) given = nullptr;
+  ShowFileData(job.format);
+  job.choice = ChooseFilter(job.format);
   EndLine();
-  std::string outputFileName = AskFileName("   Output file? ");
-  double jobStartTime = JobClockSeconds();
+  job.outputFileName = AskFileName("Output file? ");
+  const double jobStartTime = JobClockSeconds();
 
-  // Everything the pass needs, taken before anything is shown; a recording of
+  // Everything the pass needs, taken before anything is shown: a recording of
   // any length needs only a few blocks.
-  const int m = choice.coefficientCount;
-  const PassSettings settings;
-  PassBuffers buffers;
-  if (!AllocatePassBuffers(format, m, settings, buffers)) return 1;
-  // The input's metadata follows the data chunk: the header counts it.
-  FileWindow inputWindow;
-  inputWindow.file = input;
-  const WaveSource inputSource = FileWaveSource(inputWindow);
-  const std::string historyLine = CodingHistoryLine(format, choice.letter);
-  const std::int64_t keptBytes = KeptChunkBytes(inputSource, format, historyLine);
-
+  if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, PassSettings{}, job.buffers)) {
+    ShowRefusal(JobRefusal::kMemory);
+    return 1;
+  }
+  PlanKeptChunks(job);
   EndLine();
   EndLine();
-  Locate(CursorRow(), kTextColumn);
-  PrintStatus("Loading impulse and input arrays...");
-  const ImpulseVerdict impulse = LoadImpulseResponse(choice, buffers.impulseResponse.data());
+  PrintFirstStatus("Loading impulse and input arrays...");
+  const ImpulseVerdict impulse = LoadImpulseResponse(job.choice, job.buffers.impulseResponse.data());
   if (impulse != ImpulseVerdict::kRead) {
     ReportImpulseRefusal(impulse);
     return 1;
   }
   // The new file exists before any block is computed: no pass is run whose
   // output has nowhere to go.
-  OutputFile output;
-  if (!CreateOutputFile(outputFileName, output)) {
-    CloseFile(input);
-    ReportOutputFailure();
+  if (!CreateOutputFile(job.outputFileName, job.output)) {
+    ShowRefusal(JobRefusal::kOutput);
     return 1;
   }
   PrintDone();
   EndLine();
-
-  PrintStatus("   Convolving...");
-  ProgressShown progress;
-  progress.row = CursorRow() - 1;
-  progress.started = JobClockSeconds();
-  const PassOutcome outcome = RunFilterPass(format, m, input, output, buffers, settings,
-                                            PassProgress{ShowProgress, &progress}, keptBytes);
-  const bool written =
-      outcome.written && AppendKeptChunks(inputSource, format, historyLine, keptBytes, output);
-  CloseFile(input);
-  ClearTransientText();
-  if (!written) {
-    AbandonOutputFile(output);
-    ReportOutputFailure();
-    return 1;
-  }
+  PrintStatus("Convolving...");
+  if (!WriteOutputFile(job)) return AbandonOutput(job);
   PrintDone();
   EndLine();
-
-  PrintStatus("   Writing output file...");
-  if (!MakeOutputDurable(output) || !NameOutputFile(output)) {
-    AbandonOutputFile(output);
-    ReportOutputFailure();
-    return 1;
-  }
+  PrintStatus("Writing output file...");
+  if (!MakeOutputDurable(job.output) || !NameOutputFile(job.output)) return AbandonOutput(job);
   PrintDone();
   Beep();
-  EndLine();
-  EndLine();
-  EndLine();
-  EndLine();
-
-  PrintText("   Job completed in");
-  PrintNumber(RoundToPlaces(JobClockSeconds() - jobStartTime, 2), 15);
-  PrintText("seconds");
-  EndLine();
-  SetColor(kDarkGrey, kBrightWhite);
-  PrintText("   press any key to quit");
-  EndLine();
+  ReportTime(jobStartTime);
   WaitKey();
   return 0;
 }

@@ -268,10 +268,7 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
                   buffers.output.Allocate(buffers.sets * buffers.outputSetBytes) &&
                   buffers.stages.Allocate(buffers.threads * StageLength(format.channelCount, m)) &&
                   buffers.unsettled.Allocate(buffers.threads * UnsettledLength(format.channelCount));
-  if (!ok) {
-    buffers = PassBuffers{};
-    ReportMemoryRefused();
-  }
+  if (!ok) buffers = PassBuffers{};
   return ok;
 }
 

@@ -47,8 +47,8 @@ std::int64_t PassMemoryNeeded(const WaveFormat& format, int coefficientCount,
 
 // Allocates the pass's buffers for N = format.sampleCount frames of
 // format.channelCount channels and M = coefficientCount taps (at least 1).
-// When the memory is refused: Beep, the "Not enough memory" box, nothing
-// allocated, false.
+// False, with nothing allocated, when the memory is refused (the job shows
+// its box).
 bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
                          const PassSettings& settings, PassBuffers& buffers);
 

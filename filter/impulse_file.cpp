@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "console/console.h"
 #include "system/executable_folder.h"
 #include "system/files.h"
 
@@ -241,19 +240,6 @@ struct FieldReader {
 };
 
 // The box of each verdict that gives no filter.
-struct ImpulseRefusal {
-  ImpulseVerdict verdict;
-  const char* text;
-  const char* title;
-};
-
-constexpr ImpulseRefusal kImpulseRefusals[] = {
-    {ImpulseVerdict::kNotFound, "Required filter .dat file not found.\\n The program will now terminate",
-     "                ERROR"},
-    {ImpulseVerdict::kDamaged, "Required filter .dat file is damaged.\\n The program will now terminate",
-     "                ERROR"},
-};
-
 // Opens the first place that holds the file as a regular file (a device or a
 // pipe under the name is passed over): the current folder, then the folders
 // of the files shipped with the program. kNoFile when none has it.
@@ -321,15 +307,4 @@ ImpulseVerdict LoadImpulseResponse(const FilterChoice& choice, double* impulseRe
     for (int k = 0; k < choice.coefficientCount; ++k) impulseResponse[k] /= 65536.0;
   }
   return ImpulseVerdict::kRead;
-}
-
-void ReportImpulseRefusal(ImpulseVerdict verdict) {
-  for (const ImpulseRefusal& refusal : kImpulseRefusals) {
-    if (refusal.verdict == verdict) {
-      Pause(100);
-      Beep();
-      ShowMessageBox(refusal.text, refusal.title);
-      return;
-    }
-  }
 }

@@ -14,7 +14,7 @@
 double ConvertDecimalField(std::string_view field);
 
 // What became of an impulse file. Only kRead gives a filter; the job shows
-// the others with ReportImpulseRefusal.
+// the others with ReportImpulseRefusal (filter_dialogue.h).
 enum class ImpulseVerdict {
   kRead,      // `count` fields, each holding a number
   kNotFound,  // no file of the name in any of the places searched
@@ -39,7 +39,3 @@ std::string FindImpulseFile(const std::string& bareName);
 // serve. Shows nothing. kNotFound leaves `impulseResponse` as it was;
 // kDamaged leaves values in it that must not be used.
 ImpulseVerdict LoadImpulseResponse(const FilterChoice& choice, double* impulseResponse);
-
-// Tells the user why the filter cannot be had (kNotFound or kDamaged):
-// Pause(100), Beep and the verdict's box. Nothing for kRead.
-void ReportImpulseRefusal(ImpulseVerdict verdict);

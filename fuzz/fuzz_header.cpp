@@ -21,7 +21,7 @@
 #include "wave/byte_order.h"
 #include "wave/kept_chunks.h"
 #include "wave/output_header.h"
-#include "wave/file_data.h"
+#include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 

@@ -1,5 +1,5 @@
 // The input header: where its fields are found and the tests it must pass.
-// Pure: it returns a verdict and shows nothing (wave/file_data.h shows it).
+// Pure: it returns a verdict and shows nothing (wave/wave_dialogue.h shows it).
 #pragma once
 
 #include <cstddef>

@@ -6,16 +6,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "console/console.h"
 #include "system/threads.h"
 #include "system/vector_level.h"
 #include "wave/byte_order.h"
 #include "wave/dither_stream.h"
-
-void ReportOutputFailure() {
-  Beep();
-  ShowMessageBox("The output file could not be written", "                 ERROR");
-}
 
 // The image of the output file as it will stand on disk: header, dithered
 // samples and, after data of odd length, the zero pad byte that RIFF asks for.

@@ -62,6 +62,3 @@ std::int64_t EncodeChunk(const double* y, const double* dither, std::int64_t cou
 // enough. False when no memory can be had for it.
 bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGenerator& generator,
                       Buffer<std::uint8_t>& image);
-
-// Beep and the "The output file could not be written" box.
-void ReportOutputFailure();

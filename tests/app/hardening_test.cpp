@@ -33,7 +33,7 @@
 
 #include "console/headless.h"
 #include "tests/app/tmux_pane.h"
-#include "wave/file_data.h"
+#include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 #include "wave/working_arrays.h"
 

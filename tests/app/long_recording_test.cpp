@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/filter_choice.h"
+#include "filter/filter_dialogue.h"
 #include "tests/app/app_test_support.h"
 #include "filter/impulse_file.h"
 #include "wave/working_arrays.h"

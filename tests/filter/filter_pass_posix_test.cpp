@@ -22,7 +22,7 @@ using passtest::RandomSamples;
 using passtest::ShippedFilter;
 
 // The buffers are a few megabytes; under a limit that leaves less than one
-// they are refused with the memory box, and nothing is kept.
+// they are refused, and nothing is kept.
 int AllocateUnderAddressSpaceLimit() {
   StartHeadlessConsole("");
   rlimit limit{};
@@ -34,15 +34,11 @@ int AllocateUnderAddressSpaceLimit() {
   format.sampleCount = 11520000;
   PassBuffers buffers;
   if (AllocatePassBuffers(format, 20, PassSettings{}, buffers)) return 3;
-  if (BeepCount() != 1 || MessageBoxLog().size() != 1) return 4;
-  if (MessageBoxLog()[0].text != "Not enough memory for this recording" ||
-      MessageBoxLog()[0].title != "                 ERROR") {
-    return 5;
-  }
+  if (BeepCount() != 0 || !MessageBoxLog().empty()) return 4;  // the job shows the box
   return buffers.raw.size() + buffers.output.size() + buffers.impulseResponse.size() == 0 ? 0 : 6;
 }
 
-TEST(StreamingPass, RefusedMemoryGetsTheMemoryBox) {
+TEST(StreamingPass, RefusedMemoryKeepsNothing) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no RLIMIT_AS under it";
 #endif

@@ -267,19 +267,6 @@ TEST_F(InTemporaryFolder, AFolderUnderTheNameIsNotAFile) {
   EXPECT_EQ(FindImpulseFile("FilterDir-for-test.dat"), "");
 }
 
-// Each refusal: the pause, one beep and its own box; nothing for a filter read.
-TEST_F(InTemporaryFolder, RefusalsShowTheirBoxes) {
-  ReportImpulseRefusal(ImpulseVerdict::kRead);
-  EXPECT_EQ(BeepCount(), 0);
-  ReportImpulseRefusal(ImpulseVerdict::kNotFound);
-  ReportImpulseRefusal(ImpulseVerdict::kDamaged);
-  EXPECT_EQ(BeepCount(), 2);
-  ASSERT_EQ(MessageBoxLog().size(), 2u);
-  EXPECT_EQ(MessageBoxLog()[0].text, "Required filter .dat file not found.\\n The program will now terminate");
-  EXPECT_EQ(MessageBoxLog()[1].text, "Required filter .dat file is damaged.\\n The program will now terminate");
-  for (const auto& box : MessageBoxLog()) EXPECT_EQ(box.title, std::string(16, ' ') + "ERROR");
-}
-
 TEST_F(InTemporaryFolder, CurrentFolderComesFirst) {
   Write("FilterSearch-for-test.dat", "1\r\n");
   EXPECT_EQ(FindImpulseFile("FilterSearch-for-test.dat"), "FilterSearch-for-test.dat");

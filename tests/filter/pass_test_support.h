@@ -13,9 +13,9 @@
 
 #include "console/headless.h"
 #include "filter/convolution.h"
-#include "filter/filter_choice.h"
+#include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
-#include "wave/file_data.h"
+#include "wave/wave_dialogue.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
 #include "wave/dither_stream.h"

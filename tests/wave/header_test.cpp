@@ -10,7 +10,7 @@
 
 #include "console/console.h"
 #include "console/headless.h"
-#include "wave/file_data.h"
+#include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 #include "wave_test_support.h"
 

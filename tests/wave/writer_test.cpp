@@ -468,13 +468,4 @@ TEST(OutputImage, LargeStereoOutputIsBuiltWhole) {
   EXPECT_EQ(mismatches, 0);
 }
 
-TEST(OutputImage, FailureIsReportedWithTheOutputBox) {
-  StartHeadlessConsole("");
-  ReportOutputFailure();
-  EXPECT_EQ(BeepCount(), 1);
-  ASSERT_EQ(MessageBoxLog().size(), 1u);
-  EXPECT_EQ(MessageBoxLog()[0].text, "The output file could not be written");
-  EXPECT_EQ(MessageBoxLog()[0].title, "                 ERROR");
-}
-
 }  // namespace

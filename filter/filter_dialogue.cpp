@@ -1,7 +1,8 @@
-// The question that chooses a filter: its layout at each rate, its colours,
-// and the box after a wrong answer.
+// The question that chooses a filter (its layout at each rate, its colours,
+// the box after a wrong answer) and the boxes of an impulse file that cannot
+// serve.
 
-#include "filter/filter_choice.h"
+#include "filter/filter_dialogue.h"
 
 #include <string>
 
@@ -9,6 +10,20 @@
 #include "filter/filter_table.h"
 
 namespace {
+
+struct ImpulseRefusal {
+  ImpulseVerdict verdict;
+  const char* text;
+  const char* title;
+};
+
+constexpr ImpulseRefusal kImpulseRefusals[] = {
+    {ImpulseVerdict::kNotFound, "Required filter .dat file not found.\\n The program will now terminate",
+     "                ERROR"},
+    {ImpulseVerdict::kDamaged, "Required filter .dat file is damaged.\\n The program will now terminate",
+     "                ERROR"},
+};
+
 
 const char kQuestionText[] = "Select whether to apply filter";
 
@@ -122,5 +137,16 @@ FilterChoice ChooseFilter(const WaveFormat& format) {
     PrintText(" ");
     EndLine();
     SetColor(kDarkGrey, kBrightWhite);
+  }
+}
+
+void ReportImpulseRefusal(ImpulseVerdict verdict) {
+  for (const ImpulseRefusal& refusal : kImpulseRefusals) {
+    if (refusal.verdict == verdict) {
+      Pause(100);
+      Beep();
+      ShowMessageBox(refusal.text, refusal.title);
+      return;
+    }
   }
 }

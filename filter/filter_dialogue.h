@@ -1,7 +1,9 @@
-// The question that chooses a filter.
+// The filter room on the screen: the question that chooses a filter, and the
+// boxes of an impulse file that cannot serve.
 #pragma once
 
 #include "filter/filter_table.h"
+#include "filter/impulse_file.h"
 #include "wave/wave_format.h"
 
 // Draws the question for format.sampleRate at the cursor row, reads answers
@@ -10,3 +12,7 @@
 // and returns an empty choice (letter 0, no coefficients) instead of asking
 // forever.
 FilterChoice ChooseFilter(const WaveFormat& format);
+
+// Tells the user why the filter cannot be had (kNotFound or kDamaged):
+// Pause(100), Beep and the verdict's box. Nothing for kRead.
+void ReportImpulseRefusal(ImpulseVerdict verdict);

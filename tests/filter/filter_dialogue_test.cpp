@@ -9,7 +9,7 @@
 
 #include "console/console.h"
 #include "console/headless.h"
-#include "filter/filter_choice.h"
+#include "filter/filter_dialogue.h"
 
 namespace {
 
@@ -272,6 +272,20 @@ TEST(FilterQuestion, UnfilteredRateAsksNothing) {
   EXPECT_TRUE(choice.impulseFileName.empty());
   EXPECT_EQ(ScreenRowText(kQuestionRow), std::string(80, ' '));
   EXPECT_EQ(BeepCount(), 0);
+}
+
+// Each refusal: the pause, one beep and its own box; nothing for a filter read.
+TEST(ImpulseRefusal, EachShowsItsOwnBox) {
+  StartHeadlessConsole("");
+  ReportImpulseRefusal(ImpulseVerdict::kRead);
+  EXPECT_EQ(BeepCount(), 0);
+  ReportImpulseRefusal(ImpulseVerdict::kNotFound);
+  ReportImpulseRefusal(ImpulseVerdict::kDamaged);
+  EXPECT_EQ(BeepCount(), 2);
+  ASSERT_EQ(MessageBoxLog().size(), 2u);
+  EXPECT_EQ(MessageBoxLog()[0].text, "Required filter .dat file not found.\\n The program will now terminate");
+  EXPECT_EQ(MessageBoxLog()[1].text, "Required filter .dat file is damaged.\\n The program will now terminate");
+  for (const auto& box : MessageBoxLog()) EXPECT_EQ(box.title, std::string(16, ' ') + "ERROR");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The input header on the screen: the box of a refused header, and the FILE
+// The wave room on the screen: the box of a refused header, and the FILE
 // DATA block of an accepted one.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "wave/file_data.h"
+#include "wave/wave_dialogue.h"
 
 #include "console/console.h"
 
