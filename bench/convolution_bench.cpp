@@ -1,15 +1,24 @@
 // Tap updates per second of the exact and the fast convolution engines, for
 // the tap counts of the six filters, on one channel of pseudo-random 24-bit
-// samples; and dithered conversions per second of the exact and the fast
-// writer.
+// samples; dithered conversions per second of the exact and the fast
+// writer; and the pass's own block path (bytes in, dithered bytes out) on
+// stereo, one core, at every vector level the processor has.
+//   convolution_bench [Google Benchmark flags]
+// BM_BlockPath/<taps>/<level>: level 0 plain, 1 AVX2, 2 AVX-512 (lowered
+// with LimitVectorLevel); taps/s counts C x frames x taps a second.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "filter/convolution.h"
 #include "filter/fast_convolution.h"
+#include "filter/filter_pass.h"
+#include "system/vector_level.h"
+#include "wave/dither_stream.h"
 #include "wave/writer.h"
 
 namespace {
@@ -99,7 +108,57 @@ void BM_FastConversion(benchmark::State& state) {
       2.0 * kFrames * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The block path as the pass runs it on one thread: blocks of
+// kPassBlockFrames stereo frames from their input bytes (with the history
+// in front) to their output bytes, over kFrames frames of pseudo-random
+// samples.
+void BM_BlockPath(benchmark::State& state) {
+  const int m = static_cast<int>(state.range(0));
+  const VectorLevel level = static_cast<VectorLevel>(state.range(1));
+  LimitVectorLevel(level);
+  if (ActiveVectorLevel() != level) {
+    LimitVectorLevel(VectorLevel::kAvx512);
+    state.SkipWithError("the processor has no such vector level");
+    return;
+  }
+  constexpr int kChannels = 2;
+  // The samples as bytes, the right channel a shifted copy of the left; the
+  // coefficients scaled to a gain of at most 1, so that nothing saturates.
+  Signal s = MakeSignal(m);
+  double gain = 0;
+  for (double c : s.h) gain += std::fabs(c);
+  for (double& c : s.h) c /= gain;
+  std::vector<std::uint8_t> raw(static_cast<std::size_t>(3 * kChannels * (kFrames + 2 * m)), 0);
+  for (std::int64_t i = 0; i < kFrames; ++i) {
+    for (int c = 0; c < kChannels; ++c) {
+      const std::uint32_t v = static_cast<std::uint32_t>(s.x[static_cast<std::size_t>((i + 12345 * c) % kFrames)]);
+      for (int b = 0; b < 3; ++b) raw[static_cast<std::size_t>(3 * (kChannels * (i + m - 1) + c) + b)] = static_cast<std::uint8_t>(v >> (8 * b));
+    }
+  }
+  const FastFilter filter = PrepareFastFilter(s.h.data(), m, kFrames);
+  std::vector<double> stage(static_cast<std::size_t>(kChannels * (kChunkFrames + m - 1) + 2 * kStagePadding));
+  std::vector<std::int32_t> unsettled(static_cast<std::size_t>(kChannels * kChunkFrames));
+  std::vector<std::uint8_t> output(static_cast<std::size_t>(3 * kChannels * kPassBlockFrames));
+  const std::int64_t frames = kFrames + m - 1;
+  for (auto _ : state) {
+    for (std::int64_t first = 0; first < frames; first += kPassBlockFrames) {
+      const std::int64_t count = std::min(kPassBlockFrames, frames - first);
+      FilterBlock(filter, kChannels, raw.data() + 3 * kChannels * first, first, count, stage.data(),
+                  unsettled.data(), output.data());
+      benchmark::DoNotOptimize(output.data());
+    }
+  }
+  LimitVectorLevel(VectorLevel::kAvx512);
+  state.counters["taps/s"] = benchmark::Counter(
+      static_cast<double>(kChannels) * static_cast<double>(frames) * m * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
+}
+
 }  // namespace
+
+BENCHMARK(BM_BlockPath)
+    ->ArgsProduct({{15, 17, 19, 20, 31}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_ExactConversion)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FastConversion)->UseRealTime()->Unit(benchmark::kMillisecond);

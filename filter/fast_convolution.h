@@ -17,11 +17,32 @@ struct FastConvolutionReport {
 // coefficients).
 double FastConvolutionBound(const double* h, int m);
 
-// Fast values y[0 .. count) of the outputs k0 .. k0 + count - 1 from widened
-// samples s, s[t] = x[k0 + t], readable from s[-(m - 1)] on.
-using FastKernel = void (*)(const double* h, int m, const double* s, std::int64_t count, double* y);
+// Fast values y[t] = sum over j of h[j] s[t - j x stride], t < count, from
+// widened samples s readable from s[-(m - 1) x stride] on: the outputs of one
+// channel (stride 1), or of interleaved channels taken together (stride C:
+// the samples of frame k's channels stand side by side, and so do its
+// outputs).
+using FastKernel = void (*)(const double* h, int m, const double* s, std::int64_t stride,
+                            std::int64_t count, double* y);
 
-// A filter made ready for the fast engine: the kernel of the active vector
+// The fast values as above taken on to 24-bit codes in one pass: sample t
+// is output sample firstSample + t, dithered by its own draws; where
+// CodeIsSettled(y[t] + d, margin) holds, its code (round(y + d), clamped)
+// goes to bytes 3t .. 3t + 2 of `out`; the other indices t go, in ascending
+// order, to `unsettled` (their bytes are left to the caller), and their
+// number is returned. Writes exactly 3 x count bytes; reads s from
+// s[-(m - 1) x stride - kStagePadding] (the doubles before the first
+// sample must be finite: zero taps meet them) to s[count - 1 + kStagePadding].
+using CodesKernel = std::int64_t (*)(const double* h, int m, const double* s, std::int64_t stride,
+                                     std::int64_t count, std::uint64_t firstSample, double margin,
+                                     std::uint8_t* out, std::int32_t* unsettled);
+
+// Doubles that a CodesKernel may read past the last sample it codes (its
+// last vector tile runs whole) and before the first sample of the history
+// (the zero taps that fill its classes of taps).
+constexpr std::int64_t kStagePadding = 64;
+
+// A filter made ready for the fast engine: the kernels of the active vector
 // level and the margin of the check.
 struct FastFilter {
   const double* h = nullptr;
@@ -30,6 +51,7 @@ struct FastFilter {
   double bound = -1.0;           // FastConvolutionBound; negative: every element exactly
   double margin = 0.0;           // bound + the writer's margin + any extra
   FastKernel kernel = nullptr;
+  CodesKernel codes = nullptr;
 };
 
 FastFilter PrepareFastFilter(const double* h, int m, std::int64_t n, double extraMargin = 0.0);
@@ -42,14 +64,19 @@ FastFilter PrepareFastFilter(const double* h, int m, std::int64_t n, double extr
 std::int64_t FilterChunk(const FastFilter& filter, const double* stage, std::int64_t k0,
                          std::int64_t count, const double* dither, double* y);
 
-// The same chunk taken on to its output codes: codes[t] is the writer's code
-// of output k0 + t, which is sample firstSample + t x channelCount of the
-// output (`dither` holds their offsets). Settled fast values are rounded;
-// every other one is the exact value through the exact conversion. Returns
-// how many took that exact path.
-std::int64_t FilterChunkCodes(const FastFilter& filter, const double* stage, std::int64_t k0,
-                              std::int64_t count, const double* dither, std::uint64_t firstSample,
-                              int channelCount, std::int32_t* codes);
+// One chunk of the streaming pass: the output bytes of frames k0 .. k0 +
+// frames - 1 of C = channelCount interleaved channels (3 x C bytes a frame)
+// in `out`, from `stage`, the samples of frames k0 - m + 1 .. k0 + frames - 1
+// widened to doubles, interleaved, zeros for frames outside 0 .. n - 1, with
+// kStagePadding finite doubles before them and kStagePadding readable
+// doubles after them. Each sample's code is the
+// writer's code of the exact engine's value: the fast code where it is
+// settled, otherwise the exact value through the exact conversion (the
+// generator at the sample's own state). `unsettled` holds C x frames
+// indices of scratch. Returns how many samples took the exact path.
+std::int64_t FilterInterleavedChunk(const FastFilter& filter, int channelCount, const double* stage,
+                                    std::int64_t k0, std::int64_t frames, std::int32_t* unsettled,
+                                    std::uint8_t* out);
 
 // Fills result[0 .. n+m-2] for one channel. Where the fast value could round
 // to another output code than the exact value, the exact value is stored

@@ -5,16 +5,16 @@
 // on the coefficients, and on the dither of its sample index k x C + c, which
 // DitherOfSample gives from the index alone. A block of output frames
 // [first, first + count) is computed from exactly those input frames: its
-// raw bytes start M - 1 frames early, and those M - 1 frames are the ones the
-// block before read last (copied forward before the next read overwrites
-// anything), or zeros before frame 0. Bytes the file does not hold are
+// raw bytes start M - 1 frames early, read from the file with the block's
+// own (the file does not change during the pass: the output is a new file
+// until the end), or zeros before frame 0. Bytes the file does not hold are
 // zeros, up to frame N - 1, and frames from N on are zeros whatever the file
 // holds, as the reference reads them. So every output frame is computed from
-// the same values by the same procedure (FilterChunkCodes: the rounded fast
-// value where its code is settled, otherwise the exact value through the
-// exact conversion; see fast_convolution.cpp) wherever the block boundaries
-// fall and whichever thread computes it. The bytes are appended in frame
-// order.
+// the same values by the same procedure (FilterInterleavedChunk: the rounded
+// fast value where its code is settled, otherwise the exact value through
+// the exact conversion; see fast_convolution.cpp) wherever the block and
+// chunk boundaries fall and whichever thread computes it. The bytes are
+// appended in frame order.
 //
 // The block size. Measured with bench/job_breakdown (one minute of stereo at
 // 192000 samples per second, filter E, the input in the page cache, a new
@@ -27,7 +27,14 @@
 // Small blocks pay for their synchronisation and system calls, large ones
 // leave the threads waiting on each other at the start and the end and
 // fall out of the second-level cache. 65536 frames (384 KiB of input and as
-// much output for stereo) keep the ring at a few megabytes.
+// much output for stereo) keep the ring at a few megabytes. Measured again
+// once every thread read, computed and wrote its own blocks (the job alone,
+// bench/job_breakdown ... job, 15 rounds in turn, load average 1.7 with one
+// of the two processors taken by other work), the median job in ms:
+//   blockFrames        16384   65536   262144   (65536 on 1 thread)
+//   wall                  82      79       76       74
+//   processor time        79      78       74       72
+// within the noise of each other: 65536 stays.
 #include "filter/filter_pass.h"
 
 #include <algorithm>
@@ -48,9 +55,8 @@ namespace {
 constexpr int kMaxThreads = kMaxWorkerThreads;
 constexpr int kMaxSets = kMaxThreads + 2;
 
-// The ring's size: one set for each computing thread, one being read ahead
-// and one being written behind. Deeper rings (2 and 4 sets a thread)
-// measured no faster.
+// The ring's size: one set for each thread, and two for blocks computed
+// while an earlier one is still being computed or written.
 int SetsFor(int threads) { return threads + 2; }
 
 int ThreadsFor(const PassSettings& settings) {
@@ -67,9 +73,13 @@ std::int64_t BlockFramesFor(const PassSettings& settings, std::int64_t resultLen
   return std::clamp<std::int64_t>(settings.blockFrames, 1, std::max<std::int64_t>(1, resultLength));
 }
 
-// Each thread's scratch for one chunk: the widened samples and the codes of
-// every channel.
-std::int64_t StageLength(int m) { return kChunkFrames + m - 1; }
+// Each thread's scratch for one chunk: the widened samples of every channel,
+// interleaved, with their history and the padding the kernels read past
+// them; and one index for each of the chunk's samples.
+std::int64_t StageLength(int channels, int m) {
+  return channels * (kChunkFrames + m - 1) + 2 * kStagePadding;
+}
+std::int64_t UnsettledLength(int channels) { return channels * kChunkFrames; }
 
 struct Pass {
   // Fixed for the pass.
@@ -87,19 +97,19 @@ struct Pass {
   PassBuffers* buffers = nullptr;
   const PassProgress* progress = nullptr;
 
+  // One thread reads the input at a time (files.h).
+  std::mutex reading;
   // Shared by the threads, under `lock`. Block b uses set b % sets; its set
   // is free once block b - sets has been written.
   std::mutex lock;
-  std::condition_variable inputReady;     // a block to compute, or the end
-  std::condition_variable outputReady;    // a block to write
-  std::int64_t blocksRead = 0;
+  std::condition_variable changed;  // a block computed or written, or the end
   std::int64_t blocksClaimed = 0;
   std::int64_t blocksWritten = 0;
   bool computed[kMaxSets] = {};
-  bool stopping = false;
+  bool writing = false;
+  bool stopping = false;  // every block written, or a write failed
+  bool failed = false;
   std::int64_t exactSamples = 0;
-  const OutputHeader* header = nullptr;
-  bool written = false;
 };
 
 std::int64_t BlockStart(const Pass& pass, std::int64_t block) { return block * pass.blockFrames; }
@@ -116,151 +126,116 @@ std::uint8_t* OutputSet(Pass& pass, std::int64_t block) {
   return pass.buffers->output.data() + (block % pass.buffers->sets) * pass.buffers->outputSetBytes;
 }
 
-// The input bytes of a block: the history carried from the block before,
-// then the block's own frames from the file (zeros for what it does not
-// hold, and from frame N on); then the block's last M - 1 frames become the
-// history of the next.
+// The input bytes of a block: its frames first - M + 1 .. first + count - 1
+// from the file, zeros before frame 0, from frame N on and for whatever the
+// file does not hold. Every block reads its own history (the M - 1 frames
+// before it): the same bytes as the block before read, so that blocks need
+// not be read in order.
 void ReadBlock(Pass& pass, std::int64_t block) {
-  const std::int64_t first = BlockStart(pass, block);
-  const std::int64_t count = BlockLength(pass, block);
-  const std::int64_t historyBytes = (pass.filter.m - 1) * pass.frameBytes;
+  const std::int64_t from = BlockStart(pass, block) - (pass.filter.m - 1);
+  const std::int64_t frames = BlockLength(pass, block) + pass.filter.m - 1;
   std::uint8_t* raw = RawSet(pass, block);
-  std::uint8_t* history = pass.buffers->history.data();
-  if (historyBytes > 0) std::memcpy(raw, history, static_cast<std::size_t>(historyBytes));
-  std::uint8_t* body = raw + historyBytes;
-  const std::int64_t bodyBytes = count * pass.frameBytes;
-  const std::int64_t framesInRecording = std::clamp<std::int64_t>(pass.inputFrames - first, 0, count);
-  std::int64_t wanted = framesInRecording * pass.frameBytes;
+  const std::int64_t lowest = std::clamp<std::int64_t>(from, 0, from + frames);
+  const std::int64_t end = std::clamp<std::int64_t>(pass.inputFrames, lowest, from + frames);
+  const std::int64_t before = (lowest - from) * pass.frameBytes;
+  std::int64_t wanted = (end - lowest) * pass.frameBytes;
   // A last frame cut short by the end of the data chunk is not completed
   // from the chunk after it.
-  if (pass.dataBytes >= 0) wanted = std::clamp<std::int64_t>(pass.dataBytes - first * pass.frameBytes, 0, wanted);
-  const std::int64_t got =
-      wanted > 0 ? ReadFileAt(pass.input, pass.dataOffset + first * pass.frameBytes, body, wanted) : 0;
-  std::memset(body + got, 0, static_cast<std::size_t>(bodyBytes - got));
-  if (historyBytes > 0) std::memcpy(history, raw + bodyBytes, static_cast<std::size_t>(historyBytes));
+  if (pass.dataBytes >= 0) wanted = std::clamp<std::int64_t>(pass.dataBytes - lowest * pass.frameBytes, 0, wanted);
+  std::memset(raw, 0, static_cast<std::size_t>(before));
+  std::int64_t got = 0;
+  if (wanted > 0) {
+    const std::lock_guard<std::mutex> hold(pass.reading);
+    got = ReadFileAt(pass.input, pass.dataOffset + lowest * pass.frameBytes, raw + before, wanted);
+  }
+  std::memset(raw + before + got, 0, static_cast<std::size_t>(frames * pass.frameBytes - before - got));
 }
 
 std::int64_t ComputeBlock(Pass& pass, std::int64_t block, int thread) {
-  double* stage = pass.buffers->stages.data() + thread * pass.channels * StageLength(pass.filter.m);
-  std::int32_t* codes = pass.buffers->codes.data() + thread * pass.channels * kChunkFrames;
+  double* stage = pass.buffers->stages.data() + thread * StageLength(pass.channels, pass.filter.m);
+  std::int32_t* unsettled = pass.buffers->unsettled.data() + thread * UnsettledLength(pass.channels);
   return FilterBlock(pass.filter, pass.channels, RawSet(pass, block), BlockStart(pass, block),
-                     BlockLength(pass, block), stage, codes, OutputSet(pass, block));
-}
-
-// Takes the next block whose input is ready and computes it. `hold` is
-// locked on entry and on return.
-void ComputeNextBlock(Pass& pass, std::unique_lock<std::mutex>& hold, int thread) {
-  const std::int64_t block = pass.blocksClaimed++;
-  hold.unlock();
-  const std::int64_t exact = ComputeBlock(pass, block, thread);
-  hold.lock();
-  pass.exactSamples += exact;
-  pass.computed[block % pass.buffers->sets] = true;
-  pass.outputReady.notify_one();
+                     BlockLength(pass, block), stage, unsettled, OutputSet(pass, block));
 }
 
 void ReportProgress(Pass& pass) {
   if (pass.progress->report == nullptr) return;
-  const std::int64_t frames = std::min(pass.resultLength, pass.blocksWritten * pass.blockFrames);
-  pass.progress->report(pass.progress->context, frames, pass.resultLength);
+  std::int64_t written;
+  {
+    const std::lock_guard<std::mutex> hold(pass.lock);
+    written = pass.blocksWritten;
+  }
+  pass.progress->report(pass.progress->context, std::min(pass.resultLength, written * pass.blockFrames),
+                        pass.resultLength);
 }
 
-// The calling thread: writes the finished blocks in order, reads ahead into
-// free sets, computes when there is nothing else to do, and reports
-// progress. False when a write failed or a held ending event waits.
-bool CoordinatePass(Pass& pass, const OutputHeader& header) {
-  bool ok = AppendOutput(*pass.output, header.bytes, header.size);
+// Every thread, the calling one (0) included: writes the next block when it
+// is computed and no other thread writes, else reads and computes the next
+// block whose set is free, else waits. So each block is read, computed and
+// mostly written by one thread, in its cache, and the reads and writes are
+// shared out like the computing; the blocks are appended in order. The
+// calling thread reports progress between its blocks and while it waits.
+void RunBlocks(Pass& pass, int thread) {
   const int sets = pass.buffers->sets;
   std::unique_lock<std::mutex> hold(pass.lock);
-  while (ok && pass.blocksWritten < pass.blockCount) {
+  while (!pass.stopping) {
     const std::int64_t next = pass.blocksWritten;
-    if (pass.computed[next % sets]) {
+    if (!pass.writing && pass.computed[next % sets]) {
       pass.computed[next % sets] = false;
+      pass.writing = true;
       hold.unlock();
-      ok = AppendOutput(*pass.output, OutputSet(pass, next), BlockLength(pass, next) * pass.frameBytes) &&
-           !EndingEventWaiting();
+      const bool ok = AppendOutput(*pass.output, OutputSet(pass, next), BlockLength(pass, next) * pass.frameBytes) &&
+                      !EndingEventWaiting();
       hold.lock();
+      pass.writing = false;
       ++pass.blocksWritten;
-      hold.unlock();
-      ReportProgress(pass);
-      hold.lock();
-    } else if (pass.blocksRead < pass.blockCount && pass.blocksRead - pass.blocksWritten < sets) {
-      const std::int64_t block = pass.blocksRead;
+      pass.failed = pass.failed || !ok;
+      pass.stopping = pass.failed || pass.blocksWritten == pass.blockCount;
+      pass.changed.notify_all();
+    } else if (pass.blocksClaimed < pass.blockCount && pass.blocksClaimed - next < sets) {
+      const std::int64_t block = pass.blocksClaimed++;
       hold.unlock();
       ReadBlock(pass, block);
+      const std::int64_t exact = ComputeBlock(pass, block, thread);
       hold.lock();
-      ++pass.blocksRead;
-      pass.inputReady.notify_one();
-    } else if (pass.blocksClaimed < pass.blocksRead) {
-      ComputeNextBlock(pass, hold, 0);
+      pass.exactSamples += exact;
+      pass.computed[block % sets] = true;
+      pass.changed.notify_all();
+    } else if (thread == 0) {
+      pass.changed.wait_for(hold, std::chrono::milliseconds(100));
     } else {
-      pass.outputReady.wait_for(hold, std::chrono::milliseconds(100));
+      pass.changed.wait(hold);
+    }
+    if (thread == 0) {
       hold.unlock();
       ReportProgress(pass);
       hold.lock();
     }
   }
-  // The other threads stop waiting: nothing is left, or the pass has failed.
-  pass.stopping = true;
-  pass.inputReady.notify_all();
-  hold.unlock();
-  if (ok && header.padBytes > 0) {
-    const std::uint8_t pad = 0;
-    ok = AppendOutput(*pass.output, &pad, header.padBytes);
-  }
-  return ok;
 }
 
-// Every other thread: computes blocks as their input becomes ready.
-void ComputeBlocks(Pass& pass, int thread) {
-  std::unique_lock<std::mutex> hold(pass.lock);
-  for (;;) {
-    pass.inputReady.wait(hold, [&] { return pass.stopping || pass.blocksClaimed < pass.blocksRead; });
-    if (pass.stopping) return;
-    ComputeNextBlock(pass, hold, thread);
-  }
-}
-
-// Task 0 runs on the calling thread and coordinates; the others compute. A
-// computing thread that could not be started runs its task after the pass,
-// and finds nothing left to do.
-void RunPassTask(void* context, int index) {
-  Pass& pass = *static_cast<Pass*>(context);
-  if (index == 0) {
-    pass.written = CoordinatePass(pass, *pass.header);
-  } else {
-    ComputeBlocks(pass, index);
-  }
-}
+// A thread that could not be started runs its task after the pass, and
+// finds it stopped.
+void RunPassTask(void* context, int index) { RunBlocks(*static_cast<Pass*>(context), index); }
 
 }  // namespace
 
 std::int64_t FilterBlock(const FastFilter& filter, int channelCount, const std::uint8_t* raw,
                          std::int64_t first, std::int64_t count, double* stage,
-                         std::int32_t* codes, std::uint8_t* output) {
+                         std::int32_t* unsettled, std::uint8_t* output) {
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channelCount);
-  const std::int64_t stageLength = kChunkFrames + filter.m - 1;
-  double* stages[kMaxChannels];
-  std::int32_t* codesOf[kMaxChannels];
-  for (int c = 0; c < channelCount; ++c) {
-    stages[c] = stage + c * stageLength;
-    codesOf[c] = codes + c * kChunkFrames;
-  }
-  double dither[kChunkFrames];
+  // The samples after zeros that the kernels may read before them.
+  std::fill(stage, stage + kStagePadding, 0.0);
+  double* samples = stage + kStagePadding;
   std::int64_t exactSamples = 0;
+  // Chunk by chunk, so that the widened samples stay in the first-level
+  // cache between the widening and the kernel; raw frame `done` is input
+  // frame first + done - M + 1, where the chunk's history starts.
   for (std::int64_t done = 0; done < count; done += kChunkFrames) {
     const std::int64_t chunk = std::min(kChunkFrames, count - done);
-    const std::int64_t k0 = first + done;
-    // Raw frame `done` is input frame k0 - M + 1, where this chunk's
-    // history starts.
-    WidenFrames24(raw + frameBytes * done, channelCount, chunk + filter.m - 1, stages);
-    for (int c = 0; c < channelCount; ++c) {
-      const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * channelCount + c;
-      FillDitherOffsets(firstSample, channelCount, chunk, dither);
-      exactSamples += FilterChunkCodes(filter, stages[c], k0, chunk, dither, firstSample,
-                                       channelCount, codesOf[c]);
-    }
-    StoreFrames24(codesOf, channelCount, chunk, output + frameBytes * done);
+    WidenSamples24(raw + frameBytes * done, channelCount * (chunk + filter.m - 1), samples);
+    exactSamples += FilterInterleavedChunk(filter, channelCount, samples, first + done, chunk, unsettled,
+                                           output + frameBytes * done);
   }
   return exactSamples;
 }
@@ -272,8 +247,9 @@ std::int64_t PassMemoryNeeded(const WaveFormat& format, int coefficientCount,
   const std::int64_t blockFrames = BlockFramesFor(settings, ResultLengthOf(format, static_cast<int>(m)));
   const int threads = ThreadsFor(settings);
   const std::int64_t channels = format.channelCount;
-  return 8 * m + SetsFor(threads) * frameBytes * (2 * blockFrames + m - 1) + frameBytes * (m - 1) +
-         threads * channels * (8 * StageLength(static_cast<int>(m)) + 4 * kChunkFrames);
+  return 8 * m + SetsFor(threads) * frameBytes * (2 * blockFrames + m - 1) +
+         threads * (8 * StageLength(static_cast<int>(channels), static_cast<int>(m)) +
+                    4 * UnsettledLength(static_cast<int>(channels)));
 }
 
 bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
@@ -290,9 +266,8 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
                   buffers.impulseResponse.Allocate(m) &&
                   buffers.raw.Allocate(buffers.sets * buffers.rawSetBytes) &&
                   buffers.output.Allocate(buffers.sets * buffers.outputSetBytes) &&
-                  buffers.history.Allocate(frameBytes * (m - 1)) &&
-                  buffers.stages.Allocate(buffers.threads * format.channelCount * StageLength(m)) &&
-                  buffers.codes.Allocate(buffers.threads * format.channelCount * kChunkFrames);
+                  buffers.stages.Allocate(buffers.threads * StageLength(format.channelCount, m)) &&
+                  buffers.unsettled.Allocate(buffers.threads * UnsettledLength(format.channelCount));
   if (!ok) buffers = PassBuffers{};
   return ok;
 }
@@ -317,13 +292,15 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
   pass.output = &output;
   pass.buffers = &buffers;
   pass.progress = &progress;
-  // Before frame 0 the history is silence.
-  if (buffers.history.size() > 0) {
-    std::memset(buffers.history.data(), 0, static_cast<std::size_t>(buffers.history.size()));
-  }
 
   const OutputHeader header = BuildOutputHeader(format, pass.resultLength, trailingBytes);
-  pass.header = &header;
+  pass.failed = !AppendOutput(output, header.bytes, header.size) || EndingEventWaiting();
+  pass.stopping = pass.failed || pass.blockCount == 0;
   RunTasksInParallel(buffers.threads, RunPassTask, &pass);
-  return PassOutcome{pass.written, pass.exactSamples};
+  if (!pass.failed && header.padBytes > 0) {
+    const std::uint8_t pad = 0;
+    pass.failed = !AppendOutput(output, &pad, header.padBytes);
+  }
+  if (!pass.failed) ReportProgress(pass);
+  return PassOutcome{!pass.failed, pass.exactSamples};
 }

@@ -1,11 +1,11 @@
 // The job as one streaming pass: the input read a block of frames at a time,
-// each channel convolved with the M - 1 frames of history carried over from
-// the block before, every sample dithered by its position in the output, and
-// the bytes appended to the new output file. Reading and writing (on the
-// calling thread) overlap with computing (on every thread). The memory is a
-// few blocks, whatever the length of the recording, and the bytes are those
-// of the whole-recording reference procedure (filter/convolution.h) for any
-// block size and any number of threads.
+// with the M - 1 frames of history before it, each channel convolved, every
+// sample dithered by its position in the output, and the bytes appended to
+// the new output file in order. Every thread reads, computes and writes
+// blocks, so that reading and writing overlap with computing. The memory is
+// a few blocks, whatever the length of the recording, and the bytes are
+// those of the whole-recording reference procedure (filter/convolution.h)
+// for any block size and any number of threads.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +26,8 @@ struct PassSettings {
 
 // Everything the pass uses, allocated once before it starts and reused for
 // every block: a ring of buffer sets, each the input bytes of one block with
-// its history in front and the output bytes of that block.
+// its history in front and the output bytes of that block, and each
+// thread's scratch.
 struct PassBuffers {
   std::int64_t blockFrames = 0;
   int threads = 0;
@@ -36,9 +37,8 @@ struct PassBuffers {
   Buffer<double> impulseResponse;    // the M coefficients, filled by the caller
   Buffer<std::uint8_t> raw;          // sets x rawSetBytes
   Buffer<std::uint8_t> output;       // sets x outputSetBytes
-  Buffer<std::uint8_t> history;      // the last M - 1 frames of input read
-  Buffer<double> stages;             // per thread and channel, one chunk of widened samples
-  Buffer<std::int32_t> codes;        // per thread and channel, one chunk of codes
+  Buffer<double> stages;             // per thread, one chunk of widened samples, channels interleaved
+  Buffer<std::int32_t> unsettled;    // per thread, an index for each sample of one chunk
 };
 
 // Bytes that AllocatePassBuffers takes for this job.
@@ -70,8 +70,8 @@ struct PassOutcome {
 // are read from format.dataOffset; bytes that the file does not hold, up to
 // the N frames of the header, read as zeros. Stops at the first write that
 // fails, or when a held ending event waits (EndingEventWaiting): written is
-// then false and the caller abandons the file. The calling thread reads and
-// writes, and computes with the others.
+// then false and the caller abandons the file. The calling thread works
+// with the others, each of which reads, computes and writes whole blocks.
 PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHandle input,
                           OutputFile& output, PassBuffers& buffers, const PassSettings& settings,
                           const PassProgress& progress = {}, std::int64_t trailingBytes = 0);
@@ -80,8 +80,8 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
 // interleaved) of output frames first .. first + count - 1, from `raw`, the
 // input bytes of frames first - M + 1 .. first + count - 1 (zero bytes for
 // frames outside the recording). Scratch: `stage` holds C x (kChunkFrames +
-// M - 1) doubles, `codes` C x kChunkFrames. Returns how many samples took an
-// exact path.
+// M - 1) + 2 x kStagePadding doubles, `unsettled` C x kChunkFrames indices.
+// Returns how many samples took an exact path.
 std::int64_t FilterBlock(const FastFilter& filter, int channelCount, const std::uint8_t* raw,
                          std::int64_t first, std::int64_t count, double* stage,
-                         std::int32_t* codes, std::uint8_t* output);
+                         std::int32_t* unsettled, std::uint8_t* output);

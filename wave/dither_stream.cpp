@@ -56,7 +56,7 @@ constexpr int kLanes = 8;
 
 // Eight independent chains, one per lane, each advancing eight samples at a
 // time, so the loop has no long dependency.
-void FillDitherPlain(std::uint32_t (&state)[kLanes], const DitherJump& step, std::int64_t count,
+void FillDitherPlain(std::uint32_t* state, const DitherJump& step, std::int64_t count,
                      double* out) {
   std::int64_t i = 0;
   for (; i + kLanes <= count; i += kLanes) {
@@ -77,7 +77,7 @@ void FillDitherPlain(std::uint32_t (&state)[kLanes], const DitherJump& step, std
 // so a + b - 2^31 fits a signed 32-bit integer (wrapping arithmetic gives it
 // exactly), its conversion to double is exact, and so is the scaling. The
 // plain version's (r1 + r2) - 1 is exact too: the same value.
-__attribute__((target("avx2"))) void FillDitherAvx2(std::uint32_t (&state)[kLanes],
+__attribute__((target("avx2"))) void FillDitherAvx2(std::uint32_t* state,
                                                      const DitherJump& step, std::int64_t count,
                                                      double* out) {
   const __m256i multiplier = _mm256_set1_epi32(static_cast<int>(kMultiplier));
@@ -106,17 +106,26 @@ __attribute__((target("avx2"))) void FillDitherAvx2(std::uint32_t (&state)[kLane
 
 }  // namespace
 
+void StartDitherLanes(std::uint64_t firstSample, int stride, int lanes, DitherLanes& out) {
+  const DitherJump toNext = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride));
+  out.state[0] = ApplyJump(DitherJumpOf(2 * firstSample + 1), kSeed);
+  // The first eight lanes one after the other, then eight chains side by
+  // side, each lane eight lanes on from its chain's last.
+  const int serial = lanes < 8 ? lanes : 8;
+  for (int lane = 1; lane < serial; ++lane) out.state[lane] = ApplyJump(toNext, out.state[lane - 1]);
+  const DitherJump toEighth = DitherJumpOf(16ull * static_cast<std::uint64_t>(stride));
+  for (int lane = 8; lane < lanes; ++lane) out.state[lane] = ApplyJump(toEighth, out.state[lane - 8]);
+  out.secondDraw = DitherJump{kMultiplier, kIncrement};
+  out.advance = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(lanes));
+}
+
 void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out) {
   if (count <= 0) return;
-  const DitherJump step = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride) * kLanes);
-  std::uint32_t state[kLanes];
-  const DitherJump toFirst = DitherJumpOf(2 * firstSample + 1);
-  const DitherJump toNext = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride));
-  state[0] = ApplyJump(toFirst, kSeed);
-  for (int lane = 1; lane < kLanes; ++lane) state[lane] = ApplyJump(toNext, state[lane - 1]);
+  DitherLanes lanes;
+  StartDitherLanes(firstSample, stride, kLanes, lanes);
   if (ActiveVectorLevel() >= VectorLevel::kAvx2) {
-    FillDitherAvx2(state, step, count, out);
+    FillDitherAvx2(lanes.state, lanes.advance, count, out);
   } else {
-    FillDitherPlain(state, step, count, out);
+    FillDitherPlain(lanes.state, lanes.advance, count, out);
   }
 }

@@ -31,6 +31,26 @@ struct SampleDither {
 };
 SampleDither DitherOfSample(std::uint64_t sampleIndex);
 
+// The generator placed at several samples at once, one lane each, for the
+// fast paths that dither a vector of samples together: lane l stands at
+// sample firstSample + l x stride, its state after that sample's first draw
+// (r1 = (state >> 1) / 2^31); ApplyJump(secondDraw, state) is the state of
+// its second draw; ApplyJump(advance, state) moves the lane `lanes` x stride
+// samples on, to where the lane after the last would have stood.
+struct DitherLanes {
+  static constexpr int kMaxLanes = 64;
+  std::uint32_t state[kMaxLanes] = {};
+  DitherJump secondDraw;
+  DitherJump advance;
+};
+void StartDitherLanes(std::uint64_t firstSample, int stride, int lanes, DitherLanes& out);
+
+// r1 + r2 - 1 of the sample a lane stands at, exact in double.
+inline double DitherOfLane(std::uint32_t state, const DitherJump& secondDraw) {
+  const std::uint32_t second = ApplyJump(secondDraw, state);
+  return static_cast<double>(static_cast<std::int64_t>(state >> 1) + (second >> 1) - 0x80000000ll) * 0x1p-31;
+}
+
 // out[i] = r1 + r2 - 1 of sample firstSample + i * stride, for i < count.
 // The sum is exact in double: r1 and r2 are multiples of 2^-31 below 1.
 void FillDitherOffsets(std::uint64_t firstSample, int stride, std::int64_t count, double* out);

@@ -11,6 +11,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "filter/filter_pass.h"
@@ -120,6 +121,33 @@ TEST(StreamingPass, ExactFallbackWithItsHistoryInEarlierBlocks) {
   }
 }
 
+// The same at every vector level, mono and stereo, in blocks whose chunks
+// end inside a vector tile: the codes kernels leave the samples near a
+// boundary to the exact path wherever they stand in a tile.
+TEST(StreamingPass, ExactFallbackAtEveryVectorLevel) {
+  const double c = 0.1 * 0x1p-29;
+  const std::vector<double> h = {1.0, 0x1p-23, c};
+  const std::int64_t frames = 6000;
+  const Recording mono(1, frames, SamplesAtRoundingBoundaries(frames, c));
+  const std::vector<std::int32_t> left = SamplesAtRoundingBoundaries(frames, c, 2, 0);
+  const std::vector<std::int32_t> right = SamplesAtRoundingBoundaries(frames, c, 2, 1);
+  std::vector<std::int32_t> interleaved;
+  for (std::int64_t k = 0; k < frames; ++k) interleaved.insert(interleaved.end(), {left[k], right[k]});
+  const Recording stereo(2, frames, interleaved);
+  PassSettings settings;
+  settings.blockFrames = 1237;
+  for (const Recording* recording : {&mono, &stereo}) {
+    const Bytes reference = recording->Reference(h);
+    for (VectorLevel level : {VectorLevel::kPlain, VectorLevel::kAvx2, VectorLevel::kAvx512}) {
+      LimitVectorLevel(level);
+      PassOutcome outcome;
+      EXPECT_EQ(recording->Pass(h, settings, &outcome), reference) << static_cast<int>(level);
+      EXPECT_GT(outcome.exactSamples, recording->format().channelCount * frames / 10) << static_cast<int>(level);
+    }
+    LimitVectorLevel(VectorLevel::kAvx512);
+  }
+}
+
 TEST(StreamingPass, EveryVectorLevelGivesTheReferenceBytes) {
   const Recording stereo(2, 30011, RandomSamples(60022, 41));
   const Recording mono(1, 5003, RandomSamples(5003, 43));
@@ -135,6 +163,31 @@ TEST(StreamingPass, EveryVectorLevelGivesTheReferenceBytes) {
     EXPECT_EQ(mono.Pass(loud, settings), monoReference) << static_cast<int>(level);
   }
   LimitVectorLevel(VectorLevel::kAvx512);
+}
+
+// Filters around the lengths where the AVX-512 kernel changes its way of
+// running the taps: by classes of up to eight taps, the last one filled with
+// a zero tap (31 taps for stereo, 63 for mono), or one tap after another (33
+// and 65). The samples before a chunk's history that a zero tap meets must
+// be finite: a not-a-number there would send every sample near them to the
+// exact path, slowly but unseen in the bytes.
+TEST(StreamingPass, LongFiltersAtEveryVectorLevel) {
+  for (const auto& [channels, taps] : {std::pair{2, 31}, std::pair{2, 33}, std::pair{1, 63}, std::pair{1, 65}}) {
+    std::vector<double> h;
+    for (int j = 0; j < taps; ++j) h.push_back((j % 3 == 1 ? -0.3 : 0.5) * std::pow(0.9, j) / 3.0);
+    const Recording recording(channels, 3001, RandomSamples(static_cast<std::size_t>(channels * 3001), 53));
+    const Bytes reference = recording.Reference(h);
+    PassSettings settings;
+    settings.blockFrames = 1500;
+    for (VectorLevel level : {VectorLevel::kPlain, VectorLevel::kAvx2, VectorLevel::kAvx512}) {
+      LimitVectorLevel(level);
+      PassOutcome outcome;
+      EXPECT_EQ(recording.Pass(h, settings, &outcome), reference)
+          << channels << " channels, " << taps << " taps, level " << static_cast<int>(level);
+      EXPECT_LT(outcome.exactSamples, 10) << channels << " channels, " << taps << " taps";
+    }
+    LimitVectorLevel(VectorLevel::kAvx512);
+  }
 }
 
 // The zeros before the first frame and after the last are never terms of

@@ -34,16 +34,18 @@ inline std::vector<double> ShippedFilter(char letter) {
   return h;
 }
 
-// Mono samples for the filter {1, 2^-23, c} (c well below 2^-23, so that
-// its products round differently in the fast and the exact engines) such
-// that output k + 1 = x[k+1] + x[k] 2^-23 + x[k-1] c, dithered, lands within
-// about 2^-24 of a half-integer: x[k] sets the fraction. Many of these
-// samples must take the exact path.
-inline std::vector<std::int32_t> SamplesAtRoundingBoundaries(std::int64_t frames, double c) {
+// Samples of one channel (`channel` of `channels`) for the filter
+// {1, 2^-23, c} (c well below 2^-23, so that its products round differently
+// in the fast and the exact engines) such that output k + 1 = x[k+1] +
+// x[k] 2^-23 + x[k-1] c, dithered, lands within about 2^-24 of a
+// half-integer: x[k] sets the fraction. Many of these samples must take the
+// exact path.
+inline std::vector<std::int32_t> SamplesAtRoundingBoundaries(std::int64_t frames, double c, int channels = 1,
+                                                             int channel = 0) {
   std::vector<std::int32_t> x(static_cast<std::size_t>(frames), 0);
   for (std::int64_t k = 1; k + 1 < frames; ++k) {
     double d[1];
-    FillDitherOffsets(static_cast<std::uint64_t>(k + 1), 1, 1, d);
+    FillDitherOffsets(static_cast<std::uint64_t>((k + 1) * channels + channel), 1, 1, d);
     const double rest = static_cast<double>(x[k - 1]) * c + d[0];
     double want = 0.5 - (rest - std::floor(rest));  // fraction of x[k] 2^-23 wanted
     want -= std::floor(want);

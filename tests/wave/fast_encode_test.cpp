@@ -147,6 +147,17 @@ TEST(DitherStream, OffsetsFollowTheOneSequentialGenerator) {
     }
   }
   LimitVectorLevel(VectorLevel::kAvx512);
+  // Lanes placed at samples first + l x stride give their dither, and move
+  // on by lanes x stride samples.
+  for (int stride : {1, 2}) {
+    DitherLanes lanes;
+    StartDitherLanes(5, stride, 16, lanes);
+    for (int lane = 0; lane < 16; ++lane) {
+      ASSERT_EQ(DitherOfLane(lanes.state[lane], lanes.secondDraw), sequential[5 + lane * stride]) << lane;
+      const std::uint32_t moved = ApplyJump(lanes.advance, lanes.state[lane]);
+      ASSERT_EQ(DitherOfLane(moved, lanes.secondDraw), sequential[5 + (lane + 16) * stride]) << lane;
+    }
+  }
   SampleDither third = DitherOfSample(3);
   DitherGenerator g;
   for (int i = 0; i < 6; ++i) DrawDither(g);
