@@ -41,7 +41,7 @@ frames=$((1 << 23))
   cat ../frames
 } > steady.wav
 rm ../frames
-printf '1073741824.5\r\n-1073741824\r\n' > FilterD.dat
+printf '1073741824.5\r\n-1073741824\r\n' > FilterD.dat; printf '0\r\n%.0s' {1..13} >> FilterD.dat
 printf 'the old output, to be kept\n' > out.wav
 cp out.wav ../old.wav
 printf 'steady.wav\nD\nout.wav\n' > ../answers

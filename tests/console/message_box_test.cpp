@@ -66,13 +66,13 @@ TEST(MessageBoxOverlay, LaysTheBoxOverACopyWithTheCursorHiddenOnTheButton) {
   const Screen box = MessageBoxOverlay(screen, kNotFound, kTitle);
   const std::string vertical = "\xe2\x94\x82";
   const std::string rows[] = {  // rows 17-23, columns 22-57; the other half of the wide ones a blank
-      "\xe2\x94\x8c" + Repeat(kHorizontal, 13) + " ERROR " + Repeat(kHorizontal, 14) + "\xe2\x94\x90",
+      std::string("\xe2\x94\x8c") + Repeat(kHorizontal, 13) + " ERROR " + Repeat(kHorizontal, 14) + "\xe2\x94\x90",
       vertical + std::string(34, ' ') + vertical,
       vertical + "  " + "            File not found." + std::string(5, ' ') + vertical,
       vertical + "   Please enter a valid filename  " + vertical,
       vertical + std::string(34, ' ') + vertical,
-      vertical + std::string(14, ' ') + "[ OK ]" + std::string(14, ' ') + vertical,
-      "\xe2\x94\x94" + Repeat(kHorizontal, 34) + "\xe2\x94\x98"};
+      vertical + "              [ OK ]              " + vertical,
+      std::string("\xe2\x94\x94") + Repeat(kHorizontal, 34) + "\xe2\x94\x98"};
   for (int row = 17; row <= 23; ++row)
     EXPECT_EQ(RowText(box, row), std::string(22, ' ') + rows[row - 17] + std::string(22, ' ')) << row;
   EXPECT_EQ(box.cells[19][21].attribute, 0xF0);  // outside the box
