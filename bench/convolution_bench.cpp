@@ -1,8 +1,8 @@
-// Tap updates per second of the exact and the fast convolution engines, for
-// the tap counts of the six filters, on one channel of pseudo-random 24-bit
-// samples; dithered conversions per second of the exact and the fast
-// writer; and the pass's own block path (bytes in, dithered bytes out) on
-// stereo, one core, at every vector level the processor has.
+// Tap updates per second of the exact convolution engine (the reference),
+// for the tap counts of the six filters, on one channel of pseudo-random
+// 24-bit samples; exact dithered conversions per second; and the pass's own
+// block path (bytes in, dithered bytes out) on stereo, one core, at every
+// vector level the processor has.
 //   convolution_bench [Google Benchmark flags]
 // BM_BlockPath/<taps>/<level>: level 0 plain, 1 AVX2, 2 AVX-512 (lowered
 // with LimitVectorLevel); taps/s counts C x frames x taps a second.
@@ -14,12 +14,12 @@
 #include <random>
 #include <vector>
 
-#include "filter/convolution.h"
 #include "filter/fast_convolution.h"
 #include "filter/filter_pass.h"
+#include "reference/convolution.h"
+#include "reference/output_image.h"
 #include "system/vector_level.h"
-#include "wave/dither_stream.h"
-#include "wave/writer.h"
+#include "wave/dither.h"
 
 namespace {
 
@@ -57,23 +57,6 @@ void BM_ExactEngine(benchmark::State& state) {
   SetCounters(state, m);
 }
 
-void BM_FastEngine(benchmark::State& state) {
-  const int m = static_cast<int>(state.range(0));
-  const int threads = static_cast<int>(state.range(1));
-  Signal s = MakeSignal(m);
-  std::vector<double> result(kFrames + m - 1);
-  std::int64_t exact = 0;
-  for (auto _ : state) {
-    FastConvolutionReport report =
-        ConvolveChannelFast(s.h.data(), m, s.x.data(), kFrames, result.data(), 0, 1, 0.0, threads);
-    exact += report.exactSamples;
-    benchmark::DoNotOptimize(result.data());
-  }
-  SetCounters(state, m);
-  state.counters["exact/sample"] =
-      static_cast<double>(exact) / static_cast<double>(kFrames + m - 1) / static_cast<double>(state.iterations());
-}
-
 // Filtered values of a stereo recording at a realistic level.
 std::vector<double> MakeResults() {
   std::mt19937 random(777);
@@ -90,18 +73,6 @@ void BM_ExactConversion(benchmark::State& state) {
   for (auto _ : state) {
     DitherGenerator generator;
     EncodeSamplesExact(channels, 2, kFrames, generator, data.data());
-    benchmark::DoNotOptimize(data.data());
-  }
-  state.counters["samples/s"] = benchmark::Counter(
-      2.0 * kFrames * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
-
-void BM_FastConversion(benchmark::State& state) {
-  std::vector<double> r = MakeResults();
-  const double* channels[2] = {r.data(), r.data() + kFrames};
-  std::vector<std::uint8_t> data(6 * kFrames);
-  for (auto _ : state) {
-    EncodeSamplesFast(channels, 2, kFrames, data.data());
     benchmark::DoNotOptimize(data.data());
   }
   state.counters["samples/s"] = benchmark::Counter(
@@ -161,12 +132,7 @@ BENCHMARK(BM_BlockPath)
     ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_ExactConversion)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FastConversion)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 BENCHMARK(BM_ExactEngine)->Arg(15)->Arg(17)->Arg(19)->Arg(20)->Arg(31)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FastEngine)
-    ->ArgsProduct({{15, 17, 19, 20, 31}, {1, 2}})
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

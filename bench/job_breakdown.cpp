@@ -31,19 +31,20 @@
 #include <vector>
 
 #include "console/console.h"
-#include "filter/convolution.h"
+#include "reference/convolution.h"
 #include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
 #include "system/threads.h"
 #include "system/vector_level.h"
-#include "wave/dither_stream.h"
+#include "wave/dither.h"
 #include "wave/sample_frames.h"
 #include "wave/wave_dialogue.h"
-#include "wave/writer.h"
+#include "reference/output_image.h"
+#include "wave/sample_codes.h"
 #include "wave/wave_format.h"
-#include "wave/working_arrays.h"
+#include "reference/working_arrays.h"
 
 namespace {
 

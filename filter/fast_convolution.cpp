@@ -1,15 +1,16 @@
 // The fast convolution engine.
 //
-// Why the bytes stay exact. The writer turns a result value y into the code
-// round(y + d + rho) (saturated to 24 bits), where d = r1 + r2 - 1 is the
-// sample's dither, known from its position alone, and rho is the writer's own
-// rounding error at extended precision, |rho| < 2^-29 (proved beside the
-// writer). This engine computes a value y' in double precision, in whatever
-// order suits the vector unit, with fused multiply-adds where the processor
-// has them. The exact engine would have computed y''. If every value within
-// |y' - y''| of y' + d lies strictly between the same two half-integers, the
-// writer gives y' and y'' the same code, and y' may stand. Otherwise the
-// element is recomputed by the exact procedure and y'' is stored.
+// Why the bytes stay exact. The exact conversion turns a result value y into
+// the code round(y + d + rho) (saturated to 24 bits), where d = r1 + r2 - 1
+// is the sample's dither, known from its position alone, and rho is the
+// conversion's own rounding error at extended precision, |rho| < 2^-29
+// (proved in wave/sample_codes.cpp). This engine computes a value y' in
+// double precision, in whatever order suits the vector unit, with fused
+// multiply-adds where the processor has them. The exact engine would have
+// computed y''. If every value within |y' - y''| of y' + d lies strictly
+// between the same two half-integers, the conversion gives y' and y'' the
+// same code, and the code of y' may stand. Otherwise the sample's exact value
+// is computed and converted exactly.
 //
 // The bound on |y' - y''|. For result element k let T = sum |h[k-i]| |x[i]|
 // over its at most m terms, u = 2^-53 and e = 2^-64.
@@ -28,7 +29,7 @@
 //
 // The test. z = y' + d is computed in double; for |z| < 2^24 its rounding
 // error is at most 2^-30. Every value y between y' and y'' then gives a
-// writer sum y + d + rho within B + 2^-29 + 2^-30 < B + 2^-24 of z. So when z
+// converted sum y + d + rho within B + 2^-29 + 2^-30 < B + 2^-24 of z. So when z
 // lies at least B + 2^-24 from every half-integer, both values round to the
 // same integer. When z > 8388608 (or < -8388609) every such sum is above
 // 8388607.5 (below -8388608.5) and both codes saturate to the same limit.
@@ -60,11 +61,11 @@
 // channel, frame by frame. Each output is the same dot product of at most m
 // terms as before (only its place in memory differs), so the bound holds
 // for it; and sample t of the chunk is output sample k0 C + t, the order of
-// the writer's dither.
+// the dither of the output.
 //
 // The codes in one pass (CodesKernel). Where the vector kernels form z they
 // take the dither as the integer a = (state >> 1) + (second >> 1) - 2^31,
-// -2^31 <= a < 2^31, with d = a 2^-31 exactly (dither_stream.cpp), and compute
+// -2^31 <= a < 2^31, with d = a 2^-31 exactly (wave/dither.h), and compute
 // z = fma(a, 2^-31, y'): the product is exact, so the one rounding is that
 // of y' + d, and z is the double sum the test above takes. The nearest
 // integer is taken by the shift: for |z| < 2^51, r = z + 1.5 x 2^52 (one
@@ -76,7 +77,7 @@
 // 2^51 + c in its low 52 bits, so its low 24 bits are those of c, the bytes
 // written. For z >= 2^51 (or +inf) r exceeds the upper limit, and for
 // z <= -2^51 (or -inf) r <= 2^52 lies below the lower one: both are settled
-// by saturation and take the limit, as the writer's code does. A
+// by saturation and take the limit, as the exact conversion does. A
 // not-a-number fails the test and is replaced by the exact path.
 #include "filter/fast_convolution.h"
 
@@ -91,91 +92,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "system/threads.h"
 #include "system/vector_level.h"
 #include "wave/byte_order.h"
-#include "wave/dither_stream.h"
-#include "wave/working_arrays.h"
-#include "wave/writer.h"
+#include "wave/dither.h"
+#include "wave/sample_codes.h"
 
 namespace {
-
-void InteriorPlain(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
-                   double* y) {
-  for (std::int64_t t = 0; t < count; ++t) {
-    double sum = 0.0;
-    for (int j = 0; j < m; ++j) sum += h[j] * s[t - j * stride];
-    y[t] = sum;
-  }
-}
-
-__attribute__((target("avx2,fma")))
-void InteriorAvx2(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
-                  double* y) {
-  std::int64_t t = 0;
-  for (; t + 16 <= count; t += 16) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-    __m256d a2 = _mm256_setzero_pd(), a3 = _mm256_setzero_pd();
-    const double* p = s + t;
-    for (int j = 0; j < m; ++j, p -= stride) {
-      const __m256d c = _mm256_broadcast_sd(h + j);
-      a0 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p), a0);
-      a1 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p + 4), a1);
-      a2 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p + 8), a2);
-      a3 = _mm256_fmadd_pd(c, _mm256_loadu_pd(p + 12), a3);
-    }
-    _mm256_storeu_pd(y + t, a0);
-    _mm256_storeu_pd(y + t + 4, a1);
-    _mm256_storeu_pd(y + t + 8, a2);
-    _mm256_storeu_pd(y + t + 12, a3);
-  }
-  for (; t + 4 <= count; t += 4) {
-    __m256d a0 = _mm256_setzero_pd();
-    for (int j = 0; j < m; ++j) {
-      a0 = _mm256_fmadd_pd(_mm256_broadcast_sd(h + j), _mm256_loadu_pd(s + t - j * stride), a0);
-    }
-    _mm256_storeu_pd(y + t, a0);
-  }
-  for (; t < count; ++t) {
-    double sum = 0.0;
-    for (int j = 0; j < m; ++j) sum = std::fma(h[j], s[t - j * stride], sum);
-    y[t] = sum;
-  }
-}
-
-__attribute__((target("avx512f,avx2,fma")))
-void InteriorAvx512(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
-                    double* y) {
-  std::int64_t t = 0;
-  for (; t + 32 <= count; t += 32) {
-    __m512d a0 = _mm512_setzero_pd(), a1 = _mm512_setzero_pd();
-    __m512d a2 = _mm512_setzero_pd(), a3 = _mm512_setzero_pd();
-    const double* p = s + t;
-    for (int j = 0; j < m; ++j, p -= stride) {
-      const __m512d c = _mm512_set1_pd(h[j]);
-      a0 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p), a0);
-      a1 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 8), a1);
-      a2 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 16), a2);
-      a3 = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 24), a3);
-    }
-    _mm512_storeu_pd(y + t, a0);
-    _mm512_storeu_pd(y + t + 8, a1);
-    _mm512_storeu_pd(y + t + 16, a2);
-    _mm512_storeu_pd(y + t + 24, a3);
-  }
-  for (; t + 8 <= count; t += 8) {
-    __m512d a0 = _mm512_setzero_pd();
-    for (int j = 0; j < m; ++j) {
-      a0 = _mm512_fmadd_pd(_mm512_set1_pd(h[j]), _mm512_loadu_pd(s + t - j * stride), a0);
-    }
-    _mm512_storeu_pd(y + t, a0);
-  }
-  for (; t < count; ++t) {
-    double sum = 0.0;
-    for (int j = 0; j < m; ++j) sum = std::fma(h[j], s[t - j * stride], sum);
-    y[t] = sum;
-  }
-}
 
 // The shift that leaves the nearest integer in a double's low bits, and the
 // clamped range of r = z + shift (see the top).
@@ -183,9 +105,9 @@ constexpr double kShift = 0x1.8p52;
 constexpr double kLowestR = kShift - 8388608.0;
 constexpr double kHighestR = kShift + 8388607.0;
 
-// The plain codes kernel: one sample at a time, the value as InteriorPlain
-// forms it, the dither from one lane, the check and the code as
-// CodeIsSettled and the writer's fast conversion take them.
+// The plain codes kernel: one sample at a time, the value as a plain dot
+// product, the dither from one lane, the check and the code as CodeIsSettled
+// takes them.
 std::int64_t CodesPlain(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
                         std::uint64_t firstSample, double margin, std::uint8_t* out,
                         std::int32_t* unsettled) {
@@ -485,18 +407,6 @@ std::int64_t CodesAvx512(const double* h, int m, const double* s, std::int64_t s
   }
 }
 
-FastKernel ChooseKernel() {
-  switch (ActiveVectorLevel()) {
-    case VectorLevel::kAvx512:
-      return InteriorAvx512;
-    case VectorLevel::kAvx2:
-      return InteriorAvx2;
-    case VectorLevel::kPlain:
-      break;
-  }
-  return InteriorPlain;
-}
-
 CodesKernel ChooseCodesKernel() {
   switch (ActiveVectorLevel()) {
     case VectorLevel::kAvx512:
@@ -527,68 +437,7 @@ double ExactSum(const double* h, int m, const Sample* s, std::int64_t stride, st
   return value;
 }
 
-struct ChannelJob {
-  const FastFilter* filter;
-  const std::int32_t* x;
-  double* result;
-  int channel;
-  int channelCount;
-};
-
-// Computes, checks and where needed recomputes outputs [kBegin, kEnd).
-std::int64_t ConvolveRange(const ChannelJob& job, std::int64_t kBegin, std::int64_t kEnd) {
-  const FastFilter& filter = *job.filter;
-  const int m = filter.m;
-  const std::int64_t n = filter.inputFrames;
-  double dither[kChunkFrames];
-  // The widened samples of one chunk; on the stack for the filters of the
-  // table, from the heap for longer ones.
-  constexpr int kStackTaps = 256;
-  double stackStage[kChunkFrames + kStackTaps];
-  Buffer<double> heapStage;
-  double* stage = stackStage;
-  if (m > kStackTaps) {
-    if (!heapStage.Allocate(kChunkFrames + m)) {
-      // No memory for it: every element the exact way, which needs none.
-      for (std::int64_t k = kBegin; k < kEnd; ++k) {
-        job.result[k] = ExactResultElement(filter.h, m, job.x, n, k);
-      }
-      return kEnd - kBegin;
-    }
-    stage = heapStage.data();
-  }
-  std::int64_t exactSamples = 0;
-  for (std::int64_t k0 = kBegin; k0 < kEnd; k0 += kChunkFrames) {
-    const std::int64_t count = std::min(kChunkFrames, kEnd - k0);
-    // stage[i] = x[k0 - m + 1 + i], zero outside the signal.
-    for (std::int64_t i = 0; i < count + m - 1; ++i) {
-      const std::int64_t frame = k0 - m + 1 + i;
-      stage[i] = frame >= 0 && frame < n ? static_cast<double>(job.x[frame]) : 0.0;
-    }
-    const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * job.channelCount + job.channel;
-    FillDitherOffsets(firstSample, job.channelCount, count, dither);
-    exactSamples += FilterChunk(filter, stage, k0, count, dither, job.result + k0);
-  }
-  return exactSamples;
-}
-
-// One thread's share of a channel: a contiguous run of outputs.
-struct RangeTasks {
-  const ChannelJob* job;
-  std::int64_t exactSamples[kMaxWorkerThreads];
-};
-
-void RunRange(void* context, int index, std::int64_t begin, std::int64_t end) {
-  RangeTasks* tasks = static_cast<RangeTasks*>(context);
-  tasks->exactSamples[index] = ConvolveRange(*tasks->job, begin, end);
-}
-
 }  // namespace
-
-double ExactResultElement(const double* h, int m, const std::int32_t* x, std::int64_t n,
-                          std::int64_t k) {
-  return ExactSum(h, m, x, 1, 0, n, k);
-}
 
 double FastConvolutionBound(const double* h, int m) {
   long double magnitude = 0.0L;
@@ -609,32 +458,9 @@ FastFilter PrepareFastFilter(const double* h, int m, std::int64_t n, double extr
   filter.m = m;
   filter.inputFrames = n > 0 ? n : 0;
   filter.bound = m > 0 ? FastConvolutionBound(h, m) : -1.0;
-  filter.margin = filter.bound + kWriterRoundingMargin + extraMargin;
-  filter.kernel = ChooseKernel();
+  filter.margin = filter.bound + kConversionMargin + extraMargin;
   filter.codes = ChooseCodesKernel();
   return filter;
-}
-
-std::int64_t FilterChunk(const FastFilter& filter, const double* stage, std::int64_t k0,
-                         std::int64_t count, const double* dither, double* y) {
-  const int m = filter.m;
-  const double* s = stage + (m - 1);  // s[t] is x[k0 + t]
-  if (filter.bound < 0) {
-    // Not a filter the bound can vouch for: every element exactly.
-    for (std::int64_t t = 0; t < count; ++t) {
-      y[t] = ExactSum(filter.h, m, s, 1, k0, filter.inputFrames, k0 + t);
-    }
-    return count;
-  }
-  filter.kernel(filter.h, m, s, 1, count, y);
-  std::int64_t unsettled[kChunkFrames];
-  std::int32_t codes[kChunkFrames];  // not needed here: the values are kept
-  const std::int64_t found = RoundSettledCodes(y, dither, count, filter.margin, codes, unsettled);
-  for (std::int64_t u = 0; u < found; ++u) {
-    const std::int64_t t = unsettled[u];
-    y[t] = ExactSum(filter.h, m, s, 1, k0, filter.inputFrames, k0 + t);
-  }
-  return found;
 }
 
 std::int64_t FilterInterleavedChunk(const FastFilter& filter, int channelCount, const double* stage,
@@ -663,20 +489,4 @@ std::int64_t FilterInterleavedChunk(const FastFilter& filter, int channelCount, 
     StoreCode24(out + 3 * t, ConvertSample(value, generator));
   }
   return found;
-}
-
-FastConvolutionReport ConvolveChannelFast(const double* h, int m, const std::int32_t* x,
-                                          std::int64_t n, double* result, int channel,
-                                          int channelCount, double extraMargin, int threads) {
-  FastConvolutionReport report;
-  const std::int64_t resultLength = n + m - 1;
-  if (m <= 0 || resultLength <= 0) return report;
-  const FastFilter filter = PrepareFastFilter(h, m, n, extraMargin);
-  report.applied = filter.bound >= 0;
-  ChannelJob job{&filter, x, result, channel, channelCount};
-  RangeTasks tasks{&job, {}};
-  // Short channels are not worth a thread.
-  const int runs = RunRangesInParallel(resultLength, threads, kChunkFrames * 64, RunRange, &tasks);
-  for (int t = 0; t < runs; ++t) report.exactSamples += tasks.exactSamples[t];
-  return report;
 }

@@ -45,10 +45,9 @@
 
 #include "system/ending.h"
 #include "system/threads.h"
-#include "wave/dither_stream.h"
 #include "wave/output_header.h"
 #include "wave/sample_frames.h"
-#include "wave/working_arrays.h"
+#include "system/memory.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // the new output file in order. Every thread reads, computes and writes
 // blocks, so that reading and writing overlap with computing. The memory is
 // a few blocks, whatever the length of the recording, and the bytes are
-// those of the whole-recording reference procedure (filter/convolution.h)
+// those of the whole-recording reference procedure (reference/convolution.h)
 // for any block size and any number of threads.
 #pragma once
 

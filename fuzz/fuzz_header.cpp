@@ -23,7 +23,7 @@
 #include "wave/output_header.h"
 #include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
-#include "wave/working_arrays.h"
+#include "reference/working_arrays.h"
 
 namespace {
 

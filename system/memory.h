@@ -20,3 +20,8 @@ void ReleaseZeroedBlock(void* block, std::int64_t bytes);
 // Bytes the system reports it can give without swapping, or -1 when it does
 // not tell.
 std::int64_t AvailableMemoryBytes();
+
+// True when the system reports `bytes` available (or cannot say). Linux hands
+// out more address space than it can back and ends the process when the
+// pages are touched, so a job asks this before it allocates.
+bool MemoryIsAvailable(std::int64_t bytes);

@@ -3,8 +3,6 @@
 // compute never depends on how many threads run them.
 #pragma once
 
-#include <cstdint>
-
 // The most threads RunTasksInParallel uses.
 constexpr int kMaxWorkerThreads = 8;
 
@@ -18,13 +16,3 @@ int WorkerThreadCount();
 // before its task. A thread that cannot be started has its task run on the
 // calling thread instead, after task 0. Returns when every task is done.
 void RunTasksInParallel(int count, void (*task)(void* context, int index), void* context);
-
-// Splits items 0 .. total - 1 into consecutive runs, one a thread for
-// `threads` threads (0: WorkerThreadCount()), but none shorter than
-// `shortestRun` items where the total allows (a short range is not worth a
-// thread), and runs task(context, index, begin, end) for each run as
-// RunTasksInParallel does. Returns the number of runs (at most
-// kMaxWorkerThreads; 0 when total is not positive).
-int RunRangesInParallel(std::int64_t total, int threads, std::int64_t shortestRun,
-                        void (*task)(void* context, int index, std::int64_t begin, std::int64_t end),
-                        void* context);

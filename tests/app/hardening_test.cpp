@@ -31,11 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "console/headless.h"
 #include "tests/app/tmux_pane.h"
-#include "wave/wave_dialogue.h"
-#include "wave/wave_format.h"
-#include "wave/working_arrays.h"
 
 #include "tests/app/app_test_support.h"
 #include "tests/test_environment.h"
@@ -464,92 +460,6 @@ TEST_F(Hardening, RandomSampleDataIsFilteredWhole) {
     // Near full scale the dither may saturate instead of wrapping.
     EXPECT_LE(std::abs(static_cast<std::int64_t>(code) - v), 1) << i;
   }
-}
-
-// The file changes after the header was read and before the samples are
-// loaded (the user may take minutes over the filter and output questions).
-class ChangedInput : public ::testing::Test {
- protected:
-  void SetUp() override {
-    folder_ = testenv::MakeTemporaryFolder("ostrivale-changed");
-    ASSERT_FALSE(folder_.empty()) << "no folder under " << testenv::TemporaryBase();
-    path_ = (folder_ / "in.wav").string();
-    std::vector<std::int32_t> samples;
-    for (int i = 0; i < 1000; ++i) samples.push_back(1000 + i);
-    WriteFile(path_, MakeWave(1, 96000, samples));
-    StartHeadlessConsole("");
-    ASSERT_TRUE(ReadWaveHeader(path_, format_));
-    ASSERT_EQ(format_.sampleCount, 1000);
-    ASSERT_TRUE(AllocateWorkingArrays(format_, 19, arrays_));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
-  fs::path folder_;
-  std::string path_;
-  WaveFormat format_;
-  WorkingArrays arrays_;
-};
-
-TEST_F(ChangedInput, TruncatedFileLoadsWhatIsLeftAndZeros) {
-  ASSERT_EQ(truncate(path_.c_str(), 44 + 3 * 10 + 2), 0);
-  LoadInputSamples(path_, format_, arrays_);
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(arrays_.monoInput[i], 1000 + i) << i;
-  EXPECT_EQ(arrays_.monoInput[10], (1000 + 10) & 0xFFFF);  // high byte gone
-  for (int i = 11; i < 1000; ++i) ASSERT_EQ(arrays_.monoInput[i], 0) << i;
-  EXPECT_EQ(MessageBoxLog().size(), 0u);
-}
-
-TEST_F(ChangedInput, RemovedFileLoadsSilence) {
-  ASSERT_EQ(unlink(path_.c_str()), 0);
-  LoadInputSamples(path_, format_, arrays_);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(arrays_.monoInput[i], 0) << i;
-}
-
-TEST_F(ChangedInput, FileReplacedByAFolderLoadsSilence) {
-  ASSERT_EQ(unlink(path_.c_str()), 0);
-  ASSERT_EQ(mkdir(path_.c_str(), 0755), 0);
-  LoadInputSamples(path_, format_, arrays_);
-  for (int i = 0; i < 1000; ++i) ASSERT_EQ(arrays_.monoInput[i], 0) << i;
-}
-
-int LoadFromReplacedPipe(const std::string& path) {
-  StartHeadlessConsole("");
-  WaveFormat format;
-  if (!ReadWaveHeader(path, format)) return 2;
-  WorkingArrays arrays;
-  if (!AllocateWorkingArrays(format, 19, arrays)) return 3;
-  if (unlink(path.c_str()) != 0 || mkfifo(path.c_str(), 0644) != 0) return 4;
-  LoadInputSamples(path, format, arrays);
-  for (int i = 0; i < 1000; ++i) {
-    if (arrays.monoInput[i] != 0) return 5;
-  }
-  return 0;
-}
-
-TEST_F(ChangedInput, FileReplacedByAPipeLoadsSilenceWithoutWaiting) {
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) _exit(LoadFromReplacedPipe(path_));
-  int raw = 0;
-  bool finished = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (waitpid(pid, &raw, WNOHANG) == pid) {
-      finished = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!finished) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &raw, 0);
-  }
-  ASSERT_TRUE(finished) << "loading waited for a writer on the pipe";
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
 // ---- impulse files ---------------------------------------------------------

@@ -20,8 +20,9 @@
 #include "filter/filter_dialogue.h"
 #include "tests/app/app_test_support.h"
 #include "filter/impulse_file.h"
-#include "wave/working_arrays.h"
-#include "wave/writer.h"
+#include "reference/working_arrays.h"
+#include "reference/output_image.h"
+#include "wave/sample_codes.h"
 
 namespace fs = std::filesystem;
 

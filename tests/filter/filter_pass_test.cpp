@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <ostream>
 #include <random>
 #include <string>
@@ -18,7 +19,7 @@
 #include "pass_test_support.h"
 #include "system/precision.h"
 #include "system/vector_level.h"
-#include "wave/dither_stream.h"
+#include "wave/dither.h"
 
 namespace {
 
@@ -76,6 +77,75 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"file ends in the middle of the last block", 1, 9000, 3 * 8999 + 2, 'B', 1024, 1},
         StreamCase{"header only", 1, 3000, 0, 'D', 500, 2}),
     [](const ::testing::TestParamInfo<StreamCase>& param) { return "Case" + std::to_string(param.index); });
+
+// Filters and signals that push the fast engine to its edges: coefficients
+// of very different magnitudes, values driven beyond full scale both ways,
+// silence, full scale held, and music, where the exact path must stay rare.
+struct SignalCase {
+  const char* label;
+  std::vector<double> h;
+  int channels;
+  std::vector<std::int32_t> samples;  // interleaved
+  std::int64_t mostExact = -1;        // when not negative: samples the exact path may take
+  char shippedFilter = 0;             // when given: that filter instead of `h`
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.label; }
+
+std::vector<std::int32_t> SquareWave(std::int64_t count, int halfPeriod) {
+  std::vector<std::int32_t> x;
+  for (std::int64_t i = 0; i < count; ++i) x.push_back((i / halfPeriod) % 2 ? 8388607 : -8388608);
+  return x;
+}
+
+// A chord of four tones, a little detuned in the second channel: music at a
+// realistic level.
+std::vector<std::int32_t> StereoChord(std::int64_t frames, int rate) {
+  const double tones[] = {220.0, 277.18, 329.63, 440.0};
+  std::vector<std::int32_t> x;
+  for (std::int64_t i = 0; i < frames; ++i) {
+    for (int c = 0; c < 2; ++c) {
+      const double t = static_cast<double>(i) / rate;
+      double v = 0;
+      for (int n = 0; n < 4; ++n) v += std::sin(2 * std::numbers::pi * tones[n] * (1 + 0.001 * c) * t) / (n + 1);
+      x.push_back(static_cast<std::int32_t>(std::lround(v * 3.5e6)));
+    }
+  }
+  return x;
+}
+
+class SignalPass : public ::testing::TestWithParam<SignalCase> {};
+
+TEST_P(SignalPass, GivesTheReferenceBytes) {
+  const SignalCase& c = GetParam();
+  const std::int64_t frames = static_cast<std::int64_t>(c.samples.size()) / c.channels;
+  const Recording recording(c.channels, frames, c.samples);
+  const std::vector<double> h = c.shippedFilter != 0 ? ShippedFilter(c.shippedFilter) : c.h;
+  PassOutcome outcome;
+  EXPECT_EQ(recording.Pass(h, PassSettings{}, &outcome), recording.Reference(h));
+  if (c.mostExact >= 0) {
+    EXPECT_LE(outcome.exactSamples, c.mostExact);
+  }
+}
+
+const std::vector<double> kMixedMagnitudes = {1e-12, 0.75, -3e-7, 1e-3, 0.25, 5e-16, -0.125, 2e-9, 1.0 / 3.0};
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, SignalPass,
+    ::testing::Values(
+        SignalCase{"coefficients of very different magnitudes, full scale", kMixedMagnitudes, 1,
+                   RandomSamples(50000, 11)},
+        SignalCase{"coefficients of very different magnitudes, quiet stereo", kMixedMagnitudes, 2,
+                   RandomSamples(2 * 50000, 12, 1000)},
+        SignalCase{"large coefficients drive values beyond the limits", {3.0, -2.5, 1.75, 0.5, -4.0}, 2,
+                   RandomSamples(2 * 40000, 13)},
+        SignalCase{"a full-scale square wave saturates both ways", {1.5, 0.5}, 1, SquareWave(10000, 7)},
+        SignalCase{"silence", {0.5, 0.25, 0.125}, 1, std::vector<std::int32_t>(30000, 0)},
+        SignalCase{"full scale held in both channels", {1.0}, 2, SquareWave(60000, 1)},
+        // The margin is a few 1e-7 of a step: a handful of samples per million.
+        SignalCase{"one second of a stereo chord: the exact path rare", {}, 2, StereoChord(192000, 192000), 20,
+                   'E'}),
+    [](const ::testing::TestParamInfo<SignalCase>& param) { return "Case" + std::to_string(param.index); });
 
 TEST(StreamingPass, BlockOfOneFrameAndTheNormalBlockGiveTheSameBytes) {
   const Recording recording(2, 20000, RandomSamples(40000, 11));

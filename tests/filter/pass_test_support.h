@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "console/headless.h"
-#include "filter/convolution.h"
 #include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
 #include "wave/wave_dialogue.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
-#include "wave/dither_stream.h"
+#include "reference/convolution.h"
+#include "wave/dither.h"
 #include "tests/wave/wave_test_support.h"
 
 namespace passtest {
@@ -44,9 +44,8 @@ inline std::vector<std::int32_t> SamplesAtRoundingBoundaries(std::int64_t frames
                                                              int channel = 0) {
   std::vector<std::int32_t> x(static_cast<std::size_t>(frames), 0);
   for (std::int64_t k = 1; k + 1 < frames; ++k) {
-    double d[1];
-    FillDitherOffsets(static_cast<std::uint64_t>((k + 1) * channels + channel), 1, 1, d);
-    const double rest = static_cast<double>(x[k - 1]) * c + d[0];
+    const SampleDither dither = DitherOfSample(static_cast<std::uint64_t>((k + 1) * channels + channel));
+    const double rest = static_cast<double>(x[k - 1]) * c + ((dither.r1 + dither.r2) - 1.0);
     double want = 0.5 - (rest - std::floor(rest));  // fraction of x[k] 2^-23 wanted
     want -= std::floor(want);
     std::int64_t steps = std::llround(want * 0x1p23);

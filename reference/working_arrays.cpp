@@ -1,8 +1,7 @@
-#include "wave/working_arrays.h"
+#include "reference/working_arrays.h"
 
 #include <limits>
 
-#include "console/console.h"
 #include "system/files.h"
 #include "system/memory.h"
 #include "wave/output_header.h"
@@ -22,20 +21,6 @@ void ReleaseAll(WorkingArrays& arrays) {
 }
 
 }  // namespace
-
-bool MemoryIsAvailable(std::int64_t bytes) {
-  if (bytes < 0 || bytes == std::numeric_limits<std::int64_t>::max()) return false;
-  // Linux hands out more address space than it can back and kills the
-  // process when the pages are touched; so compare with what it can really
-  // give first.
-  const std::int64_t available = AvailableMemoryBytes();
-  return available < 0 || bytes <= available;
-}
-
-void ReportMemoryRefused() {
-  Beep();
-  ShowMessageBox("Not enough memory for this recording", "                 ERROR");
-}
 
 // The raw block holds the sample data first and the output image later.
 std::int64_t RawBlockBytes(std::int64_t sampleCount, int channelCount, std::int64_t resultLength) {
@@ -79,10 +64,7 @@ bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, Worki
     ok = arrays.leftInput.Allocate(n) && arrays.leftResult.Allocate(arrays.resultLength) &&
          arrays.rightInput.Allocate(n) && arrays.rightResult.Allocate(arrays.resultLength);
   }
-  if (!ok) {
-    ReleaseAll(arrays);
-    ReportMemoryRefused();
-  }
+  if (!ok) ReleaseAll(arrays);
   return ok;
 }
 

@@ -1,11 +1,12 @@
-// The convolution engine: direct linear convolution in the time domain.
+// The exact convolution engine, plain on purpose, and the whole-recording
+// reference procedure built on it: what the streaming pass is held against.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "wave/wave_format.h"
-#include "wave/working_arrays.h"
+#include "reference/working_arrays.h"
 
 // Scatter form, exactly as the reference defines it: for i ascending, for j
 // ascending, result[i + j] = double(long double(h[j]) * x[i] + result[i + j]),
@@ -21,9 +22,9 @@ void ConvolveChannels(const WaveFormat& format, int coefficientCount, WorkingArr
 
 // The whole-recording reference procedure: every working array allocated,
 // the samples loaded, each channel convolved in scatter form, then every
-// sample converted by the exact writer behind the header, into `image`. It
-// holds some 15 bytes a sample, so the job streams instead (filter_pass.h);
-// tests and the benchmark compare the job's bytes with these. False, after
-// the memory box, when the memory is refused.
+// sample converted by the exact conversion behind the header, into `image`.
+// It holds some 15 bytes a sample, so the job streams instead
+// (filter_pass.h); tests and the benchmark compare the job's bytes with
+// these. False when the memory is refused.
 bool BuildReferenceOutput(const std::string& inputFileName, const WaveFormat& format,
                           const double* h, int m, Buffer<std::uint8_t>& image);

@@ -6,9 +6,8 @@
 
 #include <cstdint>
 
-#include "console/headless.h"
 #include "tests/test_environment.h"
-#include "wave/working_arrays.h"
+#include "reference/working_arrays.h"
 
 namespace {
 
@@ -16,7 +15,6 @@ using testenv::AddressSpaceInUse;
 using testenv::RunInChild;
 
 int AllocateUnderAddressSpaceLimit() {
-  StartHeadlessConsole("");
   const std::int64_t inUse = AddressSpaceInUse();
   if (inUse <= 0) return 2;
   // Room for the raw block (60 MB) but not for the input and result arrays.
@@ -29,11 +27,6 @@ int AllocateUnderAddressSpaceLimit() {
   f.sampleCount = 20000000;  // some 300 MB in all, well inside what is available
   WorkingArrays a;
   if (AllocateWorkingArrays(f, 31, a)) return 4;
-  if (BeepCount() != 1) return 5;
-  if (MessageBoxLog().size() != 1 || MessageBoxLog()[0].text != "Not enough memory for this recording" ||
-      MessageBoxLog()[0].title != "                 ERROR") {
-    return 6;
-  }
   if (a.rawSampleBlock.size() != 0 || a.impulseResponse.size() != 0 || a.monoInput.size() != 0 ||
       a.monoResult.size() != 0) {
     return 7;

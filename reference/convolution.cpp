@@ -2,12 +2,12 @@
 // defined by this loop order and this rounding, and faster engines are
 // checked against it.
 
-#include "filter/convolution.h"
+#include "reference/convolution.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "wave/writer.h"
+#include "reference/output_image.h"
 
 void ConvolveChannelExact(const double* h, int m, const std::int32_t* x, std::int64_t n,
                           double* result) {

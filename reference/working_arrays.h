@@ -1,14 +1,15 @@
 // The working memory of the whole-recording reference procedure: the raw
 // sample block, the impulse response and one input and one result array per
-// channel. The job itself streams (see
-// filter/filter_pass.h); tests and the benchmark hold its output against
-// this reference, which needs some 15 bytes a sample.
+// channel, some 15 bytes a sample. The program streams instead
+// (filter/filter_pass.h); the tests and the benchmarks hold its output
+// against this reference, which only they link.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "system/buffer.h"
+#include "system/memory.h"
 #include "wave/byte_order.h"
 #include "wave/wave_format.h"
 
@@ -26,19 +27,13 @@ struct WorkingArrays {
   Buffer<double> rightResult;             // RightResult (C = 2)
 };
 
-// True when the system reports `bytes` available (or cannot say).
-bool MemoryIsAvailable(std::int64_t bytes);
-
-// Beep and the "Not enough memory" box.
-void ReportMemoryRefused();
-
 // Bytes the reference procedure needs at its peak for N frames of C
 // channels and M taps.
 std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount, int coefficientCount);
 
 // Allocates every working array in order. When the memory the system reports
-// available cannot hold the job, or an allocation is refused: Beep, the
-// "Not enough memory" box, nothing allocated, false.
+// available cannot hold the job, or an allocation is refused: nothing
+// allocated, false.
 bool AllocateWorkingArrays(const WaveFormat& format, int coefficientCount, WorkingArrays& arrays);
 
 // Reads the sample data in one piece from format.dataOffset into the raw

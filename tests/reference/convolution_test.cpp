@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "filter/convolution.h"
-#include "wave/writer.h"
+#include "reference/convolution.h"
+#include "reference/output_image.h"
 
 namespace {
 
