@@ -13,7 +13,6 @@
 #include "filter/filter_pass.h"
 #include "system/clock.h"
 #include "system/files.h"
-#include "wave/kept_chunks.h"
 #include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 
@@ -80,7 +79,7 @@ std::string AskFileName(std::string_view prompt, const std::string* given = null
 
 // What ends a step of the job other than the filter room's refusals: each a
 // beep and its box (after a short pause for a file not found).
-enum class JobRefusal { kInputNotFound, kMemory, kOutput };
+enum class JobRefusal { kInputNotFound, kMemory, kInputUnreadable, kOutput };
 
 struct JobBox {
   JobRefusal refusal;
@@ -93,6 +92,7 @@ constexpr JobBox kJobBoxes[] = {
     {JobRefusal::kInputNotFound, true, "            File not found.\\n Please enter a valid filename",
      "              ERROR"},
     {JobRefusal::kMemory, false, "Not enough memory for this recording", "                 ERROR"},
+    {JobRefusal::kInputUnreadable, false, "The input file could not be read", "               ERROR"},
     {JobRefusal::kOutput, false, "The output file could not be written", "                 ERROR"},
 };
 
@@ -112,13 +112,10 @@ struct Job {
   // The file opened by the existence test: the one read, header to last
   // sample and metadata, whatever becomes of its name meanwhile.
   FileHandle input = kNoFile;
-  FileWindow inputWindow;
   WaveFormat format;
   FilterChoice choice;
   std::string outputFileName;
   PassBuffers buffers;
-  std::string historyLine;     // added to a bext chunk
-  std::int64_t keptBytes = 0;  // the input's chunks that follow the output's data
   OutputFile output;
 };
 
@@ -149,14 +146,6 @@ bool TakeInputFile(Job& job, const std::string* givenName) {
   return false;
 }
 
-// The bytes of the input's metadata that will follow the output's data: the
-// output's header counts them.
-void PlanKeptChunks(Job& job) {
-  job.inputWindow.file = job.input;
-  job.historyLine = CodingHistoryLine(job.format, job.choice.letter);
-  job.keptBytes = KeptChunkBytes(FileWaveSource(job.inputWindow), job.format, job.historyLine);
-}
-
 // ---- the pass ----------------------------------------------------------------------
 
 // The pass's percentage on its status line, after "Convolving...", once
@@ -183,24 +172,21 @@ void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t frames
   ShowTransientText(progress.row, kProgressColumn, text, kDarkGrey, kBrightWhite);
 }
 
-// The whole output file but its name: the pass (header, data), then the
-// input's metadata. The input is closed after it. False when a write failed.
-bool WriteOutputFile(Job& job) {
+// The whole output file but its name, with the pass's percentage shown as
+// it goes. The input is closed after it.
+OutputVerdict WriteOutputFile(Job& job) {
   ProgressShown progress{CursorRow() - 1, JobClockSeconds()};
-  const PassOutcome outcome =
-      RunFilterPass(job.format, job.choice.coefficientCount, job.input, job.output, job.buffers,
-                    PassSettings{}, PassProgress{ShowProgress, &progress}, job.keptBytes);
-  const bool written = outcome.written && AppendKeptChunks(FileWaveSource(job.inputWindow), job.format,
-                                                           job.historyLine, job.keptBytes, job.output);
+  const OutputVerdict verdict = WriteFilteredFile(job.format, job.choice, job.input, job.output, job.buffers,
+                                                  PassProgress{ShowProgress, &progress});
   CloseFile(job.input);
   ClearTransientText();
-  return written;
+  return verdict;
 }
 
-// The output box, with no new file left behind.
-int AbandonOutput(Job& job) {
+// The box of what failed, with no new file left behind.
+int AbandonOutput(Job& job, JobRefusal refusal) {
   AbandonOutputFile(job.output);
-  ShowRefusal(JobRefusal::kOutput);
+  ShowRefusal(refusal);
   return 1;
 }
 
@@ -235,7 +221,6 @@ int RunJob(const std::string* givenInput) {
     ShowRefusal(JobRefusal::kMemory);
     return 1;
   }
-  PlanKeptChunks(job);
   EndLine();
   EndLine();
   PrintFirstStatus("Loading impulse and input arrays...");
@@ -253,11 +238,18 @@ int RunJob(const std::string* givenInput) {
   PrintDone();
   EndLine();
   PrintStatus("Convolving...");
-  if (!WriteOutputFile(job)) return AbandonOutput(job);
+  switch (WriteOutputFile(job)) {
+    case OutputVerdict::kWritten:
+      break;
+    case OutputVerdict::kInputUnreadable:
+      return AbandonOutput(job, JobRefusal::kInputUnreadable);
+    case OutputVerdict::kOutputUnwritable:
+      return AbandonOutput(job, JobRefusal::kOutput);
+  }
   PrintDone();
   EndLine();
   PrintStatus("Writing output file...");
-  if (!MakeOutputDurable(job.output) || !NameOutputFile(job.output)) return AbandonOutput(job);
+  if (!MakeOutputDurable(job.output) || !NameOutputFile(job.output)) return AbandonOutput(job, JobRefusal::kOutput);
   PrintDone();
   Beep();
   ReportTime(jobStartTime);

@@ -87,7 +87,7 @@ bool RunPass(const Job& job, PassOutcome* outcome = nullptr) {
       RunFilterPass(job.format, job.choice.coefficientCount, input, output, buffers, job.settings);
   CloseFile(input);
   if (outcome != nullptr) *outcome = result;
-  if (!result.written || !MakeOutputDurable(output) || !NameOutputFile(output)) {
+  if (result.verdict != OutputVerdict::kWritten || !MakeOutputDurable(output) || !NameOutputFile(output)) {
     AbandonOutputFile(output);
     return false;
   }

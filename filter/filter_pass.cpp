@@ -6,10 +6,11 @@
 // DitherOfSample gives from the index alone. A block of output frames
 // [first, first + count) is computed from exactly those input frames: its
 // raw bytes start M - 1 frames early, read from the file with the block's
-// own (the file does not change during the pass: the output is a new file
-// until the end), or zeros before frame 0. Bytes the file does not hold are
-// zeros, up to frame N - 1, and frames from N on are zeros whatever the file
-// holds, as the reference reads them. So every output frame is computed from
+// own, or zeros before frame 0. The bytes of a last frame cut short by the
+// end of the data are zeros, and frames from N on are zeros whatever the
+// file holds, as the reference reads them. A read that does not give every
+// byte the data held when the header was read ends the pass: the file has
+// changed, and no block is computed from anything but the recording. So every output frame is computed from
 // the same values by the same procedure (FilterInterleavedChunk: the rounded
 // fast value where its code is settled, otherwise the exact value through
 // the exact conversion; see fast_convolution.cpp) wherever the block and
@@ -42,6 +43,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "system/ending.h"
 #include "system/threads.h"
@@ -90,7 +92,7 @@ struct Pass {
   std::int64_t blockFrames = 0;
   std::int64_t blockCount = 0;
   std::int64_t dataOffset = 0;
-  std::int64_t dataBytes = -1;  // bytes of the data chunk when it bounds the reads, else -1
+  std::int64_t dataBytes = 0;  // bytes of the data chunk: the samples end there
   FileHandle input = kNoFile;
   OutputFile* output = nullptr;
   PassBuffers* buffers = nullptr;
@@ -106,8 +108,9 @@ struct Pass {
   std::int64_t blocksWritten = 0;
   bool computed[kMaxSets] = {};
   bool writing = false;
-  bool stopping = false;  // every block written, or a write failed
+  bool stopping = false;  // every block written, or a read or a write failed
   bool failed = false;
+  bool readFailed = false;
   std::int64_t exactSamples = 0;
 };
 
@@ -126,11 +129,11 @@ std::uint8_t* OutputSet(Pass& pass, std::int64_t block) {
 }
 
 // The input bytes of a block: its frames first - M + 1 .. first + count - 1
-// from the file, zeros before frame 0, from frame N on and for whatever the
-// file does not hold. Every block reads its own history (the M - 1 frames
-// before it): the same bytes as the block before read, so that blocks need
-// not be read in order.
-void ReadBlock(Pass& pass, std::int64_t block) {
+// from the file, zeros before frame 0, from frame N on and past the end of
+// the data. Every block reads its own history (the M - 1 frames before it):
+// the same bytes as the block before read, so that blocks need not be read
+// in order. False when the file did not give them all.
+bool ReadBlock(Pass& pass, std::int64_t block) {
   const std::int64_t from = BlockStart(pass, block) - (pass.filter.m - 1);
   const std::int64_t frames = BlockLength(pass, block) + pass.filter.m - 1;
   std::uint8_t* raw = RawSet(pass, block);
@@ -139,15 +142,17 @@ void ReadBlock(Pass& pass, std::int64_t block) {
   const std::int64_t before = (lowest - from) * pass.frameBytes;
   std::int64_t wanted = (end - lowest) * pass.frameBytes;
   // A last frame cut short by the end of the data chunk is not completed
-  // from the chunk after it.
-  if (pass.dataBytes >= 0) wanted = std::clamp<std::int64_t>(pass.dataBytes - lowest * pass.frameBytes, 0, wanted);
+  // from what follows it.
+  wanted = std::clamp<std::int64_t>(pass.dataBytes - lowest * pass.frameBytes, 0, wanted);
   std::memset(raw, 0, static_cast<std::size_t>(before));
   std::int64_t got = 0;
   if (wanted > 0) {
     const std::lock_guard<std::mutex> hold(pass.reading);
     got = ReadFileAt(pass.input, pass.dataOffset + lowest * pass.frameBytes, raw + before, wanted);
   }
+  if (got != wanted) return false;
   std::memset(raw + before + got, 0, static_cast<std::size_t>(frames * pass.frameBytes - before - got));
+  return true;
 }
 
 std::int64_t ComputeBlock(Pass& pass, std::int64_t block, int thread) {
@@ -194,11 +199,15 @@ void RunBlocks(Pass& pass, int thread) {
     } else if (pass.blocksClaimed < pass.blockCount && pass.blocksClaimed - next < sets) {
       const std::int64_t block = pass.blocksClaimed++;
       hold.unlock();
-      ReadBlock(pass, block);
-      const std::int64_t exact = ComputeBlock(pass, block, thread);
+      const bool read = ReadBlock(pass, block);
+      const std::int64_t exact = read ? ComputeBlock(pass, block, thread) : 0;
       hold.lock();
-      pass.exactSamples += exact;
-      pass.computed[block % sets] = true;
+      if (!read) {
+        pass.failed = pass.readFailed = pass.stopping = true;
+      } else {
+        pass.exactSamples += exact;
+        pass.computed[block % sets] = true;
+      }
       pass.changed.notify_all();
     } else if (thread == 0) {
       pass.changed.wait_for(hold, std::chrono::milliseconds(100));
@@ -284,9 +293,7 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
   pass.blockFrames = buffers.blockFrames;
   pass.blockCount = (pass.resultLength + pass.blockFrames - 1) / pass.blockFrames;
   pass.dataOffset = format.dataOffset;
-  if (format.dataEndsWithChunk && format.dataSize < static_cast<std::uint64_t>(INT64_MAX)) {
-    pass.dataBytes = static_cast<std::int64_t>(format.dataSize);
-  }
+  pass.dataBytes = static_cast<std::int64_t>(std::min<std::uint64_t>(format.dataSize, INT64_MAX));
   pass.input = input;
   pass.output = &output;
   pass.buffers = &buffers;
@@ -301,5 +308,24 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
     pass.failed = !AppendOutput(output, &pad, header.padBytes);
   }
   if (!pass.failed) ReportProgress(pass);
-  return PassOutcome{!pass.failed, pass.exactSamples};
+  const OutputVerdict verdict = !pass.failed    ? OutputVerdict::kWritten
+                                : pass.readFailed ? OutputVerdict::kInputUnreadable
+                                                  : OutputVerdict::kOutputUnwritable;
+  return PassOutcome{verdict, pass.exactSamples};
+}
+
+OutputVerdict WriteFilteredFile(const WaveFormat& format, const FilterChoice& choice, FileHandle input,
+                                OutputFile& output, PassBuffers& buffers, const PassProgress& progress) {
+  // The metadata that follows the data is counted first: the header, written
+  // before the data, counts it in the RIFF size.
+  FileWindow window;
+  window.file = input;
+  const WaveSource source = FileWaveSource(window, format.fileSize);
+  const std::string historyLine = CodingHistoryLine(format, choice.letter);
+  std::int64_t keptBytes = 0;
+  if (!CountKeptChunks(source, historyLine, keptBytes)) return OutputVerdict::kInputUnreadable;
+  const PassOutcome pass = RunFilterPass(format, choice.coefficientCount, input, output, buffers,
+                                         PassSettings{}, progress, keptBytes);
+  if (pass.verdict != OutputVerdict::kWritten) return pass.verdict;
+  return AppendKeptChunks(source, historyLine, keptBytes, output);
 }

@@ -11,8 +11,10 @@
 #include <cstdint>
 
 #include "filter/fast_convolution.h"
+#include "filter/filter_table.h"
 #include "system/buffer.h"
 #include "system/files.h"
+#include "wave/kept_chunks.h"
 #include "wave/wave_format.h"
 
 // Output frames per block: chosen by measurement (see filter_pass.cpp).
@@ -60,21 +62,31 @@ struct PassProgress {
 };
 
 struct PassOutcome {
-  bool written = false;           // every byte is in the output file
+  OutputVerdict verdict = OutputVerdict::kOutputUnwritable;  // kWritten: every byte is in the file
   std::int64_t exactSamples = 0;  // samples that took an exact path (convolution or conversion)
 };
 
 // Writes the output file's header for N + M - 1 frames (and `trailingBytes`
 // of chunks that the caller appends after the pass), the data, and the pad
-// byte after data of odd length. The input's frames
-// are read from format.dataOffset; bytes that the file does not hold, up to
-// the N frames of the header, read as zeros. Stops at the first write that
-// fails, or when a held ending event waits (EndingEventWaiting): written is
-// then false and the caller abandons the file. The calling thread works
-// with the others, each of which reads, computes and writes whole blocks.
+// byte after data of odd length. The input's frames are the format.dataSize
+// bytes from format.dataOffset; the bytes of a last frame that the data
+// chunk cuts short read as zeros. Stops at the first read that fails or
+// comes up short (the file was cut meanwhile: kInputUnreadable), at the
+// first write that fails, or when a held ending event waits
+// (EndingEventWaiting; both kOutputUnwritable); the caller then abandons the
+// file. The calling thread works with the others, each of which reads,
+// computes and writes whole blocks.
 PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHandle input,
                           OutputFile& output, PassBuffers& buffers, const PassSettings& settings,
                           const PassProgress& progress = {}, std::int64_t trailingBytes = 0);
+
+// The whole output file but its name, in one step: the header, the filtered
+// data (RunFilterPass with `choice`'s taps, which `buffers.impulseResponse`
+// holds) and the input's metadata after it (kept_chunks.h, with this job's
+// coding-history line). The input is read as big as format.fileSize.
+OutputVerdict WriteFilteredFile(const WaveFormat& format, const FilterChoice& choice, FileHandle input,
+                                OutputFile& output, PassBuffers& buffers,
+                                const PassProgress& progress = {});
 
 // The pure core of one block: the output bytes (3 x C a frame, channels
 // interleaved) of output frames first .. first + count - 1, from `raw`, the

@@ -72,10 +72,8 @@ void ReadSampleData(const std::string& inputFileName, const WaveFormat& format,
                     WorkingArrays& arrays) {
   std::int64_t rawBytes = 3 * format.sampleCount * format.channelCount;
   if (rawBytes > arrays.rawSampleBlock.size()) rawBytes = arrays.rawSampleBlock.size();
-  // A walked file's data ends with its chunk: what follows is no sample.
-  if (format.dataEndsWithChunk && format.dataSize < static_cast<std::uint64_t>(rawBytes)) {
-    rawBytes = static_cast<std::int64_t>(format.dataSize);
-  }
+  // The data ends with its chunk: what follows is no sample.
+  if (format.dataSize < static_cast<std::uint64_t>(rawBytes)) rawBytes = static_cast<std::int64_t>(format.dataSize);
   if (rawBytes <= 0) return;
   // One read of the whole data section from where the samples start.
   // Whatever the file does not hold stays zero.

@@ -42,11 +42,16 @@ bool IsRegularFile(FileHandle file);
 // cannot be asked.
 std::int64_t FileSizeOf(FileHandle file);
 
+// What ReadFileAt returns when the system reports an error.
+constexpr std::int64_t kReadFailed = -1;
+
 // Reads `count` bytes from byte `offset` into `bytes`, going on after
-// interruptions and short reads. Returns how many were read: fewer at the end
-// of the file or after an error (the rest of `bytes` is left as it was), 0
-// for kNoFile, a pipe or a negative offset. One thread at a time for one
-// handle: Windows reads from the handle's position, set here.
+// interruptions and short reads. Returns how many were read, fewer only at
+// the end of the file (the rest of `bytes` is left as it was); kReadFailed
+// when the system reports an error (a failing disk, a pipe, a negative
+// offset, kNoFile): the end of a file is never taken for an error, nor an
+// error for the end. One thread at a time for one handle: Windows reads from
+// the handle's position, set here.
 std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes,
                         std::int64_t count);
 
@@ -133,7 +138,7 @@ bool NameOutputFile(OutputFile& file);
 // event held meanwhile ends the program now.
 void AbandonOutputFile(OutputFile& file);
 
-// ---- for tests: what reaches the disk, and when ------------------------------------
+// ---- for tests: what reaches the disk, and when; reads that fail -------------------
 
 enum class DiskStep {
   kFileContents,  // MakeOutputDurable: the new file's bytes; handle: the file
@@ -145,3 +150,10 @@ enum class DiskStep {
 // (the default) for none.
 using DiskStepObserver = void (*)(DiskStep step, FileHandle handle);
 void ObserveDiskSteps(DiskStepObserver observer);
+
+// Called before every ReadFileAt with its file and offset; false makes that
+// read fail as a failing disk's does. A test may also cut the file short
+// from here, as another program would while the job runs. One for the
+// process; nullptr (the default) for none.
+using ReadObserver = bool (*)(FileHandle file, std::int64_t offset);
+void ObserveReads(ReadObserver observer);

@@ -173,6 +173,7 @@ bool LinkUnderTemporaryName(int fd, const std::string& folder, std::string& temp
 }
 
 DiskStepObserver diskStepObserver = nullptr;
+ReadObserver readObserver = nullptr;
 
 // fsync, and the step told to the observer once it is done.
 bool SyncToDisk(int fd, DiskStep step) {
@@ -240,13 +241,15 @@ std::int64_t FileSizeOf(FileHandle file) {
 
 std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes,
                         std::int64_t count) {
-  if (file == kNoFile || offset < 0) return 0;
+  if (file == kNoFile || offset < 0) return kReadFailed;
+  if (readObserver != nullptr && !readObserver(file, offset)) return kReadFailed;
   std::int64_t done = 0;
   while (done < count) {
     const ssize_t got = pread(Descriptor(file), bytes + done, static_cast<std::size_t>(count - done),
                               static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;  // the end of the file, or a read that fails (a pipe)
+    if (got < 0) return kReadFailed;  // EIO from a failing disk; ESPIPE from a pipe
+    if (got == 0) break;              // the end of the file
     done += got;
   }
   return done;
@@ -348,6 +351,8 @@ bool NameOutputFile(OutputFile& file) {
 }
 
 void ObserveDiskSteps(DiskStepObserver observer) { diskStepObserver = observer; }
+
+void ObserveReads(ReadObserver observer) { readObserver = observer; }
 
 void AbandonOutputFile(OutputFile& file) {
   if (file.handle != kNoFile) close(Descriptor(file.handle));

@@ -204,6 +204,7 @@ bool SetFinalProperties(HANDLE handle, const OutputFile& file) {
 }
 
 DiskStepObserver diskStepObserver = nullptr;
+ReadObserver readObserver = nullptr;
 
 void ForgetOutput(OutputFile& file) {
   file.handle = kNoFile;
@@ -243,18 +244,19 @@ std::int64_t FileSizeOf(FileHandle file) {
 }
 
 std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes, std::int64_t count) {
-  if (file == kNoFile || offset < 0) return 0;
+  if (file == kNoFile || offset < 0) return kReadFailed;
+  if (readObserver != nullptr && !readObserver(file, offset)) return kReadFailed;
   // The position is set, then read from: a read at an offset given in an
   // OVERLAPPED record costs wine a round trip to its server every time.
   LARGE_INTEGER position{};
   position.QuadPart = offset;
-  if (!SetFilePointerEx(AsHandle(file), position, nullptr, FILE_BEGIN)) return 0;
+  if (!SetFilePointerEx(AsHandle(file), position, nullptr, FILE_BEGIN)) return kReadFailed;
   std::int64_t done = 0;
   while (done < count) {
     const std::int64_t piece = count - done < kMaxTransfer ? count - done : kMaxTransfer;
     DWORD got = 0;
-    if (!ReadFile(AsHandle(file), bytes + done, static_cast<DWORD>(piece), &got, nullptr) || got == 0)
-      break;  // the end of the file (0 bytes) or an error
+    if (!ReadFile(AsHandle(file), bytes + done, static_cast<DWORD>(piece), &got, nullptr)) return kReadFailed;
+    if (got == 0) break;  // the end of the file
     done += got;
   }
   return done;
@@ -342,6 +344,8 @@ bool NameOutputFile(OutputFile& file) {
 }
 
 void ObserveDiskSteps(DiskStepObserver observer) { diskStepObserver = observer; }
+
+void ObserveReads(ReadObserver observer) { readObserver = observer; }
 
 void AbandonOutputFile(OutputFile& file) {
   if (file.handle != kNoFile) CloseHandle(AsHandle(file.handle));

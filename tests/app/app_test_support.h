@@ -31,6 +31,14 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
   out << bytes;
 }
 
+// `bytes`, then zeros up to `size` bytes in all: a long recording of
+// silence that takes no room on the disk (the zeros are a hole in the file)
+// and no time to write.
+inline void WriteFileOfSize(const std::filesystem::path& path, const std::string& bytes, std::uintmax_t size) {
+  WriteFile(path, bytes);
+  std::filesystem::resize_file(path, size);
+}
+
 // A canonical 44-byte header declaring `dataSize` bytes (by default those of
 // the samples), then `samples` (interleaved 24-bit values).
 inline std::string MakeWave(int channels, int rate, const std::vector<std::int32_t>& samples,

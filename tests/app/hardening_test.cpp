@@ -324,8 +324,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CutHeader{21, kNot24Bit, ""}, CutHeader{34, kNot24Bit, ""},
                       // The low byte of the resolution is 24 and the rest zero.
                       CutHeader{35, "", "                 Length       0 samples"},
-                      // The data size's low three bytes: 300 bytes, 100 frames.
-                      CutHeader{43, "", "                 Length       100 samples"}),
+                      // The data size's low three bytes say 300 bytes: none is held.
+                      CutHeader{43, "", "                 Length       0 samples"}),
     [](const ::testing::TestParamInfo<CutHeader>& cut) {
       return "Bytes" + std::to_string(cut.param.length);
     });
@@ -356,9 +356,10 @@ TEST_F(Hardening, DataSizeZeroIgnoresTheBytesThatFollow) {
   for (std::int32_t code : Codes(out)) EXPECT_LE(std::abs(code), 1);
 }
 
-TEST_F(Hardening, DataSizeFarBeyondTheFileReadsZerosAfterItsEnd) {
-  // A million frames declared, two and a half samples present: the third
-  // sample's missing high byte is zero, so it is never negative.
+TEST_F(Hardening, CutCopyGivesTheSamplesItHolds) {
+  // A million frames declared, two and two thirds present (a copy cut
+  // short): three frames, the third sample's missing high byte zero, so it
+  // is never negative. Nothing is made up after them.
   std::string file = MakeWave(1, 192000, {5000, -5000}, 3000000);
   file += std::string("\xFF\xFF", 2);
   WriteFile(work_ / "in.wav", file);
@@ -366,16 +367,16 @@ TEST_F(Hardening, DataSizeFarBeyondTheFileReadsZerosAfterItsEnd) {
   const RunResult r = Run("in.wav\nD\nout.wav\n");
   ASSERT_TRUE(r.finished);
   ASSERT_EQ(r.status, 0) << r.errors;
-  EXPECT_EQ(Row(r, 16), "                 Length       1000000 samples");
+  EXPECT_EQ(Row(r, 16), "                 Length       3 samples");
   const std::string out = ReadFile(work_ / "out.wav");
-  ASSERT_EQ(out.size(), MonoOutputSize(1000014));
+  ASSERT_EQ(out.size(), MonoOutputSize(3 + 14));
   const std::vector<std::int32_t> codes = Codes(out);
   EXPECT_LE(std::abs(codes[0] - 5000), 1);
   EXPECT_LE(std::abs(codes[1] + 5000), 1);
   EXPECT_LE(std::abs(codes[2] - 65535), 1);
   std::int32_t largest = 0;
   for (std::size_t i = 3; i < codes.size(); ++i) largest = std::max(largest, std::abs(codes[i]));
-  EXPECT_LE(largest, 1) << "the samples past the end of the file must be silence";
+  EXPECT_LE(largest, 1) << "the filter's tail after the last sample must be dither alone";
 }
 
 TEST_F(Hardening, FoldersAndPathsThroughFilesAreNotFound) {
@@ -714,7 +715,7 @@ TEST_F(FailingOutput, TheInputFileItselfIsReplacedWhole) {
 // and nothing half-written is left beside it.
 TEST_F(Hardening, TerminatedWhileWritingLeavesNoTemporaryFile) {
   // Some 150 MB of output: long enough to stop the program while it writes.
-  WriteFile(work_ / "in.wav", MakeWave(1, 192000, {1000, 2000}, 150000000));
+  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {1000, 2000}, 150000000), 44u + 150000000u);
   WriteIdentityImpulse('D', "1", 15);
   WriteFile(work_ / "out.wav", "old contents");
   const pid_t pid = Start("in.wav\nD\nout.wav\n");
@@ -757,7 +758,7 @@ TEST_F(Hardening, TooLittleMemoryGetsTheMemoryBoxNotACrash) {
   if (kAddressSanitizer) {
     GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no RLIMIT_AS under it";
   }
-  WriteFile(work_ / "in.wav", MakeWave(2, 192000, {1, 2, 3, 4}, 0xFFFFFFF0u));
+  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(2, 192000, {1, 2, 3, 4}, 0xFFFFFFF0u), std::uintmax_t{44} + 0xFFFFFFF0u);
   WriteIdentityImpulse('D', "1", 15);
   RunLimits limits;
   limits.addressSpace = rlim_t{7} << 20;
@@ -823,10 +824,10 @@ TEST_P(TerminalSignals, WhileALineIsTyped) {
 }
 
 TEST_P(TerminalSignals, WhileTheJobComputes) {
-  // 50 million frames declared, a few present: seconds of loading and
-  // convolving. The program is stopped as soon as a computing status line
+  // 50 million frames, a few of them sound and the rest silence held in a
+  // sparse file: seconds of loading and convolving. The program is stopped as soon as a computing status line
   // shows, then sent the signal, then let go.
-  WriteFile(folder_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}, 150000000));
+  apptest::WriteFileOfSize(folder_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}, 150000000), 44u + 150000000u);
   std::string impulse = "1\r\n";
   for (int i = 1; i < 15; ++i) impulse += "0.01\r\n";
   WriteFile(folder_ / "FilterD.dat", impulse);

@@ -430,6 +430,10 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
                          Chunk("data", data, 0xFFFFFFFF), Chunk("levl", std::string(6, '\x03')), cue,
                          Chunk("PAD ", std::string(4, '\0')), list}),
        Chunk("bext", std::string(602, 'b') + "A=PCM,F=96000,W=24,M=stereo\r\n" + history) + ixml + cue + list},
+      {"chunks whose ids are not printable, before and after the data: stepped over, the LIST kept",
+       WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("\x01\x02\x03\x04", std::string(5, 'x')), list,
+                         Chunk("data", data), Chunk("\0\0\0\0", std::string(20, '\0')), list}),
+       list + list},
   };
   for (const auto& layout : layouts) {
     WriteFile(dir_ / "in.wav", layout.file);
@@ -441,19 +445,26 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
     EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want) << layout.label;
   }
 
-  // A walked file whose data chunk ends inside its last frame, a LIST after
-  // it: the frame is completed with zeros, as at the end of a canonical
-  // file, never with the bytes of the next chunk.
+  // A data chunk that ends inside its last frame, a LIST after it (in the
+  // canonical layout and in a walked one): the frame is completed with
+  // zeros, as at the end of the file, never with the bytes of the next chunk.
   const std::string partial = data + "\x11\x22\x33\x44";
   WriteFile(dir_ / "in.wav", MakeWave(2, 96000, samples, static_cast<std::int64_t>(partial.size())) + "\x11\x22\x33\x44");
   ASSERT_EQ(Run("in.wav\nF\nexpected.wav\n").status, 0);
-  WriteFile(dir_ / "in.wav", WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", partial), list}));
-  const RunResult r = Run("in.wav\nF\nout.wav\n");
-  ASSERT_EQ(r.status, 0) << r.errors;
-  EXPECT_EQ(Row(r, 16), "                 Length       702 samples");
-  std::string want = ReadFile(dir_ / "expected.wav") + list + list;
-  wavefiles::SetRiffSize(want);
-  EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want);
+  const struct {
+    std::string file;
+    std::string kept;
+  } partials[] = {{WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("data", partial), list}), list},
+                  {WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", partial), list}), list + list}};
+  for (const auto& layout : partials) {
+    WriteFile(dir_ / "in.wav", layout.file);
+    const RunResult r = Run("in.wav\nF\nout.wav\n");
+    ASSERT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(Row(r, 16), "                 Length       702 samples");
+    std::string want = ReadFile(dir_ / "expected.wav") + layout.kept;
+    wavefiles::SetRiffSize(want);
+    EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The real program on long jobs: a header that declares far more data than
-// its file holds gives a pass of seconds (the missing bytes read as zeros).
+// The real program on long jobs: a recording of mostly silence held in a
+// sparse file gives a pass of seconds without taking room on the disk.
 // Killed during the pass it leaves nothing; it runs in a few megabytes; and
 // in a terminal it shows the pass's percentage, then the screen it always
 // showed.
@@ -48,7 +48,8 @@ class LongJob : public ::testing::Test {
     ASSERT_FALSE(root_.empty()) << "no folder under " << testenv::TemporaryBase();
     work_ = root_ / "work";
     fs::create_directory(work_);
-    WriteFile(work_ / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, kLongDataBytes));
+    apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, kLongDataBytes),
+                             44u + kLongDataBytes);
     std::string impulse = "1\r\n";
     for (int i = 1; i < 15; ++i) impulse += "0.01\r\n";
     WriteFile(work_ / "FilterD.dat", impulse);
@@ -110,7 +111,8 @@ class LongJobInTerminal : public LongJob {
   // Long enough for the percentage to show for a second or more.
   void SetUp() override {
     LongJob::SetUp();
-    WriteFile(work_ / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, 1500000000));
+    apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, 1500000000),
+                             44u + 1500000000u);
   }
 
   // Runs the job in an 80 x 41 pane up to its final screen. `whileRunning`

@@ -61,7 +61,7 @@ int PassUnderFileSizeLimit(const Recording& recording, const std::string& name) 
   if (!CreateOutputFile(name, output)) return 4;
   const PassOutcome outcome = RunFilterPass(recording.format(), 20, input, output, buffers, settings);
   AbandonOutputFile(output);
-  return outcome.written ? 5 : 0;
+  return outcome.verdict == OutputVerdict::kWritten ? 5 : 0;
 }
 
 TEST(StreamingPass, WriteFailingPartWayStopsThePass) {
@@ -84,7 +84,7 @@ int TerminatedDuringThePass(const Recording& recording, const std::string& name)
   if (!CreateOutputFile(name, output, OutputNaming::kHiddenName)) return 3;
   raise(SIGTERM);
   const PassOutcome outcome = RunFilterPass(recording.format(), 15, input, output, buffers, settings);
-  if (outcome.written) return 4;
+  if (outcome.verdict == OutputVerdict::kWritten) return 4;
   AbandonOutputFile(output);
   return 5;  // not reached: the signal ends the child here
 }

@@ -65,7 +65,7 @@ inline std::vector<std::int32_t> RandomSamples(std::size_t count, unsigned seed,
 
 // A recording on disk: a header declaring `frames` frames, then the file's
 // first `bytesPresent` bytes of the interleaved samples (all of them when
-// negative).
+// negative: a copy cut short holds fewer, and its length is what it holds).
 class Recording {
  public:
   // `before`: bytes between the header and the samples, where a chunk the
@@ -82,6 +82,7 @@ class Recording {
     wavetest::WriteBytes(path(), file);
     EXPECT_TRUE(ReadWaveHeader(path(), format_));
     format_.dataOffset = kWaveHeaderSize + static_cast<std::int64_t>(before.size());
+    format_.dataSize = std::min<std::uint64_t>(format_.dataSize, file.size() - static_cast<std::size_t>(format_.dataOffset));
   }
 
   std::string path() const { return folder_ / "in.wav"; }
@@ -107,7 +108,7 @@ class Recording {
     EXPECT_TRUE(CreateOutputFile(name, output));
     const PassOutcome result = RunFilterPass(format_, m, input, output, buffers, settings, progress);
     CloseFile(input);
-    EXPECT_TRUE(result.written);
+    EXPECT_EQ(result.verdict, OutputVerdict::kWritten);
     EXPECT_TRUE(MakeOutputDurable(output) && NameOutputFile(output));
     if (outcome != nullptr) *outcome = result;
     return wavetest::ReadBytes(name);

@@ -133,6 +133,7 @@ void LoadFrom(const Bytes& header, const Bytes& data, int channels, std::int64_t
   out.format.channelCount = static_cast<std::uint16_t>(channels);
   out.format.sampleCount = frames;
   out.format.dataOffset = dataOffset;
+  out.format.dataSize = data.size() - static_cast<std::size_t>(dataOffset - kWaveHeaderSize);
   ASSERT_TRUE(AllocateWorkingArrays(out.format, 15, out.arrays));
   LoadInputSamples(folder / "in.wav", out.format, out.arrays);
   // The raw block stays for the writer, which builds the output image in it.

@@ -57,6 +57,17 @@ using testfiles::WriteBytes;
 
 const Bytes kNew = {'R', 'I', 'F', 'F', 1, 2, 3};
 
+// pread on a pipe is an error (ESPIPE), never the end of a file.
+TEST(ReadingFile, APipeFailsRatherThanEnds) {
+  ScratchFolder folder;
+  ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0644), 0);
+  const FileHandle pipe = OpenFileForReading(folder / "pipe");
+  ASSERT_NE(pipe, kNoFile);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(ReadFileAt(pipe, 0, &byte, 1), kReadFailed);
+  CloseFile(pipe);
+}
+
 TEST_P(Naming, NewFileGetsTheOrdinaryMode) {
   for (mode_t mask : {mode_t{022}, mode_t{027}, mode_t{0}}) {
     const mode_t previous = umask(mask);

@@ -55,12 +55,12 @@ TEST(ReadingFile, ReadsAtOffsetsAndShortAtTheEnd) {
   EXPECT_EQ(ReadFileAt(file, 95, buffer, 10), 5);
   EXPECT_EQ(buffer[4], 99);
   EXPECT_EQ(buffer[5], 0xEE) << "bytes beyond the end are left as they were";
-  EXPECT_EQ(ReadFileAt(file, 1000, buffer, 10), 0);
-  EXPECT_EQ(ReadFileAt(file, -1, buffer, 10), 0);
+  EXPECT_EQ(ReadFileAt(file, 1000, buffer, 10), 0) << "the end of the file is no error";
+  EXPECT_EQ(ReadFileAt(file, -1, buffer, 10), kReadFailed);
   EXPECT_EQ(ReadFileAt(file, 3, buffer, 1), 1) << "reading at offsets does not depend on earlier reads";
   EXPECT_EQ(buffer[0], 3);
   CloseFile(file);
-  EXPECT_EQ(ReadFileAt(kNoFile, 0, buffer, 10), 0);
+  EXPECT_EQ(ReadFileAt(kNoFile, 0, buffer, 10), kReadFailed);
   EXPECT_EQ(FileSizeOf(kNoFile), 0);
   EXPECT_FALSE(IsRegularFile(kNoFile));
 }

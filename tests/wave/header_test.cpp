@@ -10,6 +10,7 @@
 
 #include "console/console.h"
 #include "console/headless.h"
+#include "wave/byte_order.h"
 #include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 #include "wave_test_support.h"
@@ -23,6 +24,22 @@ using wavetest::PutText;
 
 HeaderVerdict Decode(const Bytes& bytes, WaveFormat& format) {
   return DecodeWaveBytes(bytes.data(), bytes.size(), format);
+}
+
+// `file`, followed by zeros up to the size the source declares.
+bool ReadFileAndZeros(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
+  const Bytes& file = *static_cast<const Bytes*>(context);
+  for (std::int64_t i = 0; i < count; ++i) {
+    const auto at = static_cast<std::size_t>(offset + i);
+    into[i] = at < file.size() ? file[at] : 0;
+  }
+  return true;
+}
+
+// A canonical header decoded as the file that holds the data it declares.
+HeaderVerdict DecodeWhole(const Bytes& header, WaveFormat& format) {
+  const std::int64_t size = kWaveHeaderSize + static_cast<std::int64_t>(LoadU32(header.data() + 40));
+  return DecodeWaveHeader(WaveSource{ReadFileAndZeros, const_cast<Bytes*>(&header), size}, format);
 }
 
 // ---- order of the tests and what each looks at ----------------------------
@@ -116,7 +133,7 @@ TEST(DecodeWaveHeader, ReadsEveryFieldAtItsFixedPosition) {
   PutLe(h, 32, 0xFFFF, 2);       // block align -1
   PutLe(h, 40, 0x0000F00D, 4);
   WaveFormat f;
-  ASSERT_EQ(Decode(h, f), HeaderVerdict::Accepted);
+  ASSERT_EQ(DecodeWhole(h, f), HeaderVerdict::Accepted);
   EXPECT_EQ(f.formatTag, 1);
   EXPECT_EQ(f.channelCount, 2);
   EXPECT_EQ(f.sampleRate, 192000);
@@ -134,8 +151,8 @@ TEST(DecodeWaveHeader, IgnoresBytesOutsideTheFields) {
     b[static_cast<std::size_t>(offset)] = static_cast<std::uint8_t>(0xA5 ^ offset);
   }
   WaveFormat fa, fb;
-  ASSERT_EQ(Decode(a, fa), HeaderVerdict::Accepted);
-  ASSERT_EQ(Decode(b, fb), HeaderVerdict::Accepted);
+  ASSERT_EQ(DecodeWhole(a, fa), HeaderVerdict::Accepted);
+  ASSERT_EQ(DecodeWhole(b, fb), HeaderVerdict::Accepted);
   EXPECT_EQ(fb.channelCount, 1);
   EXPECT_EQ(fb.dataSize, 3000u);
   EXPECT_EQ(fb.sampleCount, 1000);
@@ -201,16 +218,6 @@ struct LayoutCase {
 };
 
 void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.label; }
-
-// `file`, followed by zeros up to the size the source declares.
-bool ReadFileAndZeros(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
-  const Bytes& file = *static_cast<const Bytes*>(context);
-  for (std::int64_t i = 0; i < count; ++i) {
-    const auto at = static_cast<std::size_t>(offset + i);
-    into[i] = at < file.size() ? file[at] : 0;
-  }
-  return true;
-}
 
 class LayoutTest : public ::testing::TestWithParam<LayoutCase> {};
 
@@ -328,9 +335,19 @@ INSTANTIATE_TEST_SUITE_P(
                    WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo),
                                      Chunk("data", kTwoFrames, kMark)}),
                    HeaderVerdict::Accepted, 2, 78},
-        LayoutCase{"data longer than the file: declared length, zeros after the end",
+        LayoutCase{"walked data longer than the file (a cut copy): what it holds",
                    WaveFile("RIFF", {Chunk("fmt ", Fmt(2)), Chunk("data", kTwoFrames, 600)}),
-                   HeaderVerdict::Accepted, 100, 46},
+                   HeaderVerdict::Accepted, 2, 46},
+        LayoutCase{"canonical data longer than the file (a cut copy): what it holds",
+                   [] { Bytes f = CanonicalHeader(2, 96000, 600); f.insert(f.end(), kTwoFrames.begin(), kTwoFrames.end()); return f; }(),
+                   HeaderVerdict::Accepted, 2, 44},
+        LayoutCase{"a cut copy ending inside its third frame: 15 bytes, 2.5 frames, to the even 2",
+                   [] { Bytes f = CanonicalHeader(2, 96000, 600); f.resize(44 + 15, 7); return f; }(),
+                   HeaderVerdict::Accepted, 2, 44},
+        LayoutCase{"extensible PCM whose 32 valid bits pass its 24-bit container",
+                   WaveFile("RIFF", {Chunk("fmt ", [] { Bytes b = Extensible(kPcmGuid); PutLe(b, 18, 32, 2); return b; }()),
+                                     Chunk("data", kTwoFrames)}),
+                   HeaderVerdict::Not24Bit},
         LayoutCase{"chunk running past the end before data",
                    WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo, 100),
                                      Chunk("data", kTwoFrames)}),
@@ -370,7 +387,7 @@ class LengthTest : public ::testing::TestWithParam<LengthCase> {};
 TEST_P(LengthTest, DerivesLengthAndDuration) {
   const LengthCase& c = GetParam();
   WaveFormat f;
-  ASSERT_EQ(Decode(CanonicalHeader(c.channels, c.rate, c.dataSize), f), HeaderVerdict::Accepted);
+  ASSERT_EQ(DecodeWhole(CanonicalHeader(c.channels, c.rate, c.dataSize), f), HeaderVerdict::Accepted);
   EXPECT_EQ(f.dataSize, c.dataSize);
   EXPECT_EQ(f.sampleCount, c.sampleCount) << c.dataSize << " bytes, " << c.channels << " ch";
   EXPECT_DOUBLE_EQ(f.durationSeconds, c.duration);
@@ -397,7 +414,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DecodeWaveHeader, DurationIsTheExtendedQuotientStoredOnce) {
   WaveFormat f;
-  ASSERT_EQ(Decode(CanonicalHeader(1, 96000, 3 * 1000003), f), HeaderVerdict::Accepted);
+  ASSERT_EQ(DecodeWhole(CanonicalHeader(1, 96000, 3 * 1000003), f), HeaderVerdict::Accepted);
   const long double q = 1000003.0L / 96000.0L;
   EXPECT_EQ(f.durationSeconds, static_cast<double>(q));
 }
@@ -472,7 +489,7 @@ TEST(ReadWaveHeader, MissingBytesOfAShortHeaderReadAsZero) {
   Bytes h = CanonicalHeader(1, 96000, 600);
   // Up to the bits field: accepted, data size zero.
   wavetest::WriteBytes(folder / "a.wav", Bytes(h.begin(), h.begin() + 36));
-  // Two bytes of the data size present: 58 02 00 00 = 600.
+  // Two bytes of the data size present (58 02 00 00 = 600): no byte of it held.
   wavetest::WriteBytes(folder / "b.wav", Bytes(h.begin(), h.begin() + 42));
   StartHeadlessConsole("");
   WaveFormat f;
@@ -480,8 +497,8 @@ TEST(ReadWaveHeader, MissingBytesOfAShortHeaderReadAsZero) {
   EXPECT_EQ(f.dataSize, 0u);
   EXPECT_EQ(f.sampleCount, 0);
   ASSERT_TRUE(ReadWaveHeader(folder / "b.wav", f));
-  EXPECT_EQ(f.dataSize, 600u);
-  EXPECT_EQ(f.sampleCount, 200);
+  EXPECT_EQ(f.dataSize, 0u);
+  EXPECT_EQ(f.sampleCount, 0);
 }
 
 TEST(ReadWaveHeader, FileThatCannotBeOpenedIsNotAWaveFile) {
@@ -504,7 +521,9 @@ TEST(ReadWaveHeader, RepairedFileIsReadAfresh) {
   StartHeadlessConsole("");
   WaveFormat f;
   EXPECT_FALSE(ReadWaveHeader(folder / "in.wav", f));
-  wavetest::WriteBytes(folder / "in.wav", CanonicalHeader(1, 192000, 30));
+  Bytes repaired = CanonicalHeader(1, 192000, 30);
+  repaired.resize(44 + 30);
+  wavetest::WriteBytes(folder / "in.wav", repaired);
   ASSERT_TRUE(ReadWaveHeader(folder / "in.wav", f));
   EXPECT_EQ(f.channelCount, 1);
   EXPECT_EQ(f.sampleRate, 192000);
