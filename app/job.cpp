@@ -208,7 +208,12 @@ int RunJob(const std::string* givenInput) {
   SetupConsole();
   Job job;
   // The restart point: every rejected input file comes back here.
-  for (const std::string* given = givenInput; !TakeInputFile(job, given);) given = nullptr;
+  // A script's answers (plain mode) belong to the prompts after the input:
+  // when the name given on the command line is refused, the run ends rather
+  // than take the filter letter and the output name for input names.
+  for (const std::string* given = givenInput; !TakeInputFile(job, given); given = nullptr) {
+    if (given != nullptr && AnswersComeFromScript()) return 1;
+  }
   ShowFileData(job.format);
   job.choice = ChooseFilter(job.format);
   EndLine();

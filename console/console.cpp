@@ -100,6 +100,8 @@ ConsoleState& Console() {
   return state;
 }
 
+bool AnswersComeFromScript() { return Console().mode == ConsoleMode::kPlain; }
+
 void SetupConsole() {
   SetExtendedPrecisionMode();
   ConsoleState& c = Console();

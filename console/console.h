@@ -28,6 +28,10 @@ constexpr int kBrightWhite = 15;
 constexpr int kTextColumn = 4;
 constexpr int kAnswerColumn = 18;
 
+// True in plain mode: the answers come from a script, not from a person at
+// the console.
+bool AnswersComeFromScript();
+
 // Opens the console once, before anything is shown: the console binding when
 // the streams are interactive (raw keys, title "Ostrivale", the console's own
 // screen), the x87 unit in the extended precision mode, black on bright white,

@@ -270,12 +270,14 @@ TEST_F(PlainRun, InputNamedOnTheCommandLineIsTheFirstAnswer) {
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(Row(r, 8), "   Input file?   -in.wav");
   EXPECT_TRUE(fs::exists(dir_ / "out.wav"));
-  // A name that cannot be used gets its box and the empty prompt.
+  // A name that cannot be used ends a plain run after its box: the answers
+  // on standard input belong to the prompts after the input, and "-in.wav"
+  // would name a file that opens.
   r = Run("-in.wav\nB\nagain.wav\n", "missing.wav");
-  ASSERT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors, "ERROR: File not found.  Please enter a valid filename\n");
-  EXPECT_EQ(Row(r, 8), "   Input file?   -in.wav");
-  EXPECT_TRUE(fs::exists(dir_ / "again.wav"));
+  EXPECT_EQ(Row(r, 8), "   Input file?   missing.wav");
+  EXPECT_FALSE(fs::exists(dir_ / "again.wav"));
 }
 
 // Windows editors start UTF-8 files with a byte-order mark; terminals paste a
