@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "console/console.h"
+#include "console/refusal.h"
 #include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
 #include "system/clock.h"
@@ -77,33 +78,18 @@ std::string AskFileName(std::string_view prompt, const std::string* given = null
   return *given;
 }
 
-// What ends a step of the job other than the filter room's refusals: each a
-// beep and its box (after a short pause for a file not found).
+// What ends a step of the job other than the refusals of the wave and filter
+// rooms, and the box of each.
 enum class JobRefusal { kInputNotFound, kMemory, kInputUnreadable, kOutput };
 
-struct JobBox {
-  JobRefusal refusal;
-  bool pauseFirst;
-  const char* text;
-  const char* title;
+constexpr VerdictBox<JobRefusal> kJobBoxes[] = {
+    {JobRefusal::kInputNotFound, {"            File not found.\\n Please enter a valid filename", "              ERROR", true}},
+    {JobRefusal::kMemory, {"Not enough memory for this recording", "                 ERROR"}},
+    {JobRefusal::kInputUnreadable, {"The input file could not be read", "               ERROR"}},
+    {JobRefusal::kOutput, {"The output file could not be written", "                 ERROR"}},
 };
 
-constexpr JobBox kJobBoxes[] = {
-    {JobRefusal::kInputNotFound, true, "            File not found.\\n Please enter a valid filename",
-     "              ERROR"},
-    {JobRefusal::kMemory, false, "Not enough memory for this recording", "                 ERROR"},
-    {JobRefusal::kInputUnreadable, false, "The input file could not be read", "               ERROR"},
-    {JobRefusal::kOutput, false, "The output file could not be written", "                 ERROR"},
-};
-
-void ShowRefusal(JobRefusal refusal) {
-  for (const JobBox& box : kJobBoxes) {
-    if (box.refusal != refusal) continue;
-    if (box.pauseFirst) Pause(100);
-    Beep();
-    ShowMessageBox(box.text, box.title);
-  }
-}
+void ShowRefusal(JobRefusal refusal) { ShowRefusal(refusal, kJobBoxes); }
 
 // ---- the job's values -------------------------------------------------------------
 
@@ -141,7 +127,9 @@ bool TakeInputFile(Job& job, const std::string* givenName) {
     return false;
   }
   job.format = WaveFormat{};
-  if (ReadWaveHeader(job.input, job.format)) return true;
+  const HeaderVerdict verdict = ReadWaveHeader(job.input, job.format);
+  if (verdict == HeaderVerdict::kAccepted) return true;
+  ShowHeaderRefusal(verdict);
   CloseFile(job.input);
   return false;
 }

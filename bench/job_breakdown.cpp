@@ -30,9 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "console/console.h"
 #include "reference/convolution.h"
-#include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
@@ -40,7 +38,6 @@
 #include "system/vector_level.h"
 #include "wave/dither.h"
 #include "wave/sample_frames.h"
-#include "wave/wave_dialogue.h"
 #include "reference/output_image.h"
 #include "wave/sample_codes.h"
 #include "wave/wave_format.h"
@@ -416,7 +413,10 @@ int main(int argc, char** argv) {
   }
   const FilterTableEntry* entry = FindFilter(argv[2][0]);
   Job job{argv[1], argv[3], {}, {}, {}};
-  if (entry == nullptr || !ReadWaveHeader(argv[1], job.format)) return 1;
+  const FileHandle input = OpenFileForReading(argv[1]);
+  const HeaderVerdict verdict = ReadWaveHeader(input, job.format);
+  CloseFile(input);
+  if (entry == nullptr || verdict != HeaderVerdict::kAccepted) return 1;
   job.choice = FilterChoice{entry->letter, entry->impulseFileName, entry->coefficientCount};
   if (argc > 4 && std::strcmp(argv[4], "exact") == 0) return RunExact(job);
   if (argc > 4 && std::strcmp(argv[4], "job") == 0) {

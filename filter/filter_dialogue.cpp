@@ -7,63 +7,42 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/refusal.h"
 #include "filter/filter_table.h"
 
 namespace {
 
-struct ImpulseRefusal {
-  ImpulseVerdict verdict;
-  const char* text;
-  const char* title;
+constexpr VerdictBox<ImpulseVerdict> kImpulseBoxes[] = {
+    {ImpulseVerdict::kNotFound,
+     {"Required filter .dat file not found.\\n The program will now terminate", "                ERROR", true}},
+    {ImpulseVerdict::kDamaged,
+     {"Required filter .dat file is damaged.\\n The program will now terminate", "                ERROR", true}},
 };
-
-constexpr ImpulseRefusal kImpulseRefusals[] = {
-    {ImpulseVerdict::kNotFound, "Required filter .dat file not found.\\n The program will now terminate",
-     "                ERROR"},
-    {ImpulseVerdict::kDamaged, "Required filter .dat file is damaged.\\n The program will now terminate",
-     "                ERROR"},
-};
-
 
 const char kQuestionText[] = "Select whether to apply filter";
 
-// One offered letter on the question's rows. Its description follows one
-// blank column after the letter.
+// Where one offered letter stands on the question's rows. Its description
+// follows one blank column after the letter.
 struct LetterSlot {
-  char letter;
   int rowOffset;  // 0 for the question's row, 1 for the row below it
   int column;
   int foreground;
 };
 
-// How the question looks at one sample rate.
+// How the question looks at one sample rate: a slot for each filter the
+// table offers at that rate, in the table's order.
 struct QuestionLayout {
   int sampleRate;
   LetterSlot slots[4];
-  int slotCount;
   int answerRowOffset;
   int answerColumn;
   int answerForeground;
-  const char* wrongAnswerText;
   const char* wrongAnswerTitle;
 };
 
 const QuestionLayout kLayouts[] = {
-    {96000,
-     {{'B', 0, 35, kBlack}, {'F', 0, 55, kBlue}},
-     2,
-     0,
-     73,
-     kBlue,
-     "You must respond either B or F",
-     "               ERROR"},
-    {192000,
-     {{'A', 0, 35, kBlack}, {'C', 0, 53, kBlack}, {'D', 1, 35, kBlack}, {'E', 1, 56, kBlack}},
-     4,
-     1,
-     74,
-     kBlack,
-     "You must respond either A, C, D or E",
+    {96000, {{0, 35, kBlack}, {0, 55, kBlue}}, 0, 73, kBlue, "               ERROR"},
+    {192000, {{0, 35, kBlack}, {0, 53, kBlack}, {1, 35, kBlack}, {1, 56, kBlack}}, 1, 74, kBlack,
      "                  ERROR"},
 };
 
@@ -76,6 +55,30 @@ const QuestionLayout* LayoutFor(int sampleRate) {
   return nullptr;
 }
 
+// The filters offered at a rate, in the table's order.
+struct Offer {
+  const FilterTableEntry* filters[kFilterCount];
+  int count = 0;
+};
+
+Offer OfferAt(int sampleRate) {
+  Offer offer;
+  for (const FilterTableEntry& entry : kFilterTable) {
+    if (entry.sampleRate == sampleRate) offer.filters[offer.count++] = &entry;
+  }
+  return offer;
+}
+
+// "You must respond either B or F", "... either A, C, D or E".
+std::string WrongAnswerText(const Offer& offer) {
+  std::string text = "You must respond either ";
+  for (int k = 0; k < offer.count; ++k) {
+    if (k > 0) text += k + 1 == offer.count ? " or " : ", ";
+    text += offer.filters[k]->letter;
+  }
+  return text;
+}
+
 // One item: placed, coloured (unless it keeps the colour in force), printed,
 // line ended. The line end only moves the cursor; every item is placed anew.
 void ShowItem(int row, int column, int foreground, const char* text) {
@@ -85,26 +88,25 @@ void ShowItem(int row, int column, int foreground, const char* text) {
   EndLine();
 }
 
-void ShowQuestion(const QuestionLayout& layout, int row) {
+void ShowQuestion(const QuestionLayout& layout, const Offer& offer, int row) {
   // The question text keeps the colour in force: dark grey on bright white
   // both on the first showing and after a wrong answer.
   ShowItem(row, kTextColumn, -1, kQuestionText);
-  for (int s = 0; s < layout.slotCount; ++s) {
-    const LetterSlot& slot = layout.slots[s];
-    const FilterTableEntry* entry = FindFilter(slot.letter);
-    const char letterText[2] = {slot.letter, '\0'};
+  for (int k = 0; k < offer.count; ++k) {
+    const LetterSlot& slot = layout.slots[k];
+    const char letterText[2] = {offer.filters[k]->letter, '\0'};
     ShowItem(row + slot.rowOffset, slot.column, slot.foreground, letterText);
-    ShowItem(row + slot.rowOffset, slot.column + 2, kDarkGrey, entry->description);
+    ShowItem(row + slot.rowOffset, slot.column + 2, kDarkGrey, offer.filters[k]->description);
   }
 }
 
 // The offered letter that the answer names, or 0. Only the question's own
 // letters fold from lower case; the whole line must be that one letter.
-char OfferedLetter(const QuestionLayout& layout, const std::string& answer) {
+char OfferedLetter(const Offer& offer, const std::string& answer) {
   if (answer.size() != 1) return 0;
   const char typed = answer[0];
-  for (int s = 0; s < layout.slotCount; ++s) {
-    const char letter = layout.slots[s].letter;
+  for (int k = 0; k < offer.count; ++k) {
+    const char letter = offer.filters[k]->letter;
     const char lower = static_cast<char>(letter - 'A' + 'a');
     if (typed == letter || typed == lower) return letter;
   }
@@ -120,17 +122,18 @@ FilterChoice ChooseFilter(const WaveFormat& format) {
     const QuestionLayout* layout = LayoutFor(format.sampleRate);
     if (layout == nullptr) return choice;  // header validation never lets one through
 
-    ShowQuestion(*layout, row);
+    const Offer offer = OfferAt(format.sampleRate);
+    ShowQuestion(*layout, offer, row);
     const int answerRow = row + layout->answerRowOffset;
     Locate(answerRow, layout->answerColumn);
     SetColor(layout->answerForeground, kBrightWhite);
     const std::string answer = ReadLine(kQuestionText);
 
-    const char letter = OfferedLetter(*layout, answer);
+    const char letter = OfferedLetter(offer, answer);
     if (letter != 0) return ChoiceOf(letter);
 
-    Beep();
-    ShowMessageBox(layout->wrongAnswerText, layout->wrongAnswerTitle);
+    const std::string wrongAnswer = WrongAnswerText(offer);
+    ShowRefusal(RefusalBox{wrongAnswer.c_str(), layout->wrongAnswerTitle});
     // Only the first cell of the rejected answer is blanked; the next answer's
     // echo covers the rest as far as it reaches.
     Locate(answerRow, layout->answerColumn);
@@ -140,13 +143,4 @@ FilterChoice ChooseFilter(const WaveFormat& format) {
   }
 }
 
-void ReportImpulseRefusal(ImpulseVerdict verdict) {
-  for (const ImpulseRefusal& refusal : kImpulseRefusals) {
-    if (refusal.verdict == verdict) {
-      Pause(100);
-      Beep();
-      ShowMessageBox(refusal.text, refusal.title);
-      return;
-    }
-  }
-}
+void ReportImpulseRefusal(ImpulseVerdict verdict) { ShowRefusal(verdict, kImpulseBoxes); }

@@ -1,50 +1,22 @@
 #include "wave/wave_dialogue.h"
 
 #include "console/console.h"
+#include "console/refusal.h"
 
 namespace {
 
-struct Rejection {
-  HeaderVerdict verdict;
-  const char* text;
-  const char* title;
-};
-
 // The box shown for each refused header.
-constexpr Rejection kRejections[] = {
-    {HeaderVerdict::NotWave, " This is not a Wave file", "          ERROR"},
-    {HeaderVerdict::NotPcm, "This is not a PCM format Wave file", "                 ERROR"},
-    {HeaderVerdict::Not24Bit, "This is not a 24-bit Wave file", "             ERROR"},
-    {HeaderVerdict::WrongRate, "This is not a 96kHz or 192kHz Wave file",
-     "                     ERROR"},
-    {HeaderVerdict::NotMonoStereo, "This is not a mono or stereo Wave file",
-     "                    ERROR"},
+constexpr VerdictBox<HeaderVerdict> kHeaderBoxes[] = {
+    {HeaderVerdict::kNotWave, {" This is not a Wave file", "          ERROR"}},
+    {HeaderVerdict::kNotPcm, {"This is not a PCM format Wave file", "                 ERROR"}},
+    {HeaderVerdict::kNot24Bit, {"This is not a 24-bit Wave file", "             ERROR"}},
+    {HeaderVerdict::kWrongRate, {"This is not a 96kHz or 192kHz Wave file", "                     ERROR"}},
+    {HeaderVerdict::kNotMonoStereo, {"This is not a mono or stereo Wave file", "                    ERROR"}},
 };
 
 }  // namespace
 
-bool ReadWaveHeader(const std::string& inputFileName, WaveFormat& format) {
-  // A pipe given as the input reads as nothing instead of hanging the dialogue.
-  const FileHandle file = OpenFileForReading(inputFileName);
-  const bool accepted = ReadWaveHeader(file, format);
-  CloseFile(file);
-  return accepted;
-}
-
-bool ReadWaveHeader(FileHandle input, WaveFormat& format) {
-  FileWindow window;
-  window.file = input;
-  const HeaderVerdict verdict = DecodeWaveHeader(FileWaveSource(window), format);
-  if (verdict == HeaderVerdict::Accepted) return true;
-  for (const Rejection& r : kRejections) {
-    if (r.verdict == verdict) {
-      Beep();
-      ShowMessageBox(r.text, r.title);
-      break;
-    }
-  }
-  return false;
-}
+void ShowHeaderRefusal(HeaderVerdict verdict) { ShowRefusal(verdict, kHeaderBoxes); }
 
 void ShowFileData(const WaveFormat& format) {
   SetColor(kDarkGrey, kBrightWhite);

@@ -108,13 +108,13 @@ HeaderVerdict DecodeWaveHeader(const WaveSource& source, WaveFormat& format) {
   }
   format = f;
 
-  if (!wave || !chunksFound) return HeaderVerdict::NotWave;
-  if (f.formatTag != 1) return HeaderVerdict::NotPcm;
-  if (f.bitsPerSample != 24 || f.validBitsPerSample > 24) return HeaderVerdict::Not24Bit;
-  if (f.sampleRate != 96000 && f.sampleRate != 192000) return HeaderVerdict::WrongRate;
+  if (!wave || !chunksFound) return HeaderVerdict::kNotWave;
+  if (f.formatTag != 1) return HeaderVerdict::kNotPcm;
+  if (f.bitsPerSample != 24 || f.validBitsPerSample > 24) return HeaderVerdict::kNot24Bit;
+  if (f.sampleRate != 96000 && f.sampleRate != 192000) return HeaderVerdict::kWrongRate;
   // Other channel counts would decode nothing and give silence reported as a
   // finished job, and a count of 0 would divide by zero below.
-  if (f.channelCount != 1 && f.channelCount != 2) return HeaderVerdict::NotMonoStereo;
+  if (f.channelCount != 1 && f.channelCount != 2) return HeaderVerdict::kNotMonoStereo;
 
   // Length and duration at extended precision; the length is rounded to the
   // nearest whole frame, ties to even (the default rounding mode). The 64-bit
@@ -125,11 +125,17 @@ HeaderVerdict DecodeWaveHeader(const WaveSource& source, WaveFormat& format) {
   f.durationSeconds = static_cast<double>(static_cast<long double>(f.sampleCount) /
                                           static_cast<long double>(f.sampleRate));
   format = f;
-  return HeaderVerdict::Accepted;
+  return HeaderVerdict::kAccepted;
 }
 
 HeaderVerdict DecodeWaveBytes(const std::uint8_t* bytes, std::size_t size, WaveFormat& format) {
   MemoryFile file{bytes};
   const WaveSource source{ReadFromMemory, &file, static_cast<std::int64_t>(size)};
   return DecodeWaveHeader(source, format);
+}
+
+HeaderVerdict ReadWaveHeader(FileHandle input, WaveFormat& format) {
+  FileWindow window;
+  window.file = input;
+  return DecodeWaveHeader(FileWaveSource(window), format);
 }

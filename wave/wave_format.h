@@ -35,13 +35,13 @@ struct WaveFormat {
 
 // Why a header is refused, in the order the tests are made.
 enum class HeaderVerdict {
-  Accepted,
-  NotWave,        // not "RIFF", "RF64" or "BW64" at 0 and "WAVE" at 8, or no "fmt " and
-                  // "data" chunk can be found
-  NotPcm,         // formatTag is not 1, nor the extensible form of PCM
-  Not24Bit,       // bitsPerSample is not 24, or more than 24 bits are said to be valid
-  WrongRate,      // sampleRate is neither 96000 nor 192000
-  NotMonoStereo,  // channelCount is neither 1 nor 2
+  kAccepted,
+  kNotWave,        // not "RIFF", "RF64" or "BW64" at 0 and "WAVE" at 8, or no "fmt " and
+                   // "data" chunk can be found
+  kNotPcm,         // formatTag is not 1, nor the extensible form of PCM
+  kNot24Bit,       // bitsPerSample is not 24, or more than 24 bits are said to be valid
+  kWrongRate,      // sampleRate is neither 96000 nor 192000
+  kNotMonoStereo,  // channelCount is neither 1 nor 2
 };
 
 // Finds the header fields, makes the tests in order and, when all pass,
@@ -60,3 +60,7 @@ HeaderVerdict DecodeWaveHeader(const WaveSource& source, WaveFormat& format);
 
 // DecodeWaveHeader on `size` bytes in memory, taken as the whole file.
 HeaderVerdict DecodeWaveBytes(const std::uint8_t* bytes, std::size_t size, WaveFormat& format);
+
+// DecodeWaveHeader on the open file `input` (kNoFile reads as an empty file,
+// which is kNotWave). The file stays open.
+HeaderVerdict ReadWaveHeader(FileHandle input, WaveFormat& format);

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "console/headless.h"
 #include "filter/filter_pass.h"
 #include "pass_test_support.h"
 #include "tests/test_environment.h"
@@ -24,7 +23,6 @@ using passtest::ShippedFilter;
 // The buffers are a few megabytes; under a limit that leaves less than one
 // they are refused, and nothing is kept.
 int AllocateUnderAddressSpaceLimit() {
-  StartHeadlessConsole("");
   rlimit limit{};
   limit.rlim_cur = static_cast<rlim_t>(testenv::AddressSpaceInUse() + (std::int64_t{1} << 20));
   limit.rlim_max = limit.rlim_cur;
@@ -34,7 +32,6 @@ int AllocateUnderAddressSpaceLimit() {
   format.sampleCount = 11520000;
   PassBuffers buffers;
   if (AllocatePassBuffers(format, 20, PassSettings{}, buffers)) return 3;
-  if (BeepCount() != 0 || !MessageBoxLog().empty()) return 4;  // the job shows the box
   return buffers.raw.size() + buffers.output.size() + buffers.impulseResponse.size() == 0 ? 0 : 6;
 }
 

@@ -11,10 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "console/headless.h"
-#include "filter/filter_dialogue.h"
 #include "filter/filter_pass.h"
-#include "wave/wave_dialogue.h"
 #include "filter/impulse_file.h"
 #include "system/files.h"
 #include "reference/convolution.h"
@@ -72,7 +69,6 @@ class Recording {
   // header reader steps over would stand.
   Recording(int channels, std::int64_t frames, const std::vector<std::int32_t>& samples,
             std::int64_t bytesPresent = -1, const Bytes& before = {}) {
-    StartHeadlessConsole("");
     Bytes file = wavetest::CanonicalHeader(channels, 192000, static_cast<std::uint32_t>(3 * channels * frames));
     file.insert(file.end(), before.begin(), before.end());
     for (std::int32_t v : samples) {
@@ -80,7 +76,7 @@ class Recording {
     }
     if (bytesPresent >= 0) file.resize(static_cast<std::size_t>(kWaveHeaderSize + before.size() + bytesPresent));
     wavetest::WriteBytes(path(), file);
-    EXPECT_TRUE(ReadWaveHeader(path(), format_));
+    EXPECT_EQ(wavetest::ReadHeaderOf(path(), format_), HeaderVerdict::kAccepted);
     format_.dataOffset = kWaveHeaderSize + static_cast<std::int64_t>(before.size());
     format_.dataSize = std::min<std::uint64_t>(format_.dataSize, file.size() - static_cast<std::size_t>(format_.dataOffset));
   }

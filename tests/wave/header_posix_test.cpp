@@ -6,10 +6,7 @@
 
 #include <string>
 
-#include "console/console.h"
-#include "console/headless.h"
 #include "tests/test_environment.h"
-#include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 #include "wave_test_support.h"
 
@@ -22,11 +19,8 @@ using wavetest::PutLe;
 TEST(ReadWaveHeader, PipeIsRejectedWithoutWaiting) {
   wavetest::ScratchFolder folder;
   ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0644), 0);
-  StartHeadlessConsole("");
   WaveFormat f;
-  EXPECT_FALSE(ReadWaveHeader(folder / "pipe", f));
-  ASSERT_EQ(MessageBoxLog().size(), 1u);
-  EXPECT_EQ(MessageBoxLog()[0].text, " This is not a Wave file");
+  EXPECT_EQ(wavetest::ReadHeaderOf(folder / "pipe", f), HeaderVerdict::kNotWave);
 }
 
 int OpenDescriptorCount() {
@@ -38,7 +32,9 @@ int OpenDescriptorCount() {
   return count;
 }
 
-TEST(ReadWaveHeader, LeavesNoFileOpenAndTheFileUnchanged) {
+// The reader reads through the handle it is given: it opens nothing of its
+// own and changes nothing.
+TEST(ReadWaveHeader, OpensNoFileAndLeavesTheFileUnchanged) {
   wavetest::ScratchFolder folder;
   Bytes good = CanonicalHeader(1, 96000, 30);
   good.resize(74, 0x42);
@@ -47,12 +43,15 @@ TEST(ReadWaveHeader, LeavesNoFileOpenAndTheFileUnchanged) {
   wavetest::WriteBytes(folder / "good.wav", good);
   wavetest::WriteBytes(folder / "bad.wav", bad);
   chmod((folder / "good.wav").c_str(), 0444);
-  StartHeadlessConsole("");
+  const FileHandle badFile = OpenFileForReading(folder / "bad.wav");
+  const FileHandle goodFile = OpenFileForReading(folder / "good.wav");
   const int before = OpenDescriptorCount();
   WaveFormat f;
-  EXPECT_FALSE(ReadWaveHeader(folder / "bad.wav", f));
-  EXPECT_TRUE(ReadWaveHeader(folder / "good.wav", f));
+  EXPECT_EQ(ReadWaveHeader(badFile, f), HeaderVerdict::kNot24Bit);
+  EXPECT_EQ(ReadWaveHeader(goodFile, f), HeaderVerdict::kAccepted);
   EXPECT_EQ(OpenDescriptorCount(), before);
+  CloseFile(badFile);
+  CloseFile(goodFile);
   EXPECT_EQ(wavetest::ReadBytes(folder / "good.wav"), good);
   EXPECT_EQ(testenv::FileMode(folder / "good.wav"), 0444u);
 }

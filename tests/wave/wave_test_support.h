@@ -61,6 +61,14 @@ inline WaveFormat Format(int channels, int rate) {
   return f;
 }
 
+// The header of the file named `name`, opened for it and closed again.
+inline HeaderVerdict ReadHeaderOf(const std::string& name, WaveFormat& format) {
+  const FileHandle file = OpenFileForReading(name);
+  const HeaderVerdict verdict = ReadWaveHeader(file, format);
+  CloseFile(file);
+  return verdict;
+}
+
 inline Bytes HeaderOf(const WaveFormat& f, std::int64_t frames, std::int64_t trailingBytes = 0) {
   const OutputHeader header = BuildOutputHeader(f, frames, trailingBytes);
   return Bytes(header.bytes, header.bytes + header.size);
