@@ -25,9 +25,10 @@ struct CommandLine {
 // line that names it.
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
-// What --help prints: what the tool does, the dialogue, plain mode, where
-// the filters are looked for (`filterFolders`, after the current folder),
-// the manual.
+// What --help prints: what the tool does, the dialogue, plain mode with an
+// example in this system's shell, where the filters are looked for
+// (`filterFolders`, after the current folder), the document that describes
+// it all (system/shell_usage.h).
 std::string HelpText(const std::vector<std::string>& filterFolders);
 
 // What --version prints: "ostrivale 1.0" and a line feed.
