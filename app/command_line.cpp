@@ -10,11 +10,13 @@ std::string Refusal(const std::string& what, const std::string& argument) {
 
 bool IsOption(const std::string& argument) { return !argument.empty() && argument[0] == '-'; }
 
+bool IsHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine line;
-  if (arguments.size() == 1 && arguments[0] == "--help") {
+  if (arguments.size() == 1 && IsHelp(arguments[0])) {
     line.action = CommandLine::Action::kHelp;
     return line;
   }
@@ -30,8 +32,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (!namesOnly && IsOption(argument)) {
       line.action = CommandLine::Action::kRefused;
-      line.message = Refusal(argument == "--help" || argument == "--version" ? "no other argument goes with"
-                                                                             : "unknown option",
+      line.message = Refusal(IsHelp(argument) || argument == "--version" ? "no other argument goes with"
+                                                                         : "unknown option",
                              argument);
       return line;
     }
@@ -76,8 +78,8 @@ std::string HelpText(const std::vector<std::string>& filterFolders) {
   for (const std::string& folder : filterFolders) text += "  " + folder + "\n";
   text +=
       "\n"
-      "  --help     print this text and end\n"
-      "  --version  print the version and end\n"
+      "  -h, --help  print this text and end\n"
+      "  --version   print the version and end\n"
       "\n";
   text += std::string(FullDescription()) + " describes the whole dialogue and every message.\n";
   return text;
