@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "system/shell_usage.h"
+
 namespace {
 
 std::string Refusal(const std::string& what, const std::string& argument) {
@@ -8,11 +10,13 @@ std::string Refusal(const std::string& what, const std::string& argument) {
 
 bool IsOption(const std::string& argument) { return !argument.empty() && argument[0] == '-'; }
 
+bool IsHelp(const std::string& argument) { return argument == "--help" || argument == "-h"; }
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CommandLine line;
-  if (arguments.size() == 1 && arguments[0] == "--help") {
+  if (arguments.size() == 1 && IsHelp(arguments[0])) {
     line.action = CommandLine::Action::kHelp;
     return line;
   }
@@ -28,8 +32,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (!namesOnly && IsOption(argument)) {
       line.action = CommandLine::Action::kRefused;
-      line.message = Refusal(argument == "--help" || argument == "--version" ? "no other argument goes with"
-                                                                             : "unknown option",
+      line.message = Refusal(IsHelp(argument) || argument == "--version" ? "no other argument goes with"
+                                                                         : "unknown option",
                              argument);
       return line;
     }
@@ -58,19 +62,26 @@ std::string HelpText(const std::vector<std::string>& filterFolders) {
       "\n"
       "When standard input or output is not a terminal it runs in plain mode, for\n"
       "scripts: one answer a line from standard input, the final screen on standard\n"
-      "output, errors on standard error, exit status 0 after a finished job. E.g.\n"
-      "  printf '%s\\n' E filtered.wav | ostrivale take1.wav > screen.txt\n"
+      "output, errors on standard error, exit status 0 after a finished job. E.g.";
+  // In this system's own shell, each command on a line of its own.
+  const ShellExample example = PlainModeExample();
+  text += example.shell.empty() ? std::string("\n") : " in\n" + std::string(example.shell) + ":\n";
+  for (std::string_view commands = example.commands; !commands.empty();) {
+    const std::size_t end = commands.find('\n');
+    text += "  " + std::string(commands.substr(0, end)) + "\n";
+    commands.remove_prefix(end == std::string_view::npos ? commands.size() : end + 1);
+  }
+  text +=
       "\n"
       "The filters, FilterA.dat to FilterF.dat, are looked for in the current folder,\n"
       "then in\n";
   for (const std::string& folder : filterFolders) text += "  " + folder + "\n";
   text +=
       "\n"
-      "  --help     print this text and end\n"
-      "  --version  print the version and end\n"
-      "\n"
-      "The manual page ostrivale(1) (on Windows, README.txt beside the program)\n"
-      "describes the whole dialogue and every message.\n";
+      "  -h, --help  print this text and end\n"
+      "  --version   print the version and end\n"
+      "\n";
+  text += std::string(FullDescription()) + " describes the whole dialogue and every message.\n";
   return text;
 }
 

@@ -30,11 +30,13 @@ if(WIN32)
   set(OSTRIVALE_INSTALL_FILTER_DIR .)
   # README.txt: packaging/windows/README.txt.md with the sections of README.md
   # that it takes, made plain text by packaging/windows/readme_text.awk. The
-  # build stops when README.md no longer has what it takes.
+  # build stops when README.md no longer has what it takes, and when a word
+  # that holds only on Linux (packaging/windows/linux_words.txt) would reach
+  # README.txt.
   find_program(OSTRIVALE_AWK NAMES awk mawk gawk REQUIRED)
   set(OSTRIVALE_WINDOWS_README ${OSTRIVALE_PACKAGE_BINARY_DIR}/README.txt)
   set(OSTRIVALE_WINDOWS_README_SOURCES ${PROJECT_SOURCE_DIR}/README.md
-      ${OSTRIVALE_PACKAGING_DIR}/windows/README.txt.md)
+      ${OSTRIVALE_PACKAGING_DIR}/windows/README.txt.md ${OSTRIVALE_PACKAGING_DIR}/windows/linux_words.txt)
   add_custom_command(
     OUTPUT ${OSTRIVALE_WINDOWS_README}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${OSTRIVALE_PACKAGE_BINARY_DIR}

@@ -16,6 +16,9 @@ std::int64_t ReadStandardInput(char* buffer, std::int64_t size);
 // interruptions and short writes. False when the stream refuses it; a reader
 // that went away (`ostrivale | head`) makes the write fail and never ends the
 // program with a signal. A Windows console is given the text as UTF-16, so
-// that it shows the characters whatever its code page.
+// that it shows the characters whatever its code page; a file or a pipe on
+// Windows gets it with Windows' line ends, CR LF (each line feed not already
+// after a carriage return gets one), as the system's own programs write text.
+// POSIX writes the bytes as they are.
 bool WriteStandardOutput(std::string_view text);
 bool WriteStandardError(std::string_view text);

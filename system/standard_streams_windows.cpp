@@ -53,6 +53,19 @@ bool ReadConsoleLine(HANDLE input) {
   return true;
 }
 
+// Text for a file or a pipe, with the line ends that Windows programs write
+// (the C runtime's text mode): CR LF for each line feed that no carriage
+// return comes before already.
+std::string WithWindowsLineEnds(std::string_view text) {
+  std::string lines;
+  lines.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines.push_back('\r');
+    lines.push_back(text[i]);
+  }
+  return lines;
+}
+
 bool WriteAll(DWORD which, std::string_view text) {
   HANDLE handle = GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
@@ -67,8 +80,9 @@ bool WriteAll(DWORD which, std::string_view text) {
     }
     return true;
   }
+  const std::string lines = WithWindowsLineEnds(text);
   // A pipe whose reader has gone fails with ERROR_NO_DATA: just a failed write.
-  return WriteAllTo(reinterpret_cast<FileHandle>(handle), text.data(), static_cast<std::int64_t>(text.size()));
+  return WriteAllTo(reinterpret_cast<FileHandle>(handle), lines.data(), static_cast<std::int64_t>(lines.size()));
 }
 
 }  // namespace

@@ -10,11 +10,12 @@
 #       dialogue and a job in a tmux pane (tests/app/job_in_tmux.sh), the
 #       console room's demo;
 #   (4) the zip, made by the `packages` target: its contents, README.txt and
-#       LICENSE.txt as Windows text (CR LF, no Linux steps, no Markdown), the
-#       program's icon, version and manifest, and the unpacked ostrivale.exe
-#       run on a small recording by README.txt's Command Prompt example in
-#       another folder, finding its filters beside itself and writing the
-#       Linux program's bytes.
+#       LICENSE.txt as Windows text (CR LF, no word that holds only on Linux,
+#       no Markdown), the program's icon, version and manifest, and the
+#       unpacked ostrivale.exe run on a small recording by README.txt's
+#       Command Prompt example in another folder, finding its filters beside
+#       itself and writing the Linux program's bytes; its --help as Windows
+#       text naming its own folder, and the example there run the same way.
 # Needs the Debian packages g++-mingw-w64-x86-64-posix, wine, wine64 and
 # googletest (GoogleTest's sources, built for Windows here), and tmux for the
 # pane tests. No display is needed. The first run also creates the wine
@@ -97,20 +98,22 @@ if [ -f "$zip" ]; then
   got="$(cmake -E tar tf "$zip" | grep -v '/$' | sort)"
   [ "$got" = "$want" ] || { echo "FAILED: $zip holds other files:"; diff <(echo "$want") <(echo "$got"); failed=1; }
   (cd "$work" && cmake -E tar xf "$zip")
-  # The texts as Windows text: every line ended by CR LF. README.txt written
-  # for Windows: no step that only Linux has, no Markdown left.
-  for text in README.txt LICENSE.txt; do
-    if [ "$(grep -c $'\r$' "$work/$top/$text")" != "$(wc -l < "$work/$top/$text")" ] ||
-       [ -n "$(tail -c 1 "$work/$top/$text")" ]; then
-      echo "FAILED: $text has lines that do not end in CR LF"
-      failed=1
-    fi
-  done
-  linux_only='(^|[^a-z])(apt|apt-get|sudo|dpkg|pidof|ls|man|chmod)([^a-z]|$)|/usr/|/etc/|\.deb|\.tar\.gz|kill \$|manual page'
-  if grep -nE -i "$linux_only" "$work/$top/README.txt"; then
-    echo "FAILED: README.txt names the Linux steps above"
-    failed=1
-  fi
+  # Windows text: every line ended by CR LF.
+  windows_text() {
+    [ "$(grep -c $'\r$' "$1")" = "$(wc -l < "$1")" ] && [ -z "$(tail -c 1 "$1")" ] ||
+      { echo "FAILED: $2 has lines that do not end in CR LF"; failed=1; }
+  }
+  # Texts written for Windows: no word that holds only on Linux
+  # (packaging/windows/linux_words.txt), a line break within a phrase
+  # included.
+  no_linux_words() {
+    local words
+    words="$(tr -s ' \r\n' '   ' < "$1" | grep -o -w -i -F -f <(grep -v -e '^#' -e '^$' packaging/windows/linux_words.txt))"
+    [ -z "$words" ] || { echo "FAILED: $2 says what holds only on Linux:" $words; failed=1; }
+  }
+  windows_text "$work/$top/README.txt" README.txt
+  windows_text "$work/$top/LICENSE.txt" LICENSE.txt
+  no_linux_words "$work/$top/README.txt" README.txt
   if grep -nF -e '](' -e '**' -e '```' "$work/$top/README.txt"; then
     echo "FAILED: README.txt holds the Markdown above"
     failed=1
@@ -122,31 +125,52 @@ if [ -f "$zip" ]; then
                 'RT_MANIFEST' 'level=""asInvoker""' 'longPathAware' 'supportedOS'; do
     grep -qF "$wanted" <<<"$resources" || { echo "FAILED: ostrivale.exe has no $wanted in its resources"; failed=1; }
   done
-  # Unpacked anywhere, and started as README.txt's Command Prompt example
+  # Unpacked anywhere, and started as an example in Command Prompt's syntax
   # says, by wine's cmd, from another folder that holds only the recording:
   # the answers as CR LF lines, the filters found beside the program (on the
-  # PATH), the exit status.
-  mkdir "$work/run" "$work/reference"
+  # PATH), the final screen as Windows text, the exit status.
+  # run_example WHOSE FOLDER OUTPUT ANSWERS [ARGUMENT]: $work/FOLDER/example.bat
+  # against the Linux program given ANSWERS (and ARGUMENT) in a copy of the
+  # folder; both must write the same OUTPUT.
+  run_example() {
+    mkdir "$work/$2-reference"
+    cp "$work/$2"/* "$root"/data/Filter?.dat "$work/$2-reference"
+    (cd "$work/$2" && WINEPATH="$(winepath -w "$work/$top")" wine cmd /c example.bat > said.txt 2> errors.txt)
+    (cd "$work/$2-reference" && printf "$4" | "$linux_program" ${5:+"$5"} > screen.txt 2> errors.txt)
+    if ! grep -q 'ostrivale' "$work/$2/example.bat"; then
+      echo "FAILED: $1 has no Command Prompt example"
+      failed=1
+    elif tr -d '\r' < "$work/$2/said.txt" | grep -qx 'not filtered, see above' ||
+         ! grep -q 'Job completed in' "$work/$2/screen.txt"; then
+      echo "FAILED: the example of $1 did not run the job: $(cat "$work/$2/errors.txt")"
+      failed=1
+    elif ! cmp -s "$work/$2/$3" "$work/$2-reference/$3"; then
+      echo "FAILED: the unpacked ostrivale.exe wrote other bytes than the Linux program"
+      failed=1
+    else
+      windows_text "$work/$2/screen.txt" "the final screen of $1's example"
+      echo "$1's Command Prompt example, run from another folder, wrote the Linux program's bytes"
+    fi
+  }
+  mkdir "$work/run"
   (source tests/app/wave_files.sh && canonical 2 96000 5000 11) > "$work/run/in.wav"
-  cp "$work/run/in.wav" "$root/data/FilterB.dat" "$work/reference"
   awk '{ sub(/\r$/, "") } /^In Command Prompt/ { found = 1; next }
        found && /^    / { print substr($0, 5) "\r"; code = 1; next } code { exit }' \
       "$work/$top/README.txt" > "$work/run/example.bat"
-  (cd "$work/run" && WINEPATH="$(winepath -w "$work/$top")" wine cmd /c example.bat > said.txt 2> errors.txt)
-  (cd "$work/reference" && printf 'in.wav\nB\nout.wav\n' | "$linux_program" > screen.txt 2> errors.txt)
-  if ! grep -q 'ostrivale.exe < answers.txt' "$work/run/example.bat"; then
-    echo "FAILED: README.txt has no Command Prompt example"
-    failed=1
-  elif tr -d '\r' < "$work/run/said.txt" | grep -qx 'not filtered, see above' ||
-       ! grep -q 'Job completed in' "$work/run/screen.txt"; then
-    echo "FAILED: the example of README.txt did not run the job: $(cat "$work/run/errors.txt")"
-    failed=1
-  elif ! cmp -s "$work/run/out.wav" "$work/reference/out.wav"; then
-    echo "FAILED: the unpacked ostrivale.exe wrote other bytes than the Linux program"
-    failed=1
-  else
-    echo "README.txt's Command Prompt example, run from another folder, wrote the Linux program's bytes"
-  fi
+  run_example README.txt run out.wav 'in.wav\nB\nout.wav\n'
+  # --help as Command Prompt shows it in a file: Windows text, the folder the
+  # program was unpacked in as the one where the filters are, and an example
+  # for Command Prompt that runs its job.
+  mkdir "$work/help"
+  (cd "$work/help" && WINEPATH="$(winepath -w "$work/$top")" wine cmd /c ostrivale.exe --help > ../help.txt)
+  windows_text "$work/help.txt" "--help"
+  no_linux_words "$work/help.txt" "--help"
+  grep -qxF "  $(winepath -w "$work/$top")\\"$'\r' "$work/help.txt" ||
+    { echo "FAILED: --help does not name $(winepath -w "$work/$top")\\ for the filters"; failed=1; }
+  (source tests/app/wave_files.sh && canonical 2 192000 5000 12) > "$work/help/take1.wav"
+  awk '{ sub(/\r$/, "") } /^Command Prompt:$/ { found = 1; next }
+       found && /^  / { print substr($0, 3) "\r"; next } found { exit }' "$work/help.txt" > "$work/help/example.bat"
+  run_example "--help" help filtered.wav 'E\nfiltered.wav\n' take1.wav
 else
   echo "FAILED: no $zip"
   failed=1

@@ -2,15 +2,16 @@
 # Windows text in Markdown (packaging/windows/README.txt.md) and the sections
 # of README.md that it inserts (see that file). Any awk:
 #
-#   awk -v version=1.0 -v out=README.txt -f readme_text.awk README.md README.txt.md
+#   awk -v version=1.0 -v out=README.txt -f readme_text.awk README.md README.txt.md linux_words.txt
 #
 # Plain text: headings underlined, paragraphs and list items filled to 78
 # columns, code blocks indented, each table row a block of "Column: text"
 # lines; bold, italics and the backquotes of code dropped; a link to a
 # section of the text becomes its title in quotes. A link to anything else,
-# a picture, a missing section or a replacement that finds nothing stops it
-# with a message and no output. UTF-8 with a byte order mark, which Notepad
-# takes as UTF-8 in every version.
+# a picture, a missing section, a replacement that finds nothing and a word
+# of linux_words.txt in the text (what holds only on Linux) stop it with a
+# message and no output. UTF-8 with a byte order mark, which Notepad takes as
+# UTF-8 in every version.
 
 BEGIN {
   width = 78
@@ -68,10 +69,28 @@ file == 2 && /^<!-- replace: .* => .* -->$/ {
   used[replacements] = 0
   next
 }
+# A table row written for Windows: it takes the place of the inserted row of
+# the same message (first cell), whose text holds only on Linux.
+file == 2 && /^<!-- row for Windows -->$/ {
+  rowForWindows = 1
+  next
+}
+file == 2 && rowForWindows {
+  rowForWindows = 0
+  if ($0 !~ /^\|/) fail("README.txt.md: no table row after \"row for Windows\"")
+  cells($0, windowsRow)
+  for (k = lines; k >= 1; k--)
+    if (line[k] ~ /^[ \t]*\|/ && cells(line[k], linuxRow) > 0 && linuxRow[1] == windowsRow[1]) break
+  if (k < 1) fail("README.md has no row for " windowsRow[1])
+  line[k] = $0
+  next
+}
 file == 2 {
   gsub(/@VERSION@/, version)
   line[++lines] = $0
 }
+
+file == 3 && !/^#/ && !/^[ \t]*$/ { linuxWords[++linuxWordCount] = tolower($0) }
 
 # ---- inline text ----------------------------------------------------------------
 
@@ -118,6 +137,23 @@ function plainLinks(text,   out, label, target, middle) {
   return out text
 }
 
+# Stops at a word of linux_words.txt in `text`: a whole word in any case,
+# not next to a letter, digit or underscore.
+function refuseLinuxWords(text,   lower, k, word, from, at, before, after) {
+  lower = tolower(text)
+  for (k = 1; k <= linuxWordCount; k++) {
+    word = linuxWords[k]
+    for (from = 1; (at = index(substr(lower, from), word)) > 0; from = at + 1) {
+      at += from - 1
+      before = at > 1 ? substr(lower, at - 1, 1) : ""
+      after = substr(lower, at + length(word), 1)
+      if (before !~ /[a-z0-9_]/ && after !~ /[a-z0-9_]/)
+        fail("a word that holds only on Linux, \"" linuxWords[k] "\", in: " text)
+    }
+  }
+  return text
+}
+
 # The text of one paragraph, item or cell: the Windows replacements, then
 # the marks dropped outside `code` (whose backquotes go too).
 function inline(text,   k, at, out, code) {
@@ -137,7 +173,7 @@ function inline(text,   k, at, out, code) {
     out = out substr(text, 1, at - 1)
     text = substr(text, at + 1)
   }
-  return out plainLinks(plainEmphasis(text))
+  return refuseLinuxWords(out plainLinks(plainEmphasis(text)))
 }
 
 # ---- writing ----------------------------------------------------------------------
@@ -210,6 +246,8 @@ function flushTable(   headers, columns, k, r, row, n) {
 END {
   if (failed) exit 1
   if (open != "") fail("README.md: section " open " not ended")
+  if (rowForWindows) fail("README.txt.md: no table row after \"row for Windows\"")
+  if (linuxWordCount == 0) fail("no words that hold only on Linux: linux_words.txt is missing")
   for (k = 1; k <= lines; k++) {
     if (line[k] ~ /^#+ /) {
       title = line[k]
@@ -232,7 +270,7 @@ END {
     if (inCode) {
       if (text ~ /^[ \t]*```/) { inCode = 0; continue }
       sub("^" codeStrip, "", text)
-      emit(codeIndent text)
+      emit(codeIndent refuseLinuxWords(text))
       continue
     }
     if (text ~ /^[ \t]*\|/) {

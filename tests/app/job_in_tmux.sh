@@ -4,7 +4,8 @@
 # a name typed with a slip taken back by Backspace, the file-not-found box and
 # the screen drawn afresh after it, the FILE DATA block, the filter question
 # and answer, the output name, the status lines of the job and its report,
-# the key that ends it, the console as it was before, and the output file.
+# the key that ends it, the console as it was before, and the output file;
+# then a refused command line, held open in a console window of its own.
 # The same cells are expected of every console: the Windows build runs
 # ostrivale.exe under wine here, the Linux build its own program.
 #
@@ -122,4 +123,20 @@ size="$(stat -c %s "$folder/out.wav" 2>/dev/null || echo 0)"
 
 tmux_ send-keys -t job -l "q"
 expect_console_restored
+
+# Two names, as files dropped together on the program's icon: the refusal,
+# and in a console window of the program's own a key wait before it closes.
+# Wine's console in a terminal is the program's alone, as the window
+# Explorer opens; a POSIX terminal outlives the program and is not waited for.
+tmux_ kill-session -t job
+program+=" in.wav other.wav"
+start_in_pane
+wait_for "one input file at most, not also 'other.wav'" || finish "job in tmux"
+if [[ "$program" == *.exe* ]]; then
+  wait_for "Press any key to close this window." || finish "job in tmux"
+  pane_text | grep -q "EXIT=" && fail "the program ended before a key was pressed"
+  tmux_ send-keys -t job Enter
+fi
+wait_for "EXIT=2" || finish "job in tmux"
+pane_text | grep -q "Press any key" && [[ "$program" != *.exe* ]] && fail "a terminal is held open"
 finish "job in tmux"

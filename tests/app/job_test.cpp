@@ -236,10 +236,13 @@ TEST_F(PlainRun, HelpAndVersionPrintTheirTextAndEnd) {
   EXPECT_EQ(help.errors, "");
   ASSERT_FALSE(help.rows.empty());
   EXPECT_EQ(Row(help, 1), "Usage: ostrivale [INPUT.wav]");
-  for (const char* part : {"plain mode", "FilterA.dat", "--version", "ostrivale(1)"}) {
+  for (const char* part : {"plain mode", "FilterA.dat", "  -h, --help ", "--version", "ostrivale(1)"}) {
     EXPECT_NE(help.screen.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(help.screen.find("Ostrivale v1"), std::string::npos) << "no dialogue";
+  const RunResult shortHelp = Run("", "-h");
+  EXPECT_EQ(shortHelp.status, 0);
+  EXPECT_EQ(shortHelp.screen, help.screen);
   const RunResult version = Run("", "--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.screen, "ostrivale " OSTRIVALE_VERSION "\n");
@@ -254,6 +257,8 @@ TEST_F(PlainRun, OtherArgumentsAreRefusedWithOneLine) {
       {"-", "ostrivale: unknown option '-' (see ostrivale --help)\n"},
       {"a.wav b.wav", "ostrivale: one input file at most, not also 'b.wav' (see ostrivale --help)\n"},
       {"--help a.wav", "ostrivale: no other argument goes with '--help' (see ostrivale --help)\n"},
+      {"a.wav -h", "ostrivale: no other argument goes with '-h' (see ostrivale --help)\n"},
+      {"-help", "ostrivale: unknown option '-help' (see ostrivale --help)\n"},
   };
   for (const auto& c : cases) {
     const RunResult r = Run("", c.arguments);

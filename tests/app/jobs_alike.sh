@@ -3,13 +3,14 @@
 # the Windows program under wine against the Linux one. Each job runs in a
 # folder of its own holding the same files for both; both must leave the same
 # output bytes, the same final screen (the job's time aside), the same error
-# lines and the same exit status. The jobs: recordings in the canonical
-# layout and in walked ones (chunks before, between and after, a longer
-# format chunk, RF64, the extensible form with metadata kept), names in
-# several scripts (typed, and given on the command line), a name in quotes
-# as a dropped file's, the restart after a missing
-# name and a file that is no wave, an output over an existing file and over
-# the input itself, an output that cannot be written, filters of both rates,
+# lines and the same exit status; a Windows program (a .exe) writes its text
+# lines with CR LF where the reference ends them by LF. The jobs: recordings
+# in the canonical layout and in walked ones (chunks before, between and
+# after, a longer format chunk, RF64, the extensible form with metadata
+# kept), names in several scripts (typed, and given on the command line), a
+# name in quotes as a dropped file's, the restart after a missing name and a
+# file that is no wave, an output over an existing file and over the input
+# itself, an output that cannot be written, filters of both rates,
 # an impulse file missing and one damaged, and a filter whose coefficients no
 # fast bound vouches for, so that every sample takes the exact path at
 # extended precision.
@@ -107,6 +108,10 @@ cp "$data"/Filter?.dat .
 
 # What the final screen says of the job's time depends on the machine.
 screen_without_time() { sed 's/Job completed in .* seconds/Job completed in N seconds/' "$1"; }
+# The reference's text with the program's line ends.
+line_end=""
+[[ "${program[*]}" == *.exe* ]] && line_end=$'\r'
+as_program_text() { sed "s/\$/$line_end/" "$@"; }
 
 # job LABEL ANSWERS [SETUP [ARGUMENT...]]: runs both programs, each in a
 # fresh copy of the files (after SETUP, a shell command run there), with the
@@ -129,12 +134,13 @@ job() {
     echo "FAILED: $label: exit status $(cat "$work/program.status"), the reference's $(cat "$work/reference.status")"
     failed=1
   fi
-  if ! cmp -s "$work/reference.err" "$work/program.err"; then
+  if ! cmp -s <(as_program_text "$work/reference.err") "$work/program.err"; then
     echo "FAILED: $label: standard error differs:"
-    diff "$work/reference.err" "$work/program.err" | head -n 10
+    diff <(as_program_text "$work/reference.err") "$work/program.err" | head -n 10
     failed=1
   fi
-  if ! diff <(screen_without_time "$work/reference.out") <(screen_without_time "$work/program.out") > "$work/diff"; then
+  if ! diff <(screen_without_time "$work/reference.out" | as_program_text) <(screen_without_time "$work/program.out") \
+       > "$work/diff"; then
     echo "FAILED: $label: the final screen differs:"
     head -n 20 "$work/diff"
     failed=1

@@ -53,7 +53,7 @@ TEST(EndingEventsDeathTest, HeldEventEndsTheProgramOnceReleasedAfterTheRestore) 
   }
   SetConsoleCtrlHandler(IgnoreEvent, TRUE);
   EXPECT_EXIT(HeldThenReleased(), ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT)),
-              "still here\nrestored\n");
+              "still here\r\nrestored\r\n");
   SetConsoleCtrlHandler(IgnoreEvent, FALSE);
 }
 #else

@@ -1,0 +1,5 @@
+#include "system/console_window.h"
+
+bool ConsoleWindowIsOwn() { return false; }
+
+void WaitForKeyInConsoleWindow() {}
