@@ -65,17 +65,20 @@ void ShowInputScreen() {
   EndLine();
 }
 
+constexpr std::string_view kInputPrompt = "Input file?";
+constexpr std::string_view kOutputPrompt = "Output file? ";
+
 // A prompt in dark grey, then the answer typed in black from the answer
 // column; `given` (the name on the command line) stands there as if typed.
-std::string AskFileName(std::string_view prompt, const std::string* given = nullptr) {
+TypedLine AskFileName(std::string_view prompt, const std::string* given = nullptr) {
   const int promptRow = CursorRow();
   PrintLine(kDarkGrey, prompt);
   SetColor(kBlack, kBrightWhite);
   Locate(promptRow, kAnswerColumn);
-  if (given == nullptr) return ReadLine(prompt);
+  if (given == nullptr) return ReadLine();
   PrintText(*given);
   EndLine();
-  return *given;
+  return TypedLine{*given, false};
 }
 
 // What ends a step of the job other than the refusals of the wave and filter
@@ -117,21 +120,59 @@ FileHandle OpenInputFile(const std::string& typed) {
   return OpenFileForReading(typed.substr(1, typed.size() - 2));
 }
 
-// One round of the input screen: true once the named file is open and its
-// header accepted; false, after its box, to start the screen over.
-bool TakeInputFile(Job& job, const std::string* givenName) {
+// What became of one round of the input screen.
+enum class InputRound {
+  kAccepted,    // the named file is open and its header accepted
+  kRefused,     // its box was shown: the screen starts over
+  kInputEnded,  // no name came
+};
+
+InputRound TakeInputFile(Job& job, const std::string* givenName) {
   ShowInputScreen();
-  job.input = OpenInputFile(AskFileName("Input file?", givenName));
+  const TypedLine name = AskFileName(kInputPrompt, givenName);
+  if (name.inputEnded) return InputRound::kInputEnded;
+  job.input = OpenInputFile(name.text);
   if (job.input == kNoFile) {
     ShowRefusal(JobRefusal::kInputNotFound);
-    return false;
+    return InputRound::kRefused;
   }
   job.format = WaveFormat{};
   const HeaderVerdict verdict = ReadWaveHeader(job.input, job.format);
-  if (verdict == HeaderVerdict::kAccepted) return true;
+  if (verdict == HeaderVerdict::kAccepted) return InputRound::kAccepted;
   ShowHeaderRefusal(verdict);
   CloseFile(job.input);
-  return false;
+  return InputRound::kRefused;
+}
+
+// The dialogue before the job: the input file (the restart point: every
+// rejected input file comes back here), FILE DATA, the filter, the output
+// name. False when the run ends there: the input ended at a prompt (which is
+// reported), or a plain run's command-line name was refused, since a
+// script's answers belong to the prompts after the input and would be taken
+// for input names.
+bool AskForTheJob(Job& job, const std::string* givenInput) {
+  for (const std::string* given = givenInput;; given = nullptr) {
+    const InputRound round = TakeInputFile(job, given);
+    if (round == InputRound::kAccepted) break;
+    if (round == InputRound::kInputEnded) {
+      ReportInputEnded(kInputPrompt);
+      return false;
+    }
+    if (given != nullptr && AnswersComeFromScript()) return false;
+  }
+  ShowFileData(job.format);
+  if (!ChooseFilter(job.format, job.choice)) {
+    ReportInputEnded(kFilterQuestion);
+    return false;
+  }
+  EndLine();
+  const TypedLine output = AskFileName(kOutputPrompt);
+  if (output.inputEnded) {
+    ReportInputEnded(kOutputPrompt);
+    return false;
+  }
+  job.outputFileName = output.text;
+  return true;
 }
 
 // ---- the pass ----------------------------------------------------------------------
@@ -195,17 +236,7 @@ void ReportTime(double jobStartTime) {
 int RunJob(const std::string* givenInput) {
   SetupConsole();
   Job job;
-  // The restart point: every rejected input file comes back here.
-  // A script's answers (plain mode) belong to the prompts after the input:
-  // when the name given on the command line is refused, the run ends rather
-  // than take the filter letter and the output name for input names.
-  for (const std::string* given = givenInput; !TakeInputFile(job, given); given = nullptr) {
-    if (given != nullptr && AnswersComeFromScript()) return 1;
-  }
-  ShowFileData(job.format);
-  job.choice = ChooseFilter(job.format);
-  EndLine();
-  job.outputFileName = AskFileName("Output file? ");
+  if (!AskForTheJob(job, givenInput)) return 1;
   const double jobStartTime = JobClockSeconds();
 
   // Everything the pass needs, taken before anything is shown: a recording of

@@ -83,16 +83,6 @@ bool NextKey(Key* key) {
   }
 }
 
-// Input ended while `prompt` waited for its line: the job cannot go on.
-[[noreturn]] void EndAtInputEnd(std::string_view prompt) {
-  CloseConsole();  // first, so that a terminal is itself again before the report
-  std::string report(kInputEndedAtPrompt);
-  report += TrimBlanks(prompt);
-  report += kInputEndedAtPromptEnd;
-  WriteStandardError(report);
-  std::exit(1);
-}
-
 }  // namespace
 
 ConsoleState& Console() {
@@ -133,7 +123,15 @@ void PrintNumber(double value, int digits) {
 
 void EndLine() { ModelEndLine(Console().screen); }
 
-std::string ReadLine(std::string_view prompt) {
+void ReportInputEnded(std::string_view prompt) {
+  CloseConsole();  // first, so that a terminal is itself again before the report
+  std::string report(kInputEndedAtPrompt);
+  report += TrimBlanks(prompt);
+  report += kInputEndedAtPromptEnd;
+  WriteStandardError(report);
+}
+
+TypedLine ReadLine() {
   ConsoleState& c = Console();
   bool wasHidden = !c.screen.cursorVisible;
   c.screen.cursorVisible = true;
@@ -153,7 +151,8 @@ std::string ReadLine(std::string_view prompt) {
     Key key;
     if (!NextKey(&key)) {
       if (fromScript && anyKey) break;  // the last line had no line end
-      EndAtInputEnd(prompt);
+      if (wasHidden) c.screen.cursorVisible = false;
+      return TypedLine{line, true};
     }
     anyKey = true;
     if (key.kind == KeyKind::kEnter) break;
@@ -182,7 +181,7 @@ std::string ReadLine(std::string_view prompt) {
   }
   ModelEndLine(c.screen);
   if (wasHidden) c.screen.cursorVisible = false;
-  return line;
+  return TypedLine{line, false};
 }
 
 void WaitKey() {

@@ -48,11 +48,20 @@ int CursorRow();
 void PrintText(std::string_view text);
 void PrintNumber(double value, int digits);
 void EndLine();
-// Reads one typed line with echo. `prompt` is the text of the prompt the line
-// answers: when input ends before the line does, the console is closed, one
-// line naming that prompt goes to standard error and the program ends with
-// status 1. From plain input a last line without a line end is still a line.
-std::string ReadLine(std::string_view prompt = {});
+// A line typed with echo, and whether the input ended before the line did
+// (standard input closed, the terminal gone): then it is no answer, and the
+// caller decides what follows (the job: ReportInputEnded, status 1). From
+// plain input a last line without a line end is still a line.
+struct TypedLine {
+  std::string text;
+  bool inputEnded = false;
+};
+TypedLine ReadLine();
+
+// Closes the console (a terminal is itself again first) and writes on
+// standard error the line that names `prompt`, the prompt whose answer the
+// input never gave: ERROR: input ended at the prompt "Output file?".
+void ReportInputEnded(std::string_view prompt);
 void WaitKey();
 void Beep();
 void Pause(int milliseconds);

@@ -19,8 +19,6 @@ constexpr VerdictBox<ImpulseVerdict> kImpulseBoxes[] = {
      {"Required filter .dat file is damaged.\\n The program will now terminate", "                ERROR", true}},
 };
 
-const char kQuestionText[] = "Select whether to apply filter";
-
 // Where one offered letter stands on the question's rows. Its description
 // follows one blank column after the letter.
 struct LetterSlot {
@@ -91,7 +89,7 @@ void ShowItem(int row, int column, int foreground, const char* text) {
 void ShowQuestion(const QuestionLayout& layout, const Offer& offer, int row) {
   // The question text keeps the colour in force: dark grey on bright white
   // both on the first showing and after a wrong answer.
-  ShowItem(row, kTextColumn, -1, kQuestionText);
+  ShowItem(row, kTextColumn, -1, kFilterQuestion);
   for (int k = 0; k < offer.count; ++k) {
     const LetterSlot& slot = layout.slots[k];
     const char letterText[2] = {offer.filters[k]->letter, '\0'};
@@ -115,22 +113,26 @@ char OfferedLetter(const Offer& offer, const std::string& answer) {
 
 }  // namespace
 
-FilterChoice ChooseFilter(const WaveFormat& format) {
-  FilterChoice choice;
+bool ChooseFilter(const WaveFormat& format, FilterChoice& choice) {
+  choice = FilterChoice{};
   const int row = CursorRow();
   for (;;) {
     const QuestionLayout* layout = LayoutFor(format.sampleRate);
-    if (layout == nullptr) return choice;  // header validation never lets one through
+    if (layout == nullptr) return true;  // header validation never lets one through
 
     const Offer offer = OfferAt(format.sampleRate);
     ShowQuestion(*layout, offer, row);
     const int answerRow = row + layout->answerRowOffset;
     Locate(answerRow, layout->answerColumn);
     SetColor(layout->answerForeground, kBrightWhite);
-    const std::string answer = ReadLine(kQuestionText);
+    const TypedLine answer = ReadLine();
+    if (answer.inputEnded) return false;
 
-    const char letter = OfferedLetter(offer, answer);
-    if (letter != 0) return ChoiceOf(letter);
+    const char letter = OfferedLetter(offer, answer.text);
+    if (letter != 0) {
+      choice = ChoiceOf(letter);
+      return true;
+    }
 
     const std::string wrongAnswer = WrongAnswerText(offer);
     ShowRefusal(RefusalBox{wrongAnswer.c_str(), layout->wrongAnswerTitle});

@@ -26,14 +26,18 @@ int main() {
   EndLine();
   SetColor(kBlack, kBrightWhite);
   Locate(promptRow, kAnswerColumn);
-  const std::string name = ReadLine("   Input file?");
+  const TypedLine name = ReadLine();
+  if (name.inputEnded) {
+    ReportInputEnded("   Input file?");
+    EndProgram(1);
+  }
   Pause(100);
   Beep();
   ShowMessageBox("            File not found.\\n Please enter a valid filename", "              ERROR");
   SetColor(kDarkGrey, kBrightWhite);
   PrintText("   typed: ");
   SetColor(kBlack, kBrightWhite);
-  PrintText(name);
+  PrintText(name.text);
   EndLine();
   SetColor(kDarkGrey, kBrightWhite);
   PrintText("   press any key to quit");

@@ -87,12 +87,12 @@ void PlainDialogue() {
   EndLine();
   SetColor(kBlack, kBrightWhite);
   Locate(3, 18);
-  std::string name = ReadLine();
+  std::string name = ReadLine().text;
   Pause(5);
   Beep();
   ShowMessageBox("  Bad name.\\n Try again  ", "   ERROR");
   PrintText(name == "caf\xc3\xa9" ? "same" : "different");
-  std::string second = ReadLine();
+  std::string second = ReadLine().text;
   PrintText("[" + second + "]");
   WaitKey();  // at the end of input: returns
 }
@@ -108,9 +108,12 @@ TEST(PlainMode, FinalScreenOnStandardOutputAndBoxOnStandardError) {
 void ReadTwoLines() {
   SetupConsole();
   PrintText("Name:");
-  PrintText(ReadLine("Name:"));
+  PrintText(ReadLine().text);
   PrintText("Second:");
-  ReadLine("   Second? ");
+  if (ReadLine().inputEnded) {
+    ReportInputEnded("   Second? ");
+    std::exit(1);
+  }
   PrintText("not reached");
 }
 
@@ -243,7 +246,7 @@ void TypedLineThenKey() {
   HideCursor();
   PrintText("Hello");
   Locate(3, 18);
-  std::string line = ReadLine();
+  std::string line = ReadLine().text;
   PrintText("got:" + line);
   WaitKey();
 }

@@ -24,7 +24,7 @@ TEST(ReadLine, TypedLineWithBackspace) {
   StartHeadlessConsole("ab\x08" "c\r");
   SetColor(kBlack, kBrightWhite);
   Locate(8, 18);
-  EXPECT_EQ(ReadLine(), "ac");
+  EXPECT_EQ(ReadLine().text, "ac");
   EXPECT_EQ(ScreenRowText(8), Blanks(17) + "ac" + Blanks(61));
   EXPECT_EQ(Cursor(), std::make_pair(9, 1));
 }
@@ -32,7 +32,7 @@ TEST(ReadLine, TypedLineWithBackspace) {
 TEST(ReadLine, BackspaceLeavesABlankInTheCurrentColour) {
   StartHeadlessConsole("ab\x08\r");
   SetColor(kDarkGrey, kBrightWhite);
-  EXPECT_EQ(ReadLine(), "a");
+  EXPECT_EQ(ReadLine().text, "a");
   EXPECT_EQ(ScreenRowText(1).substr(0, 2), "a ");
   EXPECT_EQ(CellForeground(1, 2), kDarkGrey);
   EXPECT_EQ(CellBackground(1, 2), kBrightWhite);
@@ -41,20 +41,20 @@ TEST(ReadLine, BackspaceLeavesABlankInTheCurrentColour) {
 
 TEST(ReadLine, DeleteIsBackspaceToo) {
   StartHeadlessConsole("xy\x7f\x7fz\n");
-  EXPECT_EQ(ReadLine(), "z");
+  EXPECT_EQ(ReadLine().text, "z");
   EXPECT_EQ(ScreenRowText(1), std::string("z").append(79, ' '));
 }
 
 TEST(ReadLine, EnterAloneGivesTheEmptyLine) {
   StartHeadlessConsole("\n");
   Locate(8, 18);
-  EXPECT_EQ(ReadLine(), "");
+  EXPECT_EQ(ReadLine().text, "");
   EXPECT_EQ(Cursor(), std::make_pair(9, 1));
 }
 
 TEST(ReadLine, LineIsKeptExactlyAsTyped) {
   StartHeadlessConsole("  a b  \n");
-  EXPECT_EQ(ReadLine(), "  a b  ");
+  EXPECT_EQ(ReadLine().text, "  a b  ");
 }
 
 TEST(ReadLine, KeysThatTypeNothingChangeNothing) {
@@ -65,7 +65,7 @@ TEST(ReadLine, KeysThatTypeNothingChangeNothing) {
   SetColor(kBlack, kBrightWhite);
   Locate(8, 18);
   Screen before = CurrentScreen();
-  EXPECT_EQ(ReadLine(), "");
+  EXPECT_EQ(ReadLine().text, "");
   EXPECT_TRUE(SameCells(before, CurrentScreen()));
 }
 
@@ -85,7 +85,7 @@ TEST_P(TypedNames, AreKeptAndEchoedCellForCell) {
   const NameCase& c = GetParam();
   StartHeadlessConsole(c.name + "\r");
   Locate(8, 18);
-  EXPECT_EQ(ReadLine(), c.name);
+  EXPECT_EQ(ReadLine().text, c.name);
   EXPECT_EQ(ScreenRowText(8), Blanks(17) + c.name + Blanks(63 - c.cells));
   // Typed again and taken back character by character: nothing is left.
   std::string keys = c.name;
@@ -95,7 +95,7 @@ TEST_P(TypedNames, AreKeptAndEchoedCellForCell) {
   }
   StartHeadlessConsole(keys + "\r");
   Locate(8, 18);
-  EXPECT_EQ(ReadLine(), "");
+  EXPECT_EQ(ReadLine().text, "");
   EXPECT_EQ(ScreenRowText(8), Blanks(80));
 }
 
@@ -127,7 +127,7 @@ TEST_P(WideBackspace, TakesTheCharacterAndBothCells) {
   const BackspaceCase& c = GetParam();
   StartHeadlessConsole(c.keys + "\r");
   Locate(c.row, c.column);
-  EXPECT_EQ(ReadLine(), c.line) << c.label;
+  EXPECT_EQ(ReadLine().text, c.line) << c.label;
   for (std::size_t i = 0; i < c.rows.size(); ++i)
     EXPECT_EQ(ScreenRowText(c.firstRow + static_cast<int>(i)), c.rows[i]) << c.label << " row " << i;
 }
@@ -161,25 +161,25 @@ TEST(ReadLine, ScriptKeepsMarksOfNoWidthAndBytesThatAreNotUtf8) {
   // A decomposed é (e, combining acute) and a Latin-1 byte: kept in the line,
   // the mark without a cell, the byte shown as U+FFFD; Backspace takes either.
   StartHeadlessConsole("e\xcc\x81x\xe9\re\xcc\x81\xe9\x7f\x7f\r");
-  EXPECT_EQ(ReadLine(), "e\xcc\x81x\xe9");
+  EXPECT_EQ(ReadLine().text, "e\xcc\x81x\xe9");
   EXPECT_EQ(ScreenRowText(1).substr(0, 6), "ex\xef\xbf\xbd ");
-  EXPECT_EQ(ReadLine(), "e");
+  EXPECT_EQ(ReadLine().text, "e");
   EXPECT_EQ(ScreenRowText(2).substr(0, 2), "e ");
 }
 
 TEST(ReadLine, PlainLineEndsLfCrAndCrLfAreEachOneEnter) {
   StartHeadlessConsole("a\rb\r\nc\nd\n\r");
-  EXPECT_EQ(ReadLine(), "a");
-  EXPECT_EQ(ReadLine(), "b");
-  EXPECT_EQ(ReadLine(), "c");
-  EXPECT_EQ(ReadLine(), "d");
-  EXPECT_EQ(ReadLine(), "");  // LF then CR: two line ends
+  EXPECT_EQ(ReadLine().text, "a");
+  EXPECT_EQ(ReadLine().text, "b");
+  EXPECT_EQ(ReadLine().text, "c");
+  EXPECT_EQ(ReadLine().text, "d");
+  EXPECT_EQ(ReadLine().text, "");  // LF then CR: two line ends
 }
 
 TEST(ReadLine, LineRunsOnAcrossTheRightEdgeAndBackspaceWalksBack) {
   StartHeadlessConsole("abcd\x7f\x7f\x7f\r");
   Locate(5, 79);
-  EXPECT_EQ(ReadLine(), "a");
+  EXPECT_EQ(ReadLine().text, "a");
   EXPECT_EQ(ScreenRowText(5), Blanks(78) + "a ");
   EXPECT_EQ(ScreenRowText(6), Blanks(80));
   EXPECT_EQ(Cursor(), std::make_pair(6, 1));
@@ -190,7 +190,7 @@ TEST(ReadLine, BackspaceAcrossTheRowBoundaryLeavesCursorInTheLastColumn) {
   Locate(5, 79);
   // a(5,79) b(5,80) c(6,1); Backspace: c gone; X at (6,1); two Backspaces:
   // X and b gone, cursor on (5,80); Y there.
-  EXPECT_EQ(ReadLine(), "aY");
+  EXPECT_EQ(ReadLine().text, "aY");
   EXPECT_EQ(ScreenRowText(5), Blanks(78) + "aY");
   EXPECT_EQ(ScreenRowText(6), Blanks(80));
 }
@@ -198,7 +198,7 @@ TEST(ReadLine, BackspaceAcrossTheRowBoundaryLeavesCursorInTheLastColumn) {
 TEST(ReadLine, BackspaceFromThePendingWrap) {
   StartHeadlessConsole("ab\x7f" "c\r");
   Locate(41, 79);
-  EXPECT_EQ(ReadLine(), "ac");
+  EXPECT_EQ(ReadLine().text, "ac");
   // "ab" ends in the pending wrap; Backspace blanks the last cell and leaves
   // the cursor on it, "c" goes there (pending wrap again), Enter scrolls twice.
   EXPECT_EQ(ScreenRowText(39), Blanks(78) + "ac");
@@ -210,7 +210,7 @@ TEST(ReadLine, BackspaceFromThePendingWrap) {
 TEST(ReadLine, TypingPastTheBottomRowScrolls) {
   StartHeadlessConsole("abc\r");
   Locate(41, 80);
-  EXPECT_EQ(ReadLine(), "abc");
+  EXPECT_EQ(ReadLine().text, "abc");
   EXPECT_EQ(ScreenRowText(39), Blanks(79) + "a");
   EXPECT_EQ(ScreenRowText(40), "bc" + Blanks(78));
   EXPECT_EQ(ScreenRowText(41), Blanks(80));
@@ -220,7 +220,7 @@ TEST(ReadLine, TheLimitCountsCharactersNotBytes) {
   std::string keys;
   for (int i = 0; i < 9999; ++i) keys += "\xc5\x91";  // two bytes each
   StartHeadlessConsole(keys + kSun + "\xc3\xa9\r");
-  std::string line = ReadLine();
+  std::string line = ReadLine().text;
   EXPECT_EQ(line.size(), 2 * 9999u + 3u);
   EXPECT_EQ(line.substr(line.size() - 3), kSun);
 }
@@ -229,7 +229,7 @@ TEST(ReadLine, The10001stCharacterIsNeitherEchoedNorKept) {
   std::string keys(9999, 'a');
   keys += "bc\r";
   StartHeadlessConsole(keys);
-  std::string line = ReadLine();
+  std::string line = ReadLine().text;
   ASSERT_EQ(line.size(), 10000u);
   EXPECT_EQ(line.back(), 'b');
   // 10000 characters from the top left end in the bottom right cell (the
@@ -244,7 +244,7 @@ TEST(ReadLine, BackspaceAtTheCapMakesRoomAgain) {
   std::string keys(10000, 'a');
   keys += "x\x7fy\r";
   StartHeadlessConsole(keys);
-  std::string line = ReadLine();
+  std::string line = ReadLine().text;
   ASSERT_EQ(line.size(), 10000u);
   EXPECT_EQ(line.substr(9998), "ay");
 }
@@ -261,21 +261,24 @@ TEST(ReadLine, HiddenCursorIsHiddenAgainAfterwards) {
 
 TEST(ReadLine, ScriptLastLineWithoutALineEndIsALine) {
   StartHeadlessConsole("abc\nlast");
-  EXPECT_EQ(ReadLine(), "abc");
-  EXPECT_EQ(ReadLine(), "last");
+  EXPECT_EQ(ReadLine().text, "abc");
+  EXPECT_EQ(ReadLine().text, "last");
   StartHeadlessConsole("a\x1b");  // a lone Escape at the end types nothing
-  EXPECT_EQ(ReadLine(), "a");
+  EXPECT_EQ(ReadLine().text, "a");
   StartHeadlessConsole("ab\x7f\x7f");
-  EXPECT_EQ(ReadLine(), "");
+  EXPECT_EQ(ReadLine().text, "");
 }
 
-TEST(ReadLineDeathTest, EndOfInputAtAPromptEndsTheProgramNamingIt) {
+// The end of input is told to the caller, which reports it naming the prompt.
+TEST(ReadLineDeathTest, EndOfInputAtAPromptIsToldAndReportedNamingIt) {
   EXPECT_EXIT(
       {
         StartHeadlessConsole("abc\n");
-        ReadLine("   Input file?");
-        ReadLine("   Output file? ");
-        std::exit(0);
+        const TypedLine first = ReadLine();
+        const TypedLine second = ReadLine();
+        if (first.text != "abc" || first.inputEnded || !second.inputEnded) std::exit(2);
+        ReportInputEnded("   Output file? ");
+        std::exit(1);
       },
       ::testing::ExitedWithCode(1), "^ERROR: input ended at the prompt \"Output file\\?\"\n$");
 }
@@ -283,7 +286,7 @@ TEST(ReadLineDeathTest, EndOfInputAtAPromptEndsTheProgramNamingIt) {
 TEST(WaitKey, LeavesTheKeyUnread) {
   StartHeadlessConsole("k\r");
   WaitKey();
-  EXPECT_EQ(ReadLine(), "k");
+  EXPECT_EQ(ReadLine().text, "k");
 }
 
 TEST(MessageBox, IsLoggedAndReadsNoKey) {
@@ -295,7 +298,7 @@ TEST(MessageBox, IsLoggedAndReadsNoKey) {
   EXPECT_EQ(MessageBoxLog()[0].text, "            File not found.\\n Please enter a valid filename");
   EXPECT_EQ(MessageBoxLog()[0].title, "              ERROR");
   EXPECT_TRUE(SameCells(before, CurrentScreen()));
-  EXPECT_EQ(ReadLine(), "name");
+  EXPECT_EQ(ReadLine().text, "name");
 }
 
 TEST(MessageBox, LogStartsEmptyWithEachHeadlessConsole) {

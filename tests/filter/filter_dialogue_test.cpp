@@ -43,6 +43,13 @@ void PrepareScreen(const std::string& keys) {
   SetColor(kDarkGrey, kBrightWhite);
 }
 
+// The question asked until it is answered: the keys must answer it.
+FilterChoice Choose(const WaveFormat& format) {
+  FilterChoice choice;
+  EXPECT_TRUE(ChooseFilter(format, choice)) << "the keys ended before an answer";
+  return choice;
+}
+
 WaveFormat FormatAt(int sampleRate) {
   WaveFormat format;
   format.sampleRate = sampleRate;
@@ -111,7 +118,7 @@ ExpectedRow SecondRow192000(const std::string& answerCells) {
 
 TEST(FilterQuestion, LayoutAt96000CellByCell) {
   PrepareScreen("F\n");
-  const FilterChoice choice = ChooseFilter(FormatAt(96000));
+  const FilterChoice choice = Choose(FormatAt(96000));
   EXPECT_EQ(choice.letter, 'F');
   ExpectRow(kQuestionRow, Row96000("F"));
   EXPECT_EQ(ScreenRowText(kQuestionRow - 1), std::string(80, ' '));
@@ -125,7 +132,7 @@ TEST(FilterQuestion, LayoutAt96000CellByCell) {
 
 TEST(FilterQuestion, LayoutAt192000CellByCell) {
   PrepareScreen("E\n");
-  const FilterChoice choice = ChooseFilter(FormatAt(192000));
+  const FilterChoice choice = Choose(FormatAt(192000));
   EXPECT_EQ(choice.letter, 'E');
   ExpectRow(kQuestionRow, FirstRow192000());
   ExpectRow(kQuestionRow + 1, SecondRow192000("E"));
@@ -142,7 +149,7 @@ TEST(FilterQuestion, QuestionTextKeepsTheColourInForce) {
   ClearScreen();
   Locate(5, 1);
   SetColor(kBlue, kBrightWhite);
-  ChooseFilter(FormatAt(96000));
+  Choose(FormatAt(96000));
   for (int column = 4; column <= 33; ++column) {
     EXPECT_EQ(CellForeground(5, column), kBlue) << column;
   }
@@ -171,7 +178,7 @@ TEST(FilterQuestion, EveryOfferedLetterInEitherCaseFillsTheChoice) {
   for (const AnswerCase& c : kValidAnswers) {
     SCOPED_TRACE(std::string(c.typed) + " at " + std::to_string(c.sampleRate));
     PrepareScreen(std::string(c.typed) + "\n");
-    const FilterChoice choice = ChooseFilter(FormatAt(c.sampleRate));
+    const FilterChoice choice = Choose(FormatAt(c.sampleRate));
     EXPECT_EQ(choice.letter, c.letter);
     EXPECT_EQ(choice.impulseFileName, c.fileName);
     EXPECT_EQ(choice.coefficientCount, c.coefficientCount);
@@ -198,7 +205,7 @@ TEST(FilterQuestion, WrongAnswersGiveTheBeepAndTheBoxOfTheirRate) {
     SCOPED_TRACE(std::string("'") + c.typed + "' at " + std::to_string(c.sampleRate));
     const bool at96000 = c.sampleRate == 96000;
     PrepareScreen(std::string(c.typed) + "\n" + (at96000 ? "f\n" : "a\n"));
-    const FilterChoice choice = ChooseFilter(FormatAt(c.sampleRate));
+    const FilterChoice choice = Choose(FormatAt(c.sampleRate));
     EXPECT_EQ(choice.letter, at96000 ? 'F' : 'A');
     EXPECT_EQ(BeepCount(), 1);
     ASSERT_EQ(MessageBoxLog().size(), 1u);
@@ -216,7 +223,7 @@ TEST(FilterQuestion, RejectedAnswerIsBlankedInItsFirstCellOnly) {
   // xyz is refused, then an empty line, then F: column 73 is blanked after
   // each refusal, y and z stay at 74 and 75, and F is typed at 73 again.
   PrepareScreen("xyz\n\nF\n");
-  const FilterChoice choice = ChooseFilter(FormatAt(96000));
+  const FilterChoice choice = Choose(FormatAt(96000));
   EXPECT_EQ(choice.letter, 'F');
   EXPECT_EQ(BeepCount(), 2);
   EXPECT_EQ(MessageBoxLog().size(), 2u);
@@ -229,7 +236,7 @@ TEST(FilterQuestion, RejectedAnswerIsBlankedInItsFirstCellOnly) {
 
 TEST(FilterQuestion, RejectedAnswerAt192000LeavesItsTailOnTheSecondRow) {
   PrepareScreen("bad\nc\n");
-  const FilterChoice choice = ChooseFilter(FormatAt(192000));
+  const FilterChoice choice = Choose(FormatAt(192000));
   EXPECT_EQ(choice.letter, 'C');
   EXPECT_EQ(choice.coefficientCount, 17);
   ExpectRow(kQuestionRow, FirstRow192000());
@@ -242,7 +249,7 @@ TEST(FilterQuestion, ManyWrongAnswersInARowEachGetOneBoxAndTheSameRows) {
   for (int k = 0; k < 25; ++k) keys += "q\n";
   keys += "e\n";
   PrepareScreen(keys);
-  const FilterChoice choice = ChooseFilter(FormatAt(192000));
+  const FilterChoice choice = Choose(FormatAt(192000));
   EXPECT_EQ(choice.letter, 'E');
   EXPECT_EQ(BeepCount(), 25);
   EXPECT_EQ(MessageBoxLog().size(), 25u);
@@ -258,15 +265,23 @@ TEST(FilterQuestion, RedrawAfterARefusalIsInDarkGreyAgain) {
   // Before the refusal the colour in force is the answer's blue; the redraw
   // must not paint the question text blue.
   PrepareScreen("z\nB\n");
-  ChooseFilter(FormatAt(96000));
+  Choose(FormatAt(96000));
   for (int column = 4; column <= 33; ++column) {
     EXPECT_EQ(CellForeground(kQuestionRow, column), kDarkGrey) << column;
   }
 }
 
+TEST(FilterQuestion, InputThatEndsBeforeAnAnswerGivesNoChoice) {
+  PrepareScreen("x\n");
+  FilterChoice choice = ChoiceOf('B');
+  EXPECT_FALSE(ChooseFilter(FormatAt(96000), choice));
+  EXPECT_EQ(choice.letter, 0);
+  EXPECT_EQ(MessageBoxLog().size(), 1u) << "the wrong answer's box, and no other";
+}
+
 TEST(FilterQuestion, UnfilteredRateAsksNothing) {
   PrepareScreen("B\n");
-  const FilterChoice choice = ChooseFilter(FormatAt(44100));
+  const FilterChoice choice = Choose(FormatAt(44100));
   EXPECT_EQ(choice.letter, 0);
   EXPECT_EQ(choice.coefficientCount, 0);
   EXPECT_TRUE(choice.impulseFileName.empty());
