@@ -47,8 +47,7 @@ done
 # ---- Build ------------------------------------------------------------------
 echo "== packages in $build/packages"
 rm -rf "$build/packages"
-if ! cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr -DOSTRIVALE_BUILD_TESTS=OFF \
-       -DOSTRIVALE_BUILD_BENCH=OFF >/dev/null ||
+if ! cmake --preset packages -B "$build" >/dev/null ||
    ! cmake --build "$build" -j2 --target packages; then
   echo "FAILED: the packages could not be built"
   exit 1

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang in build-fuzz and runs each for the
+# Builds the libFuzzer targets with clang in build-fuzz (preset fuzz) and runs each for the
 # given number of seconds (default 60), starting from its seed corpus in
 # fuzz/corpus/<target>. New inputs found go to build-fuzz/corpus/<target>, so
 # the repository's seeds stay as they are; a crash leaves its input in
@@ -22,10 +22,9 @@ if ! command -v "$cxx" >/dev/null 2>&1; then
 fi
 
 targets="fuzz_header fuzz_impulse fuzz_keys"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$cxx" \
-  -DOSTRIVALE_FUZZ=ON -DOSTRIVALE_BUILD_TESTS=OFF -DOSTRIVALE_BUILD_BENCH=OFF >/dev/null ||
+(cd "$root" && cmake --preset fuzz -DCMAKE_CXX_COMPILER="$cxx" >/dev/null) ||
   { echo "fuzz: configure failed" >&2; exit 1; }
-cmake --build "$build" -j2 --target fuzz_targets ||
+(cd "$root" && cmake --build --preset fuzz) ||
   { echo "fuzz: build failed" >&2; exit 1; }
 
 failed=0

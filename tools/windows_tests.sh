@@ -54,14 +54,13 @@ export WINEPREFIX="$(mkdir -p "$build" && cd "$build" && pwd)/wine-prefix"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 echo "== the Linux program in $linux_build, the Windows build in $build"
-if ! { [ -f "$linux_build/CMakeCache.txt" ] || cmake -S . -B "$linux_build" >/dev/null; } ||
+if ! { [ -f "$linux_build/CMakeCache.txt" ] || cmake --preset default -B "$linux_build" >/dev/null; } ||
    ! cmake --build "$linux_build" -j2 --target ostrivale >/dev/null; then
   echo "Windows build and tests: FAILED: the Linux program could not be built"
   exit 1
 fi
 linux_program="$(cd "$linux_build" && pwd)/ostrivale"
-if ! cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-       -DOSTRIVALE_LINUX_PROGRAM="$linux_program" >/dev/null ||
+if ! cmake --preset windows -B "$build" -DOSTRIVALE_LINUX_PROGRAM="$linux_program" >/dev/null ||
    ! cmake --build "$build" -j2; then
   echo "Windows build and tests: BUILD FAILED"
   exit 1
