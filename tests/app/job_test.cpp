@@ -279,12 +279,15 @@ TEST_F(PlainRun, InputNamedOnTheCommandLineIsTheFirstAnswer) {
 }
 
 // Windows editors start UTF-8 files with a byte-order mark; terminals paste a
-// dropped file's name in quotes when it holds a blank.
+// dropped file's name in quotes when it holds a blank, and some with a blank
+// after it.
 TEST_F(PlainRun, ByteOrderMarkAndQuotesOfADroppedNameAreNotPartOfTheName) {
   WriteFile(dir_ / "my take.wav", MakeWave(1, 96000, {1, 2, 3}));
-  // A name that opens as typed is taken as typed, quotes and all.
+  // A name that opens as typed is taken as typed, quotes and blank and all.
   WriteFile(dir_ / "'odd.wav'", MakeWave(2, 96000, {4, 5}));
   WriteFile(dir_ / "odd.wav", MakeWave(1, 96000, {4, 5}));
+  WriteFile(dir_ / "odd.wav ", MakeWave(2, 96000, {4, 5}));
+  WriteFile(dir_ / "plain.wav", MakeWave(1, 96000, {4, 5}));
   WriteIdentityImpulse('B', "65536", 19);
   const struct {
     const char* keys;
@@ -292,15 +295,20 @@ TEST_F(PlainRun, ByteOrderMarkAndQuotesOfADroppedNameAreNotPartOfTheName) {
   } cases[] = {{"\xEF\xBB\xBFmy take.wav\nB\nout.wav\n", "1"},
                {"\"my take.wav\"\nB\nout.wav\n", "1"},
                {"'my take.wav'\nB\nout.wav\n", "1"},
-               {"'odd.wav'\nB\nout.wav\n", "2"}};
+               {"'odd.wav'\nB\nout.wav\n", "2"},
+               {"'my take.wav' \nB\nout.wav\n", "1"},
+               {"\"my take.wav\" \nB\nout.wav\n", "1"},
+               {"plain.wav \nB\nout.wav\n", "1"},
+               {"odd.wav \nB\nout.wav\n", "2"}};
   for (const auto& c : cases) {
     const RunResult r = Run(c.keys);
     EXPECT_EQ(r.status, 0) << c.keys << ": " << r.errors;
     EXPECT_EQ(Row(r, 13), std::string("                 Channels     ") + c.channels) << c.keys;
   }
-  const RunResult r = Run("\"my take.wav'\n");
-  EXPECT_EQ(r.errors, "ERROR: File not found.  Please enter a valid filename\n"
-                      "ERROR: input ended at the prompt \"Input file?\"\n");
+  // One blank only; a blank inside the quotes is the name's.
+  const RunResult r = Run("\"my take.wav'\nplain.wav  \n'my take.wav '\n");
+  const std::string box = "ERROR: File not found.  Please enter a valid filename\n";
+  EXPECT_EQ(r.errors, box + box + box + "ERROR: input ended at the prompt \"Input file?\"\n");
 }
 
 // ---- the input between the prompts ------------------------------------------------

@@ -171,7 +171,7 @@ job "output into a folder that does not exist" $'mono96k.wav\nF\nnowhere/out.wav
 job "impulse file missing" $'mono96k.wav\nF\nout.wav\n' 'rm FilterF.dat'
 job "extensible with metadata, filter C" $'extensible.wav\nC\nextensible-out.wav\n'
 job "a name in several scripts on the command line, filter B" $'B\nout.wav\n' : "$unicode"
-job "a dropped name in quotes, filter F" $'"my take.wav"\nF\nout.wav\n'
+job "a dropped name in quotes, a blank after them, filter F" $'"my take.wav" \nF\nout.wav\n'
 job "impulse file damaged: LF lines, one empty" $'mono96k.wav\nF\nout.wav\n' \
     "tr -d '\r' < FilterF.dat | sed '3s/.*//' > damaged && mv damaged FilterF.dat"
 
