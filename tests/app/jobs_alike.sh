@@ -45,6 +45,10 @@ here="$(cd "$(dirname "$0")" && pwd)"
 data="$(cd "$here/../../data" && pwd)"
 work="$(mktemp -d "${TMPDIR:-/tmp}/ostrivale-alike.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
+# Copies of both programs (the last word before -- is one), away from the
+# impulse files their builds put beside them.
+mkdir "$work/bin" "$work/reference-bin" && cp "${program[-1]}" "$work/bin/" && cp "$reference" "$work/reference-bin/" &&
+  program[-1]="$work/bin/$(basename "${program[-1]}")" reference="$work/reference-bin/$(basename "$reference")"
 failures=0
 jobs=0
 
