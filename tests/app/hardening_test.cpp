@@ -52,7 +52,7 @@ constexpr bool kAddressSanitizer = false;
 constexpr bool kAddressSanitizer = false;
 #endif
 
-const std::string kNotFound = "ERROR: File not found.  Please enter a valid filename\n";
+const std::string kNotFound = "ERROR: File not found. Please enter a valid filename\n";
 const std::string kNotWave = "ERROR: This is not a Wave file\n";
 const std::string kNotPcm = "ERROR: This is not a PCM format Wave file\n";
 const std::string kNot24Bit = "ERROR: This is not a 24-bit Wave file\n";
@@ -505,7 +505,7 @@ TEST_F(ImpulseFiles, DamagedFileEndsTheJob) {
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errors, "ERROR: Required filter .dat file is damaged.  The program will now terminate\n");
+    EXPECT_EQ(r.errors, "ERROR: Required filter .dat file is damaged. The program will now terminate\n");
     EXPECT_EQ(r.rows.size(), 27u);
     EXPECT_EQ(Row(r, 27), "   Loading impulse and input arrays...");
     EXPECT_EQ(Entries(work_), (std::set<std::string>{"FilterE.dat", "in.wav"}));

@@ -99,7 +99,7 @@ TEST_F(PlainRun, MissingInputFilesRestartTheInputScreen) {
   fs::create_directory(dir_ / "folder");
   RunResult r = Run("nothing.wav\n\nfolder\nwild*.wav\n");
   EXPECT_EQ(r.status, 1);
-  const std::string box = "ERROR: File not found.  Please enter a valid filename\n";
+  const std::string box = "ERROR: File not found. Please enter a valid filename\n";
   EXPECT_EQ(r.errors, box + box + box + box + "ERROR: input ended at the prompt \"Input file?\"\n");
   // The restart cleared the screen: the last prompt stands alone on row 8.
   EXPECT_EQ(Row(r, 8), "   Input file?");
@@ -112,7 +112,7 @@ TEST_F(PlainRun, WholeJobFromInputToReport) {
   RunResult r = Run("missing.wav\nin.wav\nx\nb\nout.wav\n");
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(r.errors,
-            "ERROR: File not found.  Please enter a valid filename\n"
+            "ERROR: File not found. Please enter a valid filename\n"
             "ERROR: You must respond either B or F\n");
   EXPECT_EQ(Row(r, 8), "   Input file?   in.wav");
   EXPECT_EQ(Row(r, 11), "                 FILE DATA");
@@ -182,7 +182,7 @@ TEST_F(PlainRun, MissingImpulseFileEndsTheJob) {
   RunResult r = Run("in.wav\nD\nout.wav\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors,
-            "ERROR: Required filter .dat file not found.  The program will now terminate\n");
+            "ERROR: Required filter .dat file not found. The program will now terminate\n");
   EXPECT_EQ(Row(r, 27), "   Loading impulse and input arrays...");
   EXPECT_EQ(r.rows.size(), 27u);
   EXPECT_FALSE(fs::exists(dir_ / "out.wav"));
@@ -280,7 +280,7 @@ TEST_F(PlainRun, InputNamedOnTheCommandLineIsTheFirstAnswer) {
   // A name that cannot be used gets its box and the empty prompt.
   r = Run("-in.wav\nB\nagain.wav\n", "missing.wav");
   ASSERT_EQ(r.status, 0) << r.errors;
-  EXPECT_EQ(r.errors, "ERROR: File not found.  Please enter a valid filename\n");
+  EXPECT_EQ(r.errors, "ERROR: File not found. Please enter a valid filename\n");
   EXPECT_EQ(Row(r, 8), "   Input file?   -in.wav");
   EXPECT_TRUE(fs::exists(dir_ / "again.wav"));
 }
@@ -314,7 +314,7 @@ TEST_F(PlainRun, ByteOrderMarkAndQuotesOfADroppedNameAreNotPartOfTheName) {
   }
   // One blank only; a blank inside the quotes is the name's.
   const RunResult r = Run("\"my take.wav'\nplain.wav  \n'my take.wav '\n");
-  const std::string box = "ERROR: File not found.  Please enter a valid filename\n";
+  const std::string box = "ERROR: File not found. Please enter a valid filename\n";
   EXPECT_EQ(r.errors, box + box + box + "ERROR: input ended at the prompt \"Input file?\"\n");
 }
 
