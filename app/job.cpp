@@ -108,16 +108,27 @@ struct Job {
   OutputFile output;
 };
 
-// The input name as typed; when that does not open, a name in one pair of
-// quotes (as terminals paste a dropped file's name that holds a blank)
-// names the file inside them.
+// What a terminal adds to a dropped file's name when it pastes it: one blank
+// after it, and one pair of quotes (single or double) around a name that
+// holds a blank. The name without them; any other name stays as it is.
+std::string WithoutDropMarks(const std::string& typed) {
+  std::string name = typed;
+  if (!name.empty() && name.back() == ' ') name.pop_back();
+  const char first = name.empty() ? 0 : name.front();
+  if (name.size() >= 2 && (first == '"' || first == '\'') && name.back() == first) {
+    name = name.substr(1, name.size() - 2);
+  }
+  return name;
+}
+
+// The input name as typed; when that does not open, the name without what
+// a terminal adds to a dropped file's name. A file whose name really ends in
+// a blank or is quoted opens as typed.
 FileHandle OpenInputFile(const std::string& typed) {
   const FileHandle file = OpenFileForReading(typed);
-  const char first = typed.empty() ? 0 : typed.front();
-  if (file != kNoFile || typed.size() < 2 || (first != '"' && first != '\'') || typed.back() != first) {
-    return file;
-  }
-  return OpenFileForReading(typed.substr(1, typed.size() - 2));
+  if (file != kNoFile) return file;
+  const std::string dropped = WithoutDropMarks(typed);
+  return dropped == typed ? kNoFile : OpenFileForReading(dropped);
 }
 
 // What became of one round of the input screen.

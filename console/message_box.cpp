@@ -150,14 +150,14 @@ Screen MessageBoxOverlay(const Screen& screen, std::string_view text, std::strin
 }
 
 std::string MessageLine(std::string_view text) {
+  // The box's lines are centred with blanks; read as one sentence, they are
+  // its words, one blank between lines.
   std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-      line.push_back(' ');
-      ++i;
-    } else {
-      line.push_back(text[i]);
-    }
+  for (const std::string_view part : SplitLines(text)) {
+    const std::string_view words = TrimBlanks(part);
+    if (words.empty()) continue;
+    if (!line.empty()) line.push_back(' ');
+    line.append(words);
   }
-  return std::string(TrimBlanks(line));
+  return line;
 }

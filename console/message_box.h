@@ -31,8 +31,9 @@ BoxPlacement PlaceMessageBox(std::string_view text, std::string_view title);
 // leaves a blank in its cell outside the box.
 Screen MessageBoxOverlay(const Screen& screen, std::string_view text, std::string_view title);
 
-// The text as one line, as plain mode reports it: the two characters \n
-// become a blank, and the blanks at both ends go.
+// The text as one line, as plain mode reports it: its lines (between the
+// two characters \n) without the blanks at their ends, one blank between
+// them.
 std::string MessageLine(std::string_view text);
 
 // `text` without its leading and trailing blanks.

@@ -106,8 +106,9 @@ enum class OutputNaming {
 // Works out which file `name` leads to and creates the new, empty file in its
 // folder. False, with nothing created, when the name may not be written
 // over: a refused name, a folder, a device (/dev/..., NUL, CON, COM1, ...) or
-// a pipe, a read-only file or one we may not write, a folder on the way
-// missing, or nothing can be created there. POSIX: a symbolic link is
+// a pipe, a read-only file or one we may not write (for root: one without
+// its owner's write bit), a folder on the way missing, or nothing can be
+// created there. POSIX: a symbolic link is
 // followed (and stays a link) unless it points nowhere, or lies in a sticky
 // folder that anyone may write (/tmp) and belongs neither to us nor to the
 // folder's owner, as Linux's fs.protected_symlinks has it.

@@ -123,8 +123,13 @@ bool FindTarget(const std::string& name, OutputFile& file) {
     // Only a regular file is replaced: never a folder, a device or a pipe.
     if (!S_ISREG(status.st_mode)) return false;
     // A file we may not write keeps its protection, even though the folder
-    // would let us put a new file in its place.
+    // would let us put a new file in its place. Root passes access() whatever
+    // the mode, so for root the owner's write bit decides, as for the owner:
+    // a file made read-only (chmod a-w, u-w) is never replaced, whoever runs
+    // the job, as Windows' read-only attribute holds for everyone. A file its
+    // owner may write is root's to replace.
     if (access(file.targetPath.c_str(), W_OK) != 0) return false;
+    if (geteuid() == 0 && (status.st_mode & S_IWUSR) == 0) return false;
     file.replacing = true;
     file.keptMode = status.st_mode & 0777;  // set-id bits are not carried over to new content
     file.keptOwner = status.st_uid;

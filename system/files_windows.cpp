@@ -30,7 +30,7 @@ HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 bool FullPath(const std::string& name, std::u16string& path) {
   std::u16string wide;
   if (NameIsRefused(name) || !Utf8ToUtf16(name, wide)) return false;
-  wide = WithoutDroppedQuotes(wide);
+  wide = WithoutDropMarks(wide);
   std::u16string full(MAX_PATH, u'\0');
   for (;;) {
     const DWORD length = GetFullPathNameW(Wide(wide), static_cast<DWORD>(full.size()),

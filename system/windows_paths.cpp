@@ -18,7 +18,9 @@ std::u16string LongPathForm(const std::u16string& fullPath) {
 
 bool IsDevicePath(const std::u16string& fullPath) { return StartsWith(fullPath, u"\\\\.\\"); }
 
-std::u16string WithoutDroppedQuotes(const std::u16string& name) {
-  if (name.size() >= 2 && name.front() == u'"' && name.back() == u'"') return name.substr(1, name.size() - 2);
-  return name;
+std::u16string WithoutDropMarks(const std::u16string& name) {
+  std::u16string bare = name;
+  if (!bare.empty() && bare.back() == u' ') bare.pop_back();
+  if (bare.size() >= 2 && bare.front() == u'"' && bare.back() == u'"') return bare.substr(1, bare.size() - 2);
+  return bare;
 }

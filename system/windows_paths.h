@@ -21,7 +21,9 @@ std::u16string LongPathForm(const std::u16string& fullPath);
 // \\.\ is how pipes and devices are named.
 bool IsDevicePath(const std::u16string& fullPath);
 
-// A name as the console types a dropped file's name that holds a blank: in
-// one pair of double quotes. No Windows name holds a double quote, so the
-// name inside them is meant; any other name stays as it is.
-std::u16string WithoutDroppedQuotes(const std::u16string& name);
+// A name as the console types a dropped file's name: in one pair of double
+// quotes when it holds a blank, and in some terminals with one blank after
+// it. No Windows name holds a double quote or ends in a blank (the system
+// drops trailing blanks from a path), so the name without them is meant;
+// any other name stays as it is.
+std::u16string WithoutDropMarks(const std::u16string& name);

@@ -52,7 +52,7 @@ constexpr bool kAddressSanitizer = false;
 constexpr bool kAddressSanitizer = false;
 #endif
 
-const std::string kNotFound = "ERROR: File not found.  Please enter a valid filename\n";
+const std::string kNotFound = "ERROR: File not found. Please enter a valid filename\n";
 const std::string kNotWave = "ERROR: This is not a Wave file\n";
 const std::string kNotPcm = "ERROR: This is not a PCM format Wave file\n";
 const std::string kNot24Bit = "ERROR: This is not a 24-bit Wave file\n";
@@ -506,7 +506,7 @@ TEST_F(ImpulseFiles, DamagedFileEndsTheJob) {
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errors, "ERROR: Required filter .dat file is damaged.  The program will now terminate\n");
+    EXPECT_EQ(r.errors, "ERROR: Required filter .dat file is damaged. The program will now terminate\n");
     EXPECT_EQ(r.rows.size(), 27u);
     EXPECT_EQ(Row(r, 27), "   Loading impulse and input arrays...");
     EXPECT_EQ(Entries(work_), (std::set<std::string>{"FilterE.dat", "in.wav"}));
@@ -684,6 +684,14 @@ TEST_F(FailingOutput, ReadOnlyFileInAWritableFolder) {
   ExpectNotWritten("open/out.wav", limits);
   EXPECT_EQ(ReadFile(work_ / "open" / "out.wav"), "old contents");
   EXPECT_EQ(Entries(work_ / "open"), std::set<std::string>{"out.wav"});
+  if (geteuid() != 0) return;  // as root, whom no permission stops, the owner's write bit decides
+  for (const mode_t mode : {0444, 0464}) {
+    chmod((work_ / "open" / "out.wav").c_str(), mode);
+    ExpectNotWritten("open/out.wav");
+  }
+  EXPECT_EQ(ReadFile(work_ / "open" / "out.wav"), "old contents");
+  chmod((work_ / "open" / "out.wav").c_str(), 0644);
+  EXPECT_EQ(Run("in.wav\nF\nopen/out.wav\n").status, 0);  // replaced
 }
 
 TEST_F(FailingOutput, WriteFailingPartWayKeepsTheOldFile) {

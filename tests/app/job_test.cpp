@@ -50,7 +50,7 @@ class PlainRun : public ::testing::Test {
   RunResult Run(const std::string& keys, const std::string& arguments = "") {
     WriteFile(dir_ / "keys.txt", keys);
     const std::string command = "cd " + apptest::Quote(dir_) + " && " +
-                                apptest::Quote(OSTRIVALE_BINARY) + " " + arguments +
+                                apptest::Quote(program_) + " " + arguments +
                                 " < keys.txt > screen.txt 2> errors.txt";
     int raw = std::system(command.c_str());
     RunResult result;
@@ -77,6 +77,7 @@ class PlainRun : public ::testing::Test {
   }
 
   fs::path dir_;
+  fs::path program_ = OSTRIVALE_BINARY;
 };
 
 TEST_F(PlainRun, BannerAndInputPromptStandAtTheirRows) {
@@ -98,7 +99,7 @@ TEST_F(PlainRun, MissingInputFilesRestartTheInputScreen) {
   fs::create_directory(dir_ / "folder");
   RunResult r = Run("nothing.wav\n\nfolder\nwild*.wav\n");
   EXPECT_EQ(r.status, 1);
-  const std::string box = "ERROR: File not found.  Please enter a valid filename\n";
+  const std::string box = "ERROR: File not found. Please enter a valid filename\n";
   EXPECT_EQ(r.errors, box + box + box + box + "ERROR: input ended at the prompt \"Input file?\"\n");
   // The restart cleared the screen: the last prompt stands alone on row 8.
   EXPECT_EQ(Row(r, 8), "   Input file?");
@@ -111,7 +112,7 @@ TEST_F(PlainRun, WholeJobFromInputToReport) {
   RunResult r = Run("missing.wav\nin.wav\nx\nb\nout.wav\n");
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(r.errors,
-            "ERROR: File not found.  Please enter a valid filename\n"
+            "ERROR: File not found. Please enter a valid filename\n"
             "ERROR: You must respond either B or F\n");
   EXPECT_EQ(Row(r, 8), "   Input file?   in.wav");
   EXPECT_EQ(Row(r, 11), "                 FILE DATA");
@@ -167,15 +168,21 @@ TEST_F(PlainRun, OutputOverTheInputFileReplacesItWhole) {
   EXPECT_EQ(out.size(), 44u + (500 + 30) * 3);  // no old bytes after the new data
 }
 
+// The built program finds the filters the build put beside it; a copy of it
+// with none beside it, in no folder of the current one, finds none.
 TEST_F(PlainRun, MissingImpulseFileEndsTheJob) {
-  for (const fs::path& folder : {fs::path(OSTRIVALE_BINARY).parent_path(), fs::path(OSTRIVALE_DATA_DIR)}) {
-    if (fs::exists(folder / "FilterD.dat")) GTEST_SKIP() << "the program finds FilterD.dat in " << folder;
+  if (fs::exists(fs::path(OSTRIVALE_DATA_DIR) / "FilterD.dat")) {
+    GTEST_SKIP() << "the program finds FilterD.dat in " << OSTRIVALE_DATA_DIR;
   }
   WriteFile(dir_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}));
+  ASSERT_EQ(Run("in.wav\nD\nbuilt.wav\n").status, 0);
+  fs::create_directory(dir_ / "alone");
+  fs::copy_file(OSTRIVALE_BINARY, dir_ / "alone/ostrivale");
+  program_ = dir_ / "alone/ostrivale";
   RunResult r = Run("in.wav\nD\nout.wav\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors,
-            "ERROR: Required filter .dat file not found.  The program will now terminate\n");
+            "ERROR: Required filter .dat file not found. The program will now terminate\n");
   EXPECT_EQ(Row(r, 27), "   Loading impulse and input arrays...");
   EXPECT_EQ(r.rows.size(), 27u);
   EXPECT_FALSE(fs::exists(dir_ / "out.wav"));
@@ -280,18 +287,21 @@ TEST_F(PlainRun, InputNamedOnTheCommandLineIsTheFirstAnswer) {
   // would name a file that opens.
   r = Run("-in.wav\nB\nagain.wav\n", "missing.wav");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors, "ERROR: File not found.  Please enter a valid filename\n");
+  EXPECT_EQ(r.errors, "ERROR: File not found. Please enter a valid filename\n");
   EXPECT_EQ(Row(r, 8), "   Input file?   missing.wav");
   EXPECT_FALSE(fs::exists(dir_ / "again.wav"));
 }
 
 // Windows editors start UTF-8 files with a byte-order mark; terminals paste a
-// dropped file's name in quotes when it holds a blank.
+// dropped file's name in quotes when it holds a blank, and some with a blank
+// after it.
 TEST_F(PlainRun, ByteOrderMarkAndQuotesOfADroppedNameAreNotPartOfTheName) {
   WriteFile(dir_ / "my take.wav", MakeWave(1, 96000, {1, 2, 3}));
-  // A name that opens as typed is taken as typed, quotes and all.
+  // A name that opens as typed is taken as typed, quotes and blank and all.
   WriteFile(dir_ / "'odd.wav'", MakeWave(2, 96000, {4, 5}));
   WriteFile(dir_ / "odd.wav", MakeWave(1, 96000, {4, 5}));
+  WriteFile(dir_ / "odd.wav ", MakeWave(2, 96000, {4, 5}));
+  WriteFile(dir_ / "plain.wav", MakeWave(1, 96000, {4, 5}));
   WriteIdentityImpulse('B', "65536", 19);
   const struct {
     const char* keys;
@@ -299,15 +309,20 @@ TEST_F(PlainRun, ByteOrderMarkAndQuotesOfADroppedNameAreNotPartOfTheName) {
   } cases[] = {{"\xEF\xBB\xBFmy take.wav\nB\nout.wav\n", "1"},
                {"\"my take.wav\"\nB\nout.wav\n", "1"},
                {"'my take.wav'\nB\nout.wav\n", "1"},
-               {"'odd.wav'\nB\nout.wav\n", "2"}};
+               {"'odd.wav'\nB\nout.wav\n", "2"},
+               {"'my take.wav' \nB\nout.wav\n", "1"},
+               {"\"my take.wav\" \nB\nout.wav\n", "1"},
+               {"plain.wav \nB\nout.wav\n", "1"},
+               {"odd.wav \nB\nout.wav\n", "2"}};
   for (const auto& c : cases) {
     const RunResult r = Run(c.keys);
     EXPECT_EQ(r.status, 0) << c.keys << ": " << r.errors;
     EXPECT_EQ(Row(r, 13), std::string("                 Channels     ") + c.channels) << c.keys;
   }
-  const RunResult r = Run("\"my take.wav'\n");
-  EXPECT_EQ(r.errors, "ERROR: File not found.  Please enter a valid filename\n"
-                      "ERROR: input ended at the prompt \"Input file?\"\n");
+  // One blank only; a blank inside the quotes is the name's.
+  const RunResult r = Run("\"my take.wav'\nplain.wav  \n'my take.wav '\n");
+  const std::string box = "ERROR: File not found. Please enter a valid filename\n";
+  EXPECT_EQ(r.errors, box + box + box + "ERROR: input ended at the prompt \"Input file?\"\n");
 }
 
 // ---- the input between the prompts ------------------------------------------------

@@ -46,6 +46,10 @@ here="$(cd "$(dirname "$0")" && pwd)"
 data="$(cd "$here/../../data" && pwd)"
 work="$(mktemp -d "${TMPDIR:-/tmp}/ostrivale-alike.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
+# Copies of both programs (the last word before -- is one), away from the
+# impulse files their builds put beside them.
+mkdir "$work/bin" "$work/reference-bin" && cp "${program[-1]}" "$work/bin/" && cp "$reference" "$work/reference-bin/" &&
+  program[-1]="$work/bin/$(basename "${program[-1]}")" reference="$work/reference-bin/$(basename "$reference")"
 failures=0
 jobs=0
 
@@ -177,7 +181,7 @@ job "output into a folder that does not exist" $'mono96k.wav\nF\nnowhere/out.wav
 job "impulse file missing" $'mono96k.wav\nF\nout.wav\n' 'rm FilterF.dat'
 job "extensible with metadata, filter C" $'extensible.wav\nC\nextensible-out.wav\n'
 job "a name in several scripts on the command line, filter B" $'B\nout.wav\n' : "$unicode"
-job "a dropped name in quotes, filter F" $'"my take.wav"\nF\nout.wav\n'
+job "a dropped name in quotes, a blank after them, filter F" $'"my take.wav" \nF\nout.wav\n'
 job "impulse file damaged: LF lines, one empty" $'mono96k.wav\nF\nout.wav\n' \
     "tr -d '\r' < FilterF.dat | sed '3s/.*//' > damaged && mv damaged FilterF.dat"
 

@@ -24,7 +24,7 @@ using apptest::MakeWave;
 using apptest::ReadFile;
 using apptest::WriteFile;
 
-const std::string kNotFound = "ERROR: File not found.  Please enter a valid filename\n";
+const std::string kNotFound = "ERROR: File not found. Please enter a valid filename\n";
 const std::string kNotWritten = "ERROR: The output file could not be written\n";
 
 std::string EndedAt(const std::string& prompt) {

@@ -32,7 +32,7 @@ run() {
 }
 
 screen=$'\n   Ostrivale console check\n   blue on bright white\n\n\n\n\n   Input file?   caf\xc3\xa9\n   typed: caf\xc3\xa9\n   press any key to quit\n'
-run $'caf\xc3\xa9\r\n' 0 "$screen" $'ERROR: File not found.  Please enter a valid filename\n' "$@"
+run $'caf\xc3\xa9\r\n' 0 "$screen" $'ERROR: File not found. Please enter a valid filename\n' "$@"
 screen=$'\n   Ostrivale console check\n   blue on bright white\n\n\n\n\n   Input file?\n'
 run '' 1 "$screen" $'ERROR: input ended at the prompt "Input file?"\n' "$@"
 

@@ -90,7 +90,7 @@ void PlainDialogue() {
   std::string name = ReadLine().text;
   Pause(5);
   Beep();
-  ShowMessageBox("  Bad name.\\n Try again  ", "   ERROR");
+  ShowMessageBox("  Bad name.  \\n Try again  ", "   ERROR");
   PrintText(name == "caf\xc3\xa9" ? "same" : "different");
   std::string second = ReadLine().text;
   PrintText("[" + second + "]");
@@ -102,7 +102,7 @@ TEST(PlainMode, FinalScreenOnStandardOutputAndBoxOnStandardError) {
   ASSERT_TRUE(WIFEXITED(run.status));
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
   EXPECT_EQ(run.out, "\n   Ostrivale v1\n   Input file?   caf\xc3\xa9\nsamenext\n[next]\n");
-  EXPECT_EQ(run.err, "ERROR: Bad name.  Try again\n");
+  EXPECT_EQ(run.err, "ERROR: Bad name. Try again\n");
 }
 
 void ReadTwoLines() {

@@ -1,5 +1,5 @@
 // Long Windows paths get the prefix that lifts the 260-character limit;
-// device paths are told apart; a dropped file's quotes are dropped.
+// device paths are told apart; a dropped file's quotes and blank are dropped.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,12 +27,15 @@ TEST(WindowsPaths, DevicesAreNotFiles) {
   EXPECT_FALSE(IsDevicePath(u"C:\\CON.txt"));
 }
 
-TEST(WindowsPaths, OnePairOfDoubleQuotesAroundTheNameIsDropped) {
-  EXPECT_EQ(WithoutDroppedQuotes(u"\"C:\\my music\\take 1.wav\""), u"C:\\my music\\take 1.wav");
-  EXPECT_EQ(WithoutDroppedQuotes(u"\"\"take.wav\"\""), u"\"take.wav\"");  // one pair only
+TEST(WindowsPaths, OnePairOfDoubleQuotesAndOneBlankAfterTheNameAreDropped) {
+  EXPECT_EQ(WithoutDropMarks(u"\"C:\\my music\\take 1.wav\""), u"C:\\my music\\take 1.wav");
+  EXPECT_EQ(WithoutDropMarks(u"\"C:\\my music\\take 1.wav\" "), u"C:\\my music\\take 1.wav");
+  EXPECT_EQ(WithoutDropMarks(u"take.wav "), u"take.wav");
+  EXPECT_EQ(WithoutDropMarks(u"\"\"take.wav\"\""), u"\"take.wav\"");  // one pair only
+  EXPECT_EQ(WithoutDropMarks(u"\"take.wav\"  "), u"\"take.wav\" ");    // one blank only
   for (const std::u16string& kept : {std::u16string(u"take.wav"), std::u16string(u"\""),
                                      std::u16string(u"\"take.wav"), std::u16string(u"'take.wav'")}) {
-    EXPECT_EQ(WithoutDroppedQuotes(kept), kept);
+    EXPECT_EQ(WithoutDropMarks(kept), kept);
   }
 }
 
