@@ -852,10 +852,10 @@ TEST_P(TerminalSignals, WhileTheJobComputes) {
   ExpectTerminalRestored(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Terminal, TerminalSignals, ::testing::Values(SIGTERM, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(Terminal, TerminalSignals, ::testing::Values(SIGTERM, SIGHUP, SIGUSR1, SIGRTMIN),
                          [](const ::testing::TestParamInfo<int>& signal) {
-                           return signal.param == SIGTERM ? std::string("SIGTERM")
-                                                        : std::string("SIGHUP");
+                           return signal.param == SIGRTMIN ? std::string("SIGRTMIN")
+                                                          : std::string("SIG") + sigabbrev_np(signal.param);
                          });
 
 class TerminalResize : public TerminalTest {};
