@@ -147,7 +147,7 @@ std::string observedName;
 ino_t observedFolder = 0;
 std::vector<std::string> seenSteps;
 
-void RecordDiskStep(DiskStep step, FileHandle handle) {
+bool RecordDiskStep(DiskStep step, FileHandle handle) {
   struct stat flushed {};
   struct stat named {};
   fstat(static_cast<int>(handle), &flushed);
@@ -158,6 +158,7 @@ void RecordDiskStep(DiskStep step, FileHandle handle) {
   seen += lstat(observedName.c_str(), &named) == 0 ? ", name holds " + std::to_string(named.st_size)
                                                    : ", name free";
   seenSteps.push_back(seen);
+  return true;
 }
 
 // The file's bytes reach the disk while the name is free or holds the old
