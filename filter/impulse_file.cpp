@@ -4,6 +4,7 @@
 
 #include "filter/impulse_file.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,10 @@ constexpr unsigned char kCarriageReturn = 13;
 constexpr unsigned char kEndOfData = 26;  // Ctrl-Z
 constexpr unsigned char kBlank = 32;
 constexpr unsigned char kQuote = 34;
+// The UTF-8 byte-order mark that Notepad and other Windows editors put
+// before the text they save.
+constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+constexpr int kByteOrderMarkLength = 3;
 
 constexpr int kMaxSignificantDigits = 18;
 // Exponent digits stop adding once this is passed; the value is already 0 or
@@ -138,16 +143,19 @@ struct DecimalScanner {
   }
 };
 
-// Splits impulse-file text into fields and converts each as it goes. Blanks
-// before a field are skipped. An unquoted field ends at a comma, a line feed
-// or a carriage return (a line feed right after the carriage return goes with
-// it), so that LF and CR LF lines give the same fields; tabs inside it are
-// dropped. A quoted field runs to the next double quote; after it, blanks and
-// tabs are skipped and one comma, line feed or carriage return (with its line
-// feed) is taken as its end. Ctrl-Z or the end of the text ends the data;
-// fields not reached are 0. The text is damaged when it ends before `count`
+// Splits impulse-file text into fields and converts each as it goes. A
+// byte-order mark at the very start is skipped, and blanks before a field.
+// An unquoted field ends at a comma, a line feed or a carriage return (a
+// line feed right after the carriage return goes with it), so that LF and
+// CR LF lines give the same fields; tabs inside it are dropped. A quoted
+// field runs to the next double quote; after it, blanks and tabs are skipped
+// and one comma, line feed or carriage return (with its line feed) is taken
+// as its end. Ctrl-Z or the end of the text ends the data; fields not
+// reached are 0. The text is damaged when it ends before `count`
 // fields or a field holds no number: an empty line, two commas in a row, a
-// word, a file cut short.
+// word, a file cut short; or no finite one: beyond the range of a double
+// (1e999, a run of thousands of digits), which as a tap would drive every
+// output sample to full scale.
 struct FieldReader {
   enum class Stage { BeforeField, Unquoted, Quoted, AfterQuote, AfterCarriageReturn, Finished };
 
@@ -157,6 +165,9 @@ struct FieldReader {
   bool damaged = false;
   Stage stage = Stage::BeforeField;
   DecimalScanner scanner;
+  // Bytes of a byte-order mark seen at the start of the text; -1 once the
+  // text is past the place of one.
+  int markBytes = 0;
 
   FieldReader(double* out, int wanted) : coefficients(out), count(wanted) {
     if (count <= 0) stage = Stage::Finished;
@@ -165,8 +176,28 @@ struct FieldReader {
   bool Finished() const { return stage == Stage::Finished; }
 
   void StoreField() {
-    if (!scanner.sawDigit) damaged = true;
-    coefficients[stored++] = scanner.Value();
+    const double value = scanner.Value();
+    if (!scanner.sawDigit || !std::isfinite(value)) damaged = true;
+    coefficients[stored++] = value;
+  }
+
+  // True when `c` belongs to a byte-order mark at the start of the text.
+  // The bytes of a mark that breaks off are the text's own and are read as
+  // such, so that a file without a whole mark reads as it always has.
+  bool TakeMarkByte(unsigned char c) {
+    if (c == kByteOrderMark[markBytes]) {
+      ++markBytes;
+      if (markBytes == kByteOrderMarkLength) markBytes = -1;
+      return true;
+    }
+    GiveBackMarkBytes();
+    return false;
+  }
+
+  void GiveBackMarkBytes() {
+    const int held = markBytes;
+    markBytes = -1;
+    for (int k = 0; k < held; ++k) Feed(kByteOrderMark[k]);
   }
 
   void EndField(Stage next) {
@@ -177,6 +208,7 @@ struct FieldReader {
 
   void Feed(unsigned char c) {
     if (stage == Stage::Finished) return;
+    if (markBytes >= 0 && TakeMarkByte(c)) return;
     if (c == kEndOfData) {
       EndOfData();
       return;
@@ -229,6 +261,7 @@ struct FieldReader {
   // Ctrl-Z or the end of the text: a field under way is the last one; the
   // coefficients not reached are 0, and their absence damages the text.
   void EndOfData() {
+    if (markBytes > 0) GiveBackMarkBytes();
     if (stage == Stage::Finished) return;
     if (stage == Stage::Unquoted || stage == Stage::Quoted) StoreField();
     if (stored < count) damaged = true;
@@ -302,6 +335,9 @@ ImpulseVerdict LoadImpulseResponse(const FilterChoice& choice, double* impulseRe
   CloseFile(file);
   if (reader.Verdict() != ImpulseVerdict::kRead) return reader.Verdict();
 
+  // Every coefficient is finite here, and stays so: a division by 65536
+  // makes no finite value infinite (a tiny one may come out subnormal or 0,
+  // which serves).
   const FilterTableEntry* entry = FindFilter(choice.letter);
   if (entry != nullptr && entry->scaled) {
     for (int k = 0; k < choice.coefficientCount; ++k) impulseResponse[k] /= 65536.0;

@@ -5,8 +5,9 @@
 // heap copy of exactly the text's length and writes into an array of exactly
 // the count, so any read past the text or write past the array is caught.
 // Each coefficient must equal the conversion of the field that a plain
-// reference splitter finds, the text must be refused exactly when that
-// splitter finds fewer fields than the count or one without a number, and
+// reference splitter finds (past a UTF-8 byte-order mark at the start), the
+// text must be refused exactly when that splitter finds fewer fields than
+// the count, one without a number or one whose value is not finite, and
 // each conversion must agree with the C library's correctly rounded strtod
 // on the same number.
 #include <cfloat>
@@ -112,7 +113,7 @@ void CheckConversion(std::string_view field) {
 // the converter, at most `count` of them.
 std::vector<std::string> ReferenceFields(std::string_view text, int count) {
   std::vector<std::string> fields;
-  std::size_t i = 0;
+  std::size_t i = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   const std::size_t n = text.size();
   auto at_end = [&] { return i >= n || text[i] == 26; };
   while (static_cast<int>(fields.size()) < count) {
@@ -162,11 +163,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ImpulseVerdict verdict = ParseImpulseText(view, count, coefficients.get());
 
   const std::vector<std::string> fields = ReferenceFields(view, count);
-  // The text serves only when it gives `count` fields that each hold a number.
+  // The text serves only when it gives `count` fields that each hold a
+  // finite number (the conversion itself is held to strtod below).
   bool serves = static_cast<int>(fields.size()) == count;
-  for (const std::string& field : fields) serves = serves && !ReferenceNumber(field).text.empty();
+  for (const std::string& field : fields) {
+    serves = serves && !ReferenceNumber(field).text.empty() && std::isfinite(ConvertDecimalField(field));
+  }
   Check(verdict == (serves ? ImpulseVerdict::kRead : ImpulseVerdict::kDamaged),
-        "read exactly when every field holds a number", view);
+        "read exactly when every field holds a finite number", view);
   for (int k = 0; k < count; ++k) {
     const double want = k < static_cast<int>(fields.size()) ? ConvertDecimalField(fields[k]) : 0.0;
     const double got = coefficients[k];

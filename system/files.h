@@ -130,8 +130,10 @@ bool MakeOutputDurable(OutputFile& file);
 // gone) in one step, never half the old file and half the new one, closes
 // it, and puts the name on the disk: POSIX flushes the folder (fsync), where
 // it may open the folder for reading; Windows flushes the renamed file, or
-// moves it by name with write-through. False,
-// with the new file gone and any old file untouched, when the name cannot be
+// moves it by name with write-through. True once the file has its name: a
+// flush of the name that fails after the rename cannot take the name back,
+// and the contents are on the disk already (MakeOutputDurable). False, with
+// the new file gone and any old file untouched, when the name cannot be
 // given (something other than a regular file stands there by now).
 bool NameOutputFile(OutputFile& file);
 
@@ -147,9 +149,10 @@ enum class DiskStep {
 };
 
 // Called right after the system confirms each step, so that a test can look
-// at what stands under the name at that moment. One for the process; nullptr
-// (the default) for none.
-using DiskStepObserver = void (*)(DiskStep step, FileHandle handle);
+// at what stands under the name at that moment; returning false makes the
+// step fail as a refusal of the disk would, which a test cannot otherwise
+// cause. One for the process; nullptr (the default) for none.
+using DiskStepObserver = bool (*)(DiskStep step, FileHandle handle);
 void ObserveDiskSteps(DiskStepObserver observer);
 
 // Called before every ReadFileAt with its file and offset; false makes that

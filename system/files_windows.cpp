@@ -206,6 +206,12 @@ bool SetFinalProperties(HANDLE handle, const OutputFile& file) {
 DiskStepObserver diskStepObserver = nullptr;
 ReadObserver readObserver = nullptr;
 
+// Whether a disk step is done: confirmed by the system, and not made to fail
+// by a test's observer.
+bool StepDone(bool confirmed, DiskStep step, FileHandle handle) {
+  return confirmed && (diskStepObserver == nullptr || diskStepObserver(step, handle));
+}
+
 void ForgetOutput(OutputFile& file) {
   file.handle = kNoFile;
   file.temporaryPath.clear();
@@ -297,11 +303,8 @@ bool MakeOutputDurable(OutputFile& file) {
   // The content must be on disk before the name moves to it: a replaced
   // file could otherwise be lost with its replacement, and a new one be
   // found short after a power cut though the job said it was done.
-  if (!SetFinalProperties(AsHandle(file.handle), file) || !FlushFileBuffers(AsHandle(file.handle))) {
-    return false;
-  }
-  if (diskStepObserver != nullptr) diskStepObserver(DiskStep::kFileContents, file.handle);
-  return true;
+  return SetFinalProperties(AsHandle(file.handle), file) &&
+         StepDone(FlushFileBuffers(AsHandle(file.handle)) != 0, DiskStep::kFileContents, file.handle);
 }
 
 bool NameOutputFile(OutputFile& file) {
@@ -324,23 +327,36 @@ bool NameOutputFile(OutputFile& file) {
       return false;
     }
     // After the rename, as MOVEFILE_WRITE_THROUGH does after its own: the new
-    // name on disk before we say it is there.
-    const bool durable = FlushFileBuffers(handle);
-    if (durable && diskStepObserver != nullptr) diskStepObserver(DiskStep::kFolderEntry, kNoFile);
+    // name on disk before we say it is there. A flush that fails here cannot
+    // take the name back, and the contents went to the disk before the rename
+    // (MakeOutputDurable): the new file is the output, as on POSIX when the
+    // folder's flush fails. Reported as a failure, it would say that the old
+    // file is untouched, which it no longer is. (Only a power cut before the
+    // system writes the name of its own accord could then bring the old file
+    // back, whole, beside the new one under its hidden name.)
+    StepDone(FlushFileBuffers(handle) != 0, DiskStep::kFolderEntry, kNoFile);
     CloseHandle(handle);
     ForgetOutput(file);
-    return durable;
+    return true;
   }
   // Without the mark: closed, then moved by name. MOVEFILE_WRITE_THROUGH
-  // returns only once the rename is on disk.
+  // returns only once the rename is on disk; its flush comes after the move,
+  // so a failure with the temporary name gone is a move done, the new file
+  // under the name, and the output is there as above.
   const std::u16string temporary = Utf16Of(file.temporaryPath);
-  bool ok = CloseHandle(handle) != 0;
-  ok = ok && MoveFileExW(Wide(temporary), Wide(target),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileW(Wide(temporary));
-  if (ok && diskStepObserver != nullptr) diskStepObserver(DiskStep::kFolderEntry, kNoFile);
+  const bool closed = CloseHandle(handle) != 0;
+  bool named = closed && MoveFileExW(Wide(temporary), Wide(target),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (named) {
+    if (diskStepObserver != nullptr) diskStepObserver(DiskStep::kFolderEntry, kNoFile);
+  } else if (closed && GetFileAttributesW(Wide(temporary)) == INVALID_FILE_ATTRIBUTES &&
+             GetLastError() == ERROR_FILE_NOT_FOUND) {
+    named = true;
+  } else {
+    DeleteFileW(Wide(temporary));
+  }
   ForgetOutput(file);
-  return ok;
+  return named;
 }
 
 void ObserveDiskSteps(DiskStepObserver observer) { diskStepObserver = observer; }

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -73,6 +72,8 @@ std::vector<ParseCase> ParseCases() {
        {1.0, 2.0, 3.0}},
       {"quote inside an unquoted field is kept", "4\"5\",6", 2, {4.0, 6.0}},
       {"Ctrl-Z inside a quoted field ends it", "\"2\x1a" "5\",7", 1, {2.0}},
+      {"byte-order mark before CR LF lines", "\xEF\xBB\xBF" "1.5\r\n-2\r\n", 2, {1.5, -2.0}},
+      {"too small for a double: 0 or subnormal", "1e-999\n5e-324", 2, {0.0, 5e-324}},
       // Refused: fewer fields than wanted, or a field without a number.
       {"empty text", "", 15, kDamaged},
       {"only blanks", "     ", 2, kDamaged},
@@ -93,6 +94,10 @@ std::vector<ParseCase> ParseCases() {
       {"Ctrl-Z ends the data", "1,2\x1a" "3,4", 3, kDamaged},
       {"Ctrl-Z at a field start", "1,\x1a" "5", 2, kDamaged},
       {"Ctrl-Z after a carriage return", "1\r\x1a\n2", 2, kDamaged},
+      {"byte-order mark cut short", "\xEF\xBB" "1,2", 2, kDamaged},
+      {"byte-order mark after the start", " \xEF\xBB\xBF" "1,2", 2, kDamaged},
+      {"beyond the range of a double", "1\r\n1e999\r\n3\r\n", 3, kDamaged},
+      {"a field of 100000 digits", "1\n" + std::string(100000, '9') + "\n3\n", 3, kDamaged},
   };
 }
 
@@ -179,6 +184,8 @@ TEST_F(InTemporaryFolder, ChosenFileReadsOrIsRefused) {
       {'F', "0.5,0.25\r\n", kDamaged},
       {'E', Repeat("1,\r\n", 15), kDamaged},
       {'C', "", kDamaged},
+      {'A', "\xEF\xBB\xBF" + Repeat("65536\r\n", 17), std::vector<double>(17, 1.0)},
+      {'E', "-1e999\n" + Repeat("0\n", 19), kDamaged},
   };
   for (const FileCase& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 20));
@@ -218,7 +225,7 @@ TEST_F(InTemporaryFolder, ScaledLettersAre65536TimesSmaller) {
 
 TEST_F(InTemporaryFolder, TwelveMegabyteFileReadsInFull) {
   // Twelve megabytes, nearly all of them one field.
-  std::string text = "0.5,0.25,";
+  std::string text = "0.5,0.25,.";
   text += std::string(12 << 20, '9');
   text += Repeat(",0", 17);
   Write("FilterE.dat", text);
@@ -227,8 +234,7 @@ TEST_F(InTemporaryFolder, TwelveMegabyteFileReadsInFull) {
   ASSERT_EQ(verdict, ImpulseVerdict::kRead);
   EXPECT_EQ(h[0], 0.5);
   EXPECT_EQ(h[1], 0.25);
-  // The third field is the twelve-megabyte run of nines: 10^(12 MiB), infinite.
-  EXPECT_EQ(h[2], std::numeric_limits<double>::infinity());
+  EXPECT_EQ(h[2], 1.0);  // .999... rounded
   for (std::size_t k = 3; k < h.size(); ++k) EXPECT_EQ(h[k], 0.0) << k;
 }
 

@@ -158,7 +158,7 @@ std::string observedName;
 ino_t observedFolder = 0;
 std::vector<std::string> seenSteps;
 
-void RecordDiskStep(DiskStep step, FileHandle handle) {
+bool RecordDiskStep(DiskStep step, FileHandle handle) {
   struct stat flushed {};
   struct stat named {};
   fstat(static_cast<int>(handle), &flushed);
@@ -169,6 +169,7 @@ void RecordDiskStep(DiskStep step, FileHandle handle) {
   seen += lstat(observedName.c_str(), &named) == 0 ? ", name holds " + std::to_string(named.st_size)
                                                    : ", name free";
   seenSteps.push_back(seen);
+  return true;
 }
 
 // The file's bytes reach the disk while the name is free or holds the old
@@ -281,26 +282,35 @@ TEST(OutputFile, ProtectionsOfFileAndFolderAreKept) {
 
 // ---- ending signals and the hidden name -------------------------------------------
 
-// In a child: a hidden name exists, SIGTERM arrives and waits; the file is
-// abandoned, and the signal then ends the child with nothing left.
-int TerminatedWhileHiddenNameExists(const std::string& name) {
+// In a child: a hidden name stands beside the old file; HUP, ignored from the
+// start as under nohup, stays ignored; the signal waits, and ends the child
+// (through the ending handler) once the file is abandoned.
+int SignalledWhileHiddenNameExists(const std::string& name, int signalNumber) {
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);  // QUIT, XCPU: no core file
+  signal(SIGHUP, SIG_IGN);
+  RestoreBeforeEnding([] {});
   OutputFile file;
   if (!CreateOutputFile(name, file, OutputNaming::kHiddenName)) return 2;
+  raise(SIGHUP);
   if (EndingEventWaiting()) return 3;
-  signal(SIGHUP, SIG_IGN);
-  raise(SIGHUP);  // ignored: ends nothing, so does not count
-  if (EndingEventWaiting()) return 4;
-  raise(SIGTERM);
-  if (!EndingEventWaiting()) return 5;
+  raise(signalNumber);
+  if (!EndingEventWaiting()) return 4;
   AbandonOutputFile(file);
-  return 6;  // not reached: SIGTERM ends the child here
+  return 5;  // not reached: the signal ends the child here
 }
 
 TEST(OutputFile, HeldSignalEndsTheProgramOnceTheHiddenNameIsGone) {
-  ScratchFolder folder;
-  EXPECT_EQ(RunInChild([&] { return TerminatedWhileHiddenNameExists(folder / "out.wav"); }),
-            1000 + SIGTERM);
-  EXPECT_TRUE(folder.Entries().empty());
+  const int signals[] = {SIGTERM, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
+                         SIGXCPU, SIGIO, SIGPWR, SIGRTMIN, SIGRTMAX};
+  for (const int signalNumber : signals) {
+    ScratchFolder folder;
+    WriteBytes(folder / "out.wav", kNew);
+    EXPECT_EQ(RunInChild([&] { return SignalledWhileHiddenNameExists(folder / "out.wav", signalNumber); }),
+              1000 + signalNumber);
+    EXPECT_EQ(folder.Entries(), std::set<std::string>{"out.wav"}) << "signal " << signalNumber;
+    EXPECT_EQ(ReadBytes(folder / "out.wav"), kNew);
+  }
 }
 
 }  // namespace

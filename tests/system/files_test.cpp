@@ -183,6 +183,24 @@ TEST_P(Naming, FolderThatAppearedMeanwhileIsNotReplaced) {
   EXPECT_TRUE(fs::is_directory(testfiles::FromUtf8(name)));
 }
 
+// A failed flush of the contents keeps the old file; of the name, after the rename, it is no failure.
+DiskStep failingStep = DiskStep::kFileContents;
+bool FailOneStep(DiskStep step, FileHandle) { return step != failingStep; }
+
+TEST_P(Naming, FailedDiskStepLeavesTheOldFileOrNamesTheNewOne) {
+  const std::string name = folder_ / "out.wav";
+  for (const DiskStep step : {DiskStep::kFileContents, DiskStep::kFolderEntry}) {
+    WriteBytes(name, Bytes(100, 0x11));
+    failingStep = step;
+    ObserveDiskSteps(FailOneStep);
+    const bool written = WriteOutput(name, Counting(20), GetParam());
+    ObserveDiskSteps(nullptr);
+    EXPECT_EQ(written, step == DiskStep::kFolderEntry);
+    EXPECT_EQ(ReadBytes(name), written ? Counting(20) : Bytes(100, 0x11));
+    EXPECT_EQ(folder_.Entries(), std::set<std::string>{"out.wav"});
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Output, Naming,
                          ::testing::Values(OutputNaming::kUnnamedWherePossible, OutputNaming::kHiddenName),
                          filestest::NamingLabel);
