@@ -14,6 +14,7 @@
 #include "filter/filter_pass.h"
 #include "system/clock.h"
 #include "system/files.h"
+#include "text/dropped_names.h"
 #include "wave/wave_dialogue.h"
 #include "wave/wave_format.h"
 
@@ -108,26 +109,13 @@ struct Job {
   OutputFile output;
 };
 
-// What a terminal adds to a dropped file's name when it pastes it: one blank
-// after it, and one pair of quotes (single or double) around a name that
-// holds a blank. The name without them; any other name stays as it is.
-std::string WithoutDropMarks(const std::string& typed) {
-  std::string name = typed;
-  if (!name.empty() && name.back() == ' ') name.pop_back();
-  const char first = name.empty() ? 0 : name.front();
-  if (name.size() >= 2 && (first == '"' || first == '\'') && name.back() == first) {
-    name = name.substr(1, name.size() - 2);
-  }
-  return name;
-}
-
 // The input name as typed; when that does not open, the name without what
 // a terminal adds to a dropped file's name. A file whose name really ends in
 // a blank or is quoted opens as typed.
 FileHandle OpenInputFile(const std::string& typed) {
   const FileHandle file = OpenFileForReading(typed);
   if (file != kNoFile) return file;
-  const std::string dropped = WithoutDropMarks(typed);
+  const std::string dropped = WithoutDropMarks(typed, kTerminalQuotes);
   return dropped == typed ? kNoFile : OpenFileForReading(dropped);
 }
 

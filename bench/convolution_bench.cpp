@@ -18,7 +18,7 @@
 #include "filter/filter_pass.h"
 #include "reference/convolution.h"
 #include "reference/output_image.h"
-#include "system/vector_level.h"
+#include "processor/vector_level.h"
 #include "wave/dither.h"
 
 namespace {

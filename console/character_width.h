@@ -1,12 +1,12 @@
 // How many terminal cells a character takes, and how many UTF-8 text takes.
-// Pure: no I/O. The characters of UTF-8 text come from system/utf16.h, which
+// Pure: no I/O. The characters of UTF-8 text come from text/unicode.h, which
 // is included here for the rooms that measure and walk text together.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
-#include "system/unicode.h"
+#include "text/unicode.h"
 
 // A range of characters that take the same number of cells (0 or 2).
 struct WidthRange {

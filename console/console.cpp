@@ -11,9 +11,9 @@
 #include "console/screen_model.h"
 #include "system/alert.h"
 #include "system/console_binding.h"
-#include "system/precision.h"
+#include "processor/precision.h"
 #include "system/standard_streams.h"
-#include "system/unicode.h"
+#include "text/unicode.h"
 
 namespace {
 
@@ -29,8 +29,6 @@ bool UsesTerminal() { return Console().mode == ConsoleMode::kTerminal && !Consol
 // Terminal mode: shows the screen (or the message box over it) through the
 // console binding.
 void ShowScreen(const ConsoleState& c) {
-  static_assert(kScreenRows == kConsoleRows && kScreenColumns == kConsoleColumns,
-                "the binding shows the whole screen");
   static FrameCell frame[kScreenRows * kScreenColumns];
   const Screen& shown = c.boxShown ? c.boxScreen : c.screen;
   if (c.transientText.empty() || c.boxShown) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "console/screen.h"
-#include "system/key_decoder.h"
+#include "terminal/key_decoder.h"
 
 enum class ConsoleMode {
   kUnopened,  // before SetupConsole: keys from standard input, nothing drawn or written

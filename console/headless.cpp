@@ -2,7 +2,7 @@
 
 #include "console/console_state.h"
 #include "console/screen_model.h"
-#include "system/unicode.h"
+#include "text/unicode.h"
 
 void StartHeadlessConsole(std::string keyBytes) {
   ConsoleState& c = Console();

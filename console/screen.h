@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-constexpr int kScreenColumns = 80;
-constexpr int kScreenRows = 41;
+#include "terminal/console_frame.h"
+
+constexpr int kScreenColumns = kConsoleColumns;
+constexpr int kScreenRows = kConsoleRows;
 
 // Which part of what is shown a cell holds. A wide character (East Asian
 // wide or fullwidth, most emoji) takes two cells side by side in one row.

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "console/character_width.h"
-#include "system/terminal_frame.h"
-#include "system/unicode.h"
+#include "terminal/terminal_frame.h"
+#include "text/unicode.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "console/screen.h"
-#include "system/console_binding.h"
+#include "terminal/console_frame.h"
 
 static_assert(kScreenRows == kConsoleRows && kScreenColumns == kConsoleColumns,
               "the console binding shows the whole screen");

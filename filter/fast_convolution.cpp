@@ -92,7 +92,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "system/vector_level.h"
+#include "processor/vector_level.h"
 #include "wave/byte_order.h"
 #include "wave/dither.h"
 #include "wave/sample_codes.h"

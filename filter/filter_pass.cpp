@@ -46,7 +46,7 @@
 #include <string>
 
 #include "system/ending.h"
-#include "system/threads.h"
+#include "filter/parallel_tasks.h"
 #include "wave/output_header.h"
 #include "wave/sample_frames.h"
 #include "system/memory.h"

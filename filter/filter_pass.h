@@ -12,7 +12,7 @@
 
 #include "filter/fast_convolution.h"
 #include "filter/filter_table.h"
-#include "system/buffer.h"
+#include "system/memory.h"
 #include "system/files.h"
 #include "wave/kept_chunks.h"
 #include "wave/wave_format.h"

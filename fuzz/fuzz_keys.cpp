@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "system/key_decoder.h"
+#include "terminal/key_decoder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "reference/working_arrays.h"
-#include "system/buffer.h"
+#include "system/memory.h"
 #include "wave/dither.h"
 #include "wave/wave_format.h"
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "system/buffer.h"
+#include "system/memory.h"
 #include "system/memory.h"
 #include "wave/byte_order.h"
 #include "wave/wave_format.h"

@@ -3,44 +3,11 @@
 // frame of cells and reports key presses. Windows (console_binding_windows):
 // the console API, a screen buffer of its own and key events. POSIX
 // (console_binding_posix): the terminal in raw mode, the frame drawn on the
-// alternate screen with escape sequences (terminal_frame.h), key bytes
-// decoded by key_decoder.h.
+// alternate screen with escape sequences (terminal/terminal_frame.h), key
+// bytes decoded by terminal/key_decoder.h.
 #pragma once
 
-#include <cstdint>
-
-// One screen cell as the binding shows it. A character that takes two cells
-// (East Asian wide, most emoji) stands in the left one; the right one is its
-// continuation and holds nothing of its own.
-struct FrameCell {
-  char32_t character = U' ';
-  std::uint8_t attribute = 7;    // foreground + 16 x background, console colour numbers
-  bool continuation = false;
-  bool operator==(const FrameCell&) const = default;
-};
-
-// A key press as the binding reports it.
-enum class BoundKeyKind : std::uint8_t {
-  kNone,       // nothing (a release, or half of a character still to come)
-  kCharacter,  // a typed character, `code` its code point: U+0020-U+007E, or U+00A0 and above
-  kEnter,
-  kBackspace,
-  kEscape,
-  kControl,    // another control character (Tab, Ctrl with a letter, Ctrl+C): `code` holds it
-  kIgnored,    // a key that types nothing: arrows, function keys, Alt with a
-               // key, a C1 control, or (from a terminal) malformed UTF-8
-  kRawByte,    // plain input only (pipes, files, scripts), never from a console:
-               // a byte that is not part of valid UTF-8, `code` holds it (0x80-0xFF)
-};
-
-struct BoundKey {
-  BoundKeyKind kind = BoundKeyKind::kNone;
-  char32_t code = 0;
-};
-
-// The size the binding gives the console: the dialogue's layout.
-constexpr int kConsoleColumns = 80;
-constexpr int kConsoleRows = 41;
+#include "terminal/console_frame.h"
 
 // Sets the console up for the dialogue when standard input and output are
 // both consoles. False, with nothing changed, when either is not a console

@@ -15,9 +15,9 @@
 #include <string>
 
 #include "system/ending.h"
-#include "system/key_decoder.h"
-#include "system/terminal_frame.h"
-#include "system/write_all.h"
+#include "terminal/key_decoder.h"
+#include "terminal/terminal_frame.h"
+#include "system/files.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "system/ending.h"
-#include "system/windows_frame.h"
-#include "system/windows_keys.h"
+#include "terminal/windows_frame.h"
+#include "terminal/windows_keys.h"
 #include "system/windows_resources.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "system/windows_keys.h"
+#include "terminal/windows_keys.h"
 
 namespace {
 

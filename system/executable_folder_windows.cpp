@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "system/unicode.h"
+#include "text/unicode.h"
 
 std::string ExecutableFolder() {
   // GetModuleFileNameW cuts a name that does not fit and says so only by

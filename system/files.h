@@ -14,9 +14,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
-// True when `name` holds what never names a file: empty, "*", "?" or NUL.
-bool NameIsRefused(const std::string& name);
+// True when `name` holds what never names a file: empty, "*" or "?"
+// (wildcards), or NUL, which would silently cut the name short in every
+// system call.
+inline bool NameIsRefused(const std::string& name) {
+  return name.empty() || name.find_first_of(std::string_view("*?\0", 3)) != std::string::npos;
+}
 
 // ---- reading --------------------------------------------------------------------
 
@@ -56,6 +61,16 @@ std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* byte
                         std::int64_t count);
 
 void CloseFile(FileHandle file);
+
+// ---- writing ----------------------------------------------------------------------
+
+// The one write-everything loop of the system room: output files, the
+// standard streams and the POSIX terminal all write through it.
+// Writes all `count` bytes at the handle's current position, going on after
+// interruptions and short writes (on POSIX also waiting while a descriptor
+// in non-blocking mode is full). False when the system takes no more: a full
+// disk, a file size limit, a pipe whose reader has gone.
+bool WriteAllTo(FileHandle handle, const void* bytes, std::int64_t count);
 
 // ---- the output file ------------------------------------------------------------
 //

@@ -16,7 +16,6 @@
 #include <cstdlib>
 
 #include "system/ending.h"
-#include "system/write_all.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "system/ending.h"
-#include "system/unicode.h"
-#include "system/windows_paths.h"
-#include "system/write_all.h"
+#include "text/unicode.h"
+#include "text/dropped_names.h"
+#include "text/windows_paths.h"
 
 namespace {
 
@@ -29,8 +29,10 @@ HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 // a file (bytes that are not UTF-8 included), and for a device.
 bool FullPath(const std::string& name, std::u16string& path) {
   std::u16string wide;
-  if (NameIsRefused(name) || !Utf8ToUtf16(name, wide)) return false;
-  wide = WithoutDropMarks(wide);
+  // No Windows name holds a double quote or ends in a blank (the system drops
+  // trailing blanks from a path): the marks of a dropped name are never part
+  // of one, at either prompt.
+  if (NameIsRefused(name) || !Utf8ToUtf16(WithoutDropMarks(name, kConsoleQuotes), wide)) return false;
   std::u16string full(MAX_PATH, u'\0');
   for (;;) {
     const DWORD length = GetFullPathNameW(Wide(wide), static_cast<DWORD>(full.size()),

@@ -2,7 +2,7 @@
 // as UTF-16, split into arguments by the C runtime's rules.
 #include "system/program_entry.h"
 
-#include "system/unicode.h"
+#include "text/unicode.h"
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> arguments;

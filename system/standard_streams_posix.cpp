@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "system/write_all.h"
+#include "system/files.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "system/unicode.h"
-#include "system/write_all.h"
+#include "text/unicode.h"
+#include "system/files.h"
 
 namespace {
 

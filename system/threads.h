@@ -1,18 +1,27 @@
-// A few independent tasks at once, one thread each, for the long steps of the
-// job. Every task writes only its own part of the arrays, so what the tasks
-// compute never depends on how many threads run them.
+// Threads of the system's own kind: one started for one task, and waited for;
+// and the processors the process may run on. The long steps run their tasks
+// on them through filter/parallel_tasks.h.
 #pragma once
 
-// The most threads RunTasksInParallel uses.
-constexpr int kMaxWorkerThreads = 8;
+#include <cstdint>
 
-// How many threads the long steps use: the processors the process may run
-// on, at least 1 and at most kMaxWorkerThreads.
-int WorkerThreadCount();
+struct ThreadTask {
+  void (*task)(void* context, int index);
+  void* context;
+  int index;
+};
 
-// Runs task(context, i) for i from 0 to count - 1 (count is limited to
-// kMaxWorkerThreads): task 0 on the calling thread, the others on threads of
-// their own, each of which sets the extended precision mode (precision.h)
-// before its task. A thread that cannot be started has its task run on the
-// calling thread instead, after task 0. Returns when every task is done.
-void RunTasksInParallel(int count, void (*task)(void* context, int index), void* context);
+// A started thread; kNoThread when it could not be started.
+using TaskThread = std::intptr_t;
+constexpr TaskThread kNoThread = 0;
+
+// Starts a thread that sets the extended precision mode (processor/precision.h) and
+// runs `task`, which must stay in place until JoinTaskThread returns.
+TaskThread StartTaskThread(ThreadTask* task);
+
+// Waits for a started thread to finish and frees what it held.
+void JoinTaskThread(TaskThread thread);
+
+// The processors the process may run on, as the system reports them (may be
+// below 1 when it cannot say).
+int ProcessorsOnline();

@@ -1,8 +1,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "system/precision.h"
-#include "system/task_thread.h"
+#include "processor/precision.h"
+#include "system/threads.h"
 
 namespace {
 

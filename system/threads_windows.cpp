@@ -2,8 +2,8 @@
 
 #include <process.h>
 
-#include "system/precision.h"
-#include "system/task_thread.h"
+#include "processor/precision.h"
+#include "system/threads.h"
 
 namespace {
 

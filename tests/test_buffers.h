@@ -1,10 +1,10 @@
-// A check on the zero-filled arrays of system/buffer.h, for the tests of
+// A check on the zero-filled arrays of system/memory.h, for the tests of
 // every room that allocates them.
 #pragma once
 
 #include <cstdint>
 
-#include "system/buffer.h"
+#include "system/memory.h"
 
 namespace testbuffers {
 

@@ -9,7 +9,7 @@
 
 #include "system/alert.h"
 #include "system/console_binding.h"
-#include "system/unicode.h"
+#include "text/unicode.h"
 
 namespace {
 

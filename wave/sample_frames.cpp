@@ -7,7 +7,7 @@
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 
-#include "system/vector_level.h"
+#include "processor/vector_level.h"
 #include "wave/byte_order.h"
 
 namespace {

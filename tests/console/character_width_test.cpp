@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "system/unicode.h"
+#include "text/unicode.h"
 
 namespace {
 

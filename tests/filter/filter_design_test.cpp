@@ -15,7 +15,7 @@
 #include <vector>
 
 
-#include "filter/filter_dialogue.h"
+#include "filter/filter_table.h"
 #include "filter/impulse_file.h"
 #include "tests/test_files.h"
 

@@ -17,8 +17,8 @@
 
 #include "filter/filter_pass.h"
 #include "pass_test_support.h"
-#include "system/precision.h"
-#include "system/vector_level.h"
+#include "processor/precision.h"
+#include "processor/vector_level.h"
 #include "wave/dither.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "system/buffer.h"
+#include "system/memory.h"
 #include "system/memory.h"
 #include "tests/test_buffers.h"
 
