@@ -42,9 +42,18 @@ bool IsExponentLetter(unsigned char c) { return c == 'E' || c == 'e' || c == 'D'
 // an exponent letter E, e, D or d with a sign and digits. The first character
 // that does not fit ends the number; later characters are ignored.
 struct DecimalScanner {
-  enum class Stage { Leading, AfterSign, Integer, Fraction, ExponentStart, ExponentSign, ExponentDigits, Done };
+  enum class Stage {
+    kLeading,
+    kAfterSign,
+    kInteger,
+    kFraction,
+    kExponentStart,
+    kExponentSign,
+    kExponentDigits,
+    kDone,
+  };
 
-  Stage stage = Stage::Leading;
+  Stage stage = Stage::kLeading;
   bool negative = false;
   bool sawDigit = false;
   char digits[kMaxSignificantDigits] = {};
@@ -69,57 +78,57 @@ struct DecimalScanner {
 
   void Feed(unsigned char c) {
     switch (stage) {
-      case Stage::Leading:
+      case Stage::kLeading:
         if (c == kBlank || c == kTab || c == kLineFeed) return;
         if (c == '+' || c == '-') {
           negative = (c == '-');
-          stage = Stage::AfterSign;
+          stage = Stage::kAfterSign;
           return;
         }
         [[fallthrough]];
-      case Stage::AfterSign:
+      case Stage::kAfterSign:
         if (IsDigit(c)) {
           TakeDigit(c, false);
-          stage = Stage::Integer;
+          stage = Stage::kInteger;
         } else if (c == '.') {
-          stage = Stage::Fraction;
+          stage = Stage::kFraction;
         } else {
-          stage = Stage::Done;
+          stage = Stage::kDone;
         }
         return;
-      case Stage::Integer:
+      case Stage::kInteger:
         if (IsDigit(c)) {
           TakeDigit(c, false);
         } else if (c == '.') {
-          stage = Stage::Fraction;
+          stage = Stage::kFraction;
         } else {
-          stage = IsExponentLetter(c) ? Stage::ExponentStart : Stage::Done;
+          stage = IsExponentLetter(c) ? Stage::kExponentStart : Stage::kDone;
         }
         return;
-      case Stage::Fraction:
+      case Stage::kFraction:
         if (IsDigit(c)) {
           TakeDigit(c, true);
         } else {
-          stage = (IsExponentLetter(c) && sawDigit) ? Stage::ExponentStart : Stage::Done;
+          stage = (IsExponentLetter(c) && sawDigit) ? Stage::kExponentStart : Stage::kDone;
         }
         return;
-      case Stage::ExponentStart:
+      case Stage::kExponentStart:
         if (c == '+' || c == '-') {
           exponentNegative = (c == '-');
-          stage = Stage::ExponentSign;
+          stage = Stage::kExponentSign;
           return;
         }
         [[fallthrough]];
-      case Stage::ExponentSign:
-      case Stage::ExponentDigits:
+      case Stage::kExponentSign:
+      case Stage::kExponentDigits:
         if (IsDigit(c)) {
           if (exponent < kExponentCap) exponent = exponent * 10 + (c - '0');
-          stage = Stage::ExponentDigits;
+          stage = Stage::kExponentDigits;
         } else {
-          stage = Stage::Done;
+          stage = Stage::kDone;
         }
         return;
-      case Stage::Done:
+      case Stage::kDone:
         return;
     }
   }
@@ -157,23 +166,23 @@ struct DecimalScanner {
 // (1e999, a run of thousands of digits), which as a tap would drive every
 // output sample to full scale.
 struct FieldReader {
-  enum class Stage { BeforeField, Unquoted, Quoted, AfterQuote, AfterCarriageReturn, Finished };
+  enum class Stage { kBeforeField, kUnquoted, kQuoted, kAfterQuote, kAfterCarriageReturn, kFinished };
 
   double* coefficients;
   int count;
   int stored = 0;
   bool damaged = false;
-  Stage stage = Stage::BeforeField;
+  Stage stage = Stage::kBeforeField;
   DecimalScanner scanner;
   // Bytes of a byte-order mark seen at the start of the text; -1 once the
   // text is past the place of one.
   int markBytes = 0;
 
   FieldReader(double* out, int wanted) : coefficients(out), count(wanted) {
-    if (count <= 0) stage = Stage::Finished;
+    if (count <= 0) stage = Stage::kFinished;
   }
 
-  bool Finished() const { return stage == Stage::Finished; }
+  bool Finished() const { return stage == Stage::kFinished; }
 
   void StoreField() {
     const double value = scanner.Value();
@@ -203,57 +212,57 @@ struct FieldReader {
   void EndField(Stage next) {
     StoreField();
     scanner = DecimalScanner();
-    stage = stored == count ? Stage::Finished : next;
+    stage = stored == count ? Stage::kFinished : next;
   }
 
   void Feed(unsigned char c) {
-    if (stage == Stage::Finished) return;
+    if (stage == Stage::kFinished) return;
     if (markBytes >= 0 && TakeMarkByte(c)) return;
     if (c == kEndOfData) {
       EndOfData();
       return;
     }
     switch (stage) {
-      case Stage::AfterCarriageReturn:
-        stage = Stage::BeforeField;
+      case Stage::kAfterCarriageReturn:
+        stage = Stage::kBeforeField;
         if (c == kLineFeed) return;
         [[fallthrough]];
-      case Stage::BeforeField:
+      case Stage::kBeforeField:
         if (c == kBlank) return;
         if (c == kQuote) {
-          stage = Stage::Quoted;
+          stage = Stage::kQuoted;
           return;
         }
-        stage = Stage::Unquoted;
+        stage = Stage::kUnquoted;
         [[fallthrough]];
-      case Stage::Unquoted:
+      case Stage::kUnquoted:
         if (c == ',' || c == kLineFeed) {
-          EndField(Stage::BeforeField);
+          EndField(Stage::kBeforeField);
         } else if (c == kCarriageReturn) {
-          EndField(Stage::AfterCarriageReturn);
+          EndField(Stage::kAfterCarriageReturn);
         } else if (c != kTab) {
           scanner.Feed(c);
         }
         return;
-      case Stage::Quoted:
+      case Stage::kQuoted:
         if (c == kQuote) {
-          EndField(Stage::AfterQuote);
+          EndField(Stage::kAfterQuote);
         } else {
           scanner.Feed(c);
         }
         return;
-      case Stage::AfterQuote:
+      case Stage::kAfterQuote:
         if (c == kBlank || c == kTab) return;
         if (c == ',' || c == kLineFeed) {
-          stage = Stage::BeforeField;
+          stage = Stage::kBeforeField;
         } else if (c == kCarriageReturn) {
-          stage = Stage::AfterCarriageReturn;
+          stage = Stage::kAfterCarriageReturn;
         } else {
-          stage = Stage::BeforeField;
+          stage = Stage::kBeforeField;
           Feed(c);  // the next field starts right here
         }
         return;
-      case Stage::Finished:
+      case Stage::kFinished:
         return;
     }
   }
@@ -262,11 +271,11 @@ struct FieldReader {
   // coefficients not reached are 0, and their absence damages the text.
   void EndOfData() {
     if (markBytes > 0) GiveBackMarkBytes();
-    if (stage == Stage::Finished) return;
-    if (stage == Stage::Unquoted || stage == Stage::Quoted) StoreField();
+    if (stage == Stage::kFinished) return;
+    if (stage == Stage::kUnquoted || stage == Stage::kQuoted) StoreField();
     if (stored < count) damaged = true;
     while (stored < count) coefficients[stored++] = 0.0;
-    stage = Stage::Finished;
+    stage = Stage::kFinished;
   }
 
   ImpulseVerdict Verdict() const { return damaged ? ImpulseVerdict::kDamaged : ImpulseVerdict::kRead; }
@@ -297,7 +306,7 @@ double ConvertDecimalField(std::string_view field) {
   DecimalScanner scanner;
   for (const char c : field) {
     scanner.Feed(static_cast<unsigned char>(c));
-    if (scanner.stage == DecimalScanner::Stage::Done) break;
+    if (scanner.stage == DecimalScanner::Stage::kDone) break;
   }
   return scanner.Value();
 }

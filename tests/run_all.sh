@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The project's one test command, each build made from its preset in
-# CMakePresets.json:
+# CMakePresets.json: first the check that every C++ file is as .clang-format
+# lays it out (tools/check_format.sh; skipped without clang-format, or failed
+# when OSTRIVALE_REQUIRE_FORMAT=1), then
 #   (a) the normal build (preset default) and its whole test suite,
 #   (b) the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 #       (preset sanitize),
@@ -57,6 +59,18 @@ run_ctest() {
     results+=("$label: $summary")
   fi
 }
+
+echo "== the tree against its formatter"
+format_out="$("$root/tools/check_format.sh" 2>&1)"
+case $? in
+  0) results+=("format: $format_out") ;;
+  77) results+=("format: $format_out") ;;
+  *)
+    printf '%s\n' "$format_out"
+    failed=1
+    results+=("format: FAILED ($(grep -c '^  ' <<<"$format_out") files)")
+    ;;
+esac
 
 echo "== (a) normal build and tests in build"
 if cmake --preset default && cmake --build --preset default; then
