@@ -5,21 +5,15 @@
 // showed.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "tests/app/app_test_support.h"
 #include "tests/app/tmux_pane.h"
@@ -28,127 +22,87 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using apptest::Entries;
 using apptest::MakeWave;
 using apptest::ReadFile;
+using apptest::RunResult;
 using apptest::WriteFile;
 
 // Mono at 192000 through filter D (15 taps): 3 bytes a frame.
 constexpr std::uint32_t kLongDataBytes = 300000000;  // 100 million frames, some 9 minutes
 
-std::set<std::string> Entries(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
+// A recording of `dataBytes` of silence but for three samples, and filter D.
+void WriteLongJob(const fs::path& folder, std::uint32_t dataBytes) {
+  apptest::WriteFileOfSize(folder / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, dataBytes),
+                           44u + dataBytes);
+  WriteFile(folder / "FilterD.dat", apptest::ImpulseText({"1"}, 15, "0.01"));
 }
 
-class LongJob : public ::testing::Test {
+const std::string kKeys = "in.wav\nD\nout.wav\n";
+
+class LongJob : public apptest::WorkFolderTest {
  protected:
   void SetUp() override {
-    root_ = testenv::MakeTemporaryFolder("ostrivale-long");
-    ASSERT_FALSE(root_.empty()) << "no folder under " << testenv::TemporaryBase();
-    work_ = root_ / "work";
-    fs::create_directory(work_);
-    apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, kLongDataBytes),
-                             44u + kLongDataBytes);
-    std::string impulse = "1\r\n";
-    for (int i = 1; i < 15; ++i) impulse += "0.01\r\n";
-    WriteFile(work_ / "FilterD.dat", impulse);
-    WriteFile(root_ / "keys.txt", "in.wav\nD\nout.wav\n");
+    WorkFolderTest::SetUp();
+    if (!HasFatalFailure()) WriteLongJob(work_, kLongDataBytes);
   }
-  void TearDown() override { fs::remove_all(root_); }
-
-  // Starts the program in plain mode in the work folder.
-  pid_t Start() {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(work_.c_str()) != 0) _exit(120);
-      const int keys = open((root_ / "keys.txt").c_str(), O_RDONLY);
-      const int screen = open((root_ / "screen.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (keys < 0 || screen < 0) _exit(121);
-      dup2(keys, STDIN_FILENO);
-      dup2(screen, STDOUT_FILENO);
-      dup2(screen, STDERR_FILENO);
-      execl(OSTRIVALE_BINARY, OSTRIVALE_BINARY, static_cast<char*>(nullptr));
-      _exit(122);
-    }
-    return pid;
-  }
-
-  fs::path root_;
-  fs::path work_;
 };
 
 TEST_F(LongJob, KilledDuringThePassLeavesNoFileAndTheOldOneIntact) {
   WriteFile(work_ / "out.wav", "old contents");
-  const pid_t pid = Start();
-  ASSERT_GT(pid, 0);
-  const bool writing = tmuxpane::Session::WaitUntil([&] { return apptest::WritingUnnamedFile(pid, work_); }, 60);
+  const pid_t pid = Start(kKeys);
+  ASSERT_GT(pid, 0) << startFailure_;
+  const bool writing = apptest::WaitUntil([&] { return apptest::WritingUnnamedFile(pid, work_); }, 60);
   kill(pid, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(writing) << "the pass was never seen running: " << ReadFile(root_ / "screen.txt");
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  const RunResult r = Finish(pid);
+  ASSERT_TRUE(writing) << "the pass was never seen running: " << r.screen << r.errors;
+  EXPECT_EQ(r.signal, SIGKILL);
   EXPECT_EQ(Entries(work_), (std::set<std::string>{"FilterD.dat", "in.wav", "out.wav"}));
   EXPECT_EQ(ReadFile(work_ / "out.wav"), "old contents");
 }
 
 TEST_F(LongJob, RunsInAFewMegabytes) {
-  const pid_t pid = Start();
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  rusage usage{};
-  ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(root_ / "screen.txt");
+  const RunResult r = Run(kKeys);
+  ASSERT_TRUE(r.finished && r.status == 0) << r.screen << r.errors;
   EXPECT_EQ(fs::file_size(work_ / "out.wav"), 44u + kLongDataBytes + 3u * 14u);
   // The whole-recording procedure would hold some 1.5 GB here.
-  EXPECT_LT(usage.ru_maxrss, 32 * 1024) << "peak resident memory in KiB";
+  EXPECT_LT(r.peakKiB, 32 * 1024) << "peak resident memory in KiB";
 }
 
 // ---- progress in a terminal -----------------------------------------------------
 
-class LongJobInTerminal : public LongJob {
+class LongJobInTerminal : public tmuxpane::PaneTest {
  protected:
   // Long enough for the percentage to show for a second or more.
   void SetUp() override {
-    LongJob::SetUp();
-    apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, 1500000000),
-                             44u + 1500000000u);
+    PaneTest::SetUp();
+    if (!HasFatalFailure()) WriteLongJob(work_, 1500000000);
   }
 
   // Runs the job in an 80 x 41 pane up to its final screen. `whileRunning`
   // is called with the pane's text until it returns true or the job ends.
   tmuxpane::Pane RunInPane(const fs::path& folder, const std::function<bool(const std::string&)>& whileRunning) {
-    tmuxpane::Session session;
-    // The pane before may still be closing under the same server name.
-    if (!tmuxpane::Session::WaitUntil([&] { return session.Start(folder, OSTRIVALE_BINARY); }, 10)) {
+    if (!session_.Start(folder)) {
       ADD_FAILURE() << "tmux did not start";
       return {};
     }
-    EXPECT_TRUE(session.WaitForText("Input file?"));
-    session.Literal("in.wav");
-    session.Keys("Enter");
-    EXPECT_TRUE(session.WaitForText("(minimum phase)"));
-    session.Literal("D");
-    session.Keys("Enter");
-    EXPECT_TRUE(session.WaitForText("Output file?"));
-    session.Literal("out.wav");
-    session.Keys("Enter");
-    tmuxpane::Session::WaitUntil(
+    EXPECT_TRUE(session_.Answer("Input file?", "in.wav") && session_.Answer("(minimum phase)", "D") &&
+                session_.Answer("Output file?", "out.wav"));
+    apptest::WaitUntil(
         [&] {
-          const std::string text = session.Text();
+          const std::string text = session_.Text();
           return whileRunning(text) || text.find("press any key") != std::string::npos;
         },
         120);
-    EXPECT_TRUE(session.WaitForText("press any key", 120));
-    tmuxpane::Pane pane = session.Colours();
-    session.Keys("Enter");
-    session.Stop();
+    EXPECT_TRUE(session_.WaitForText("press any key", 120));
+    tmuxpane::Pane pane = session_.Colours();
+    session_.Keys("Enter");
+    session_.Stop();
     return pane;
   }
 };
 
 TEST_F(LongJobInTerminal, PercentageOnTheStatusRowThenTheUsualScreen) {
-  if (!tmuxpane::Session::Available()) FAIL() << "tmux is needed (Debian package tmux)";
   const std::regex percentage("   Convolving\\.\\.\\. ([0-9]{1,3})%");
   std::set<int> seen;
   const tmuxpane::Pane longPane = RunInPane(work_, [&](const std::string& text) {
@@ -172,10 +126,9 @@ TEST_F(LongJobInTerminal, PercentageOnTheStatusRowThenTheUsualScreen) {
   // The same dialogue on a short recording shows no percentage: every cell
   // of the final screens is the same, but for the length, the duration and
   // the time taken.
-  const fs::path shortFolder = root_ / "short";
+  const fs::path shortFolder = io_ / "short";
   fs::create_directory(shortFolder);
-  WriteFile(shortFolder / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}));
-  fs::copy_file(work_ / "FilterD.dat", shortFolder / "FilterD.dat");
+  WriteLongJob(shortFolder, 9);
   const tmuxpane::Pane shortPane = RunInPane(shortFolder, [](const std::string&) { return false; });
   ASSERT_GE(longPane.size(), 41u);
   ASSERT_GE(shortPane.size(), 41u);
