@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -21,7 +20,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/app/app_test_support.h"
@@ -630,13 +628,17 @@ TEST_F(TerminalResize, RedrawsWithoutLosingACell) {
   ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
   ASSERT_TRUE(session_.Answer("Input file?", "in.wav") && session_.WaitForText("(minimum phase)")) << session_.Text();
   session_.Literal("q");  // typed, not yet entered
+  // The screen at rest: the "q" at the end of the question, the cursor after
+  // it, and two captures in a row alike.
+  const std::string cursor = "1 20 73";
+  std::vector<std::vector<tmuxpane::PaneCell>> before;
   ASSERT_TRUE(WaitUntil([&] {
+    const auto first = Grid(session_.Colours(), 41);
+    const std::string at = session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}");
+    before = Grid(session_.Colours(), 41);
     const std::string row = tmuxpane::TrimRight(tmuxpane::RowText(session_.Colours(), 21));
-    return row.size() > 2 && row.substr(row.size() - 2) == " q";
+    return row.size() > 2 && row.substr(row.size() - 2) == " q" && at == cursor && first == before;
   })) << session_.Text();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const auto before = Grid(session_.Colours(), 41);
-  const std::string cursor = session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}");
   ASSERT_EQ(tmuxpane::TrimRight(tmuxpane::RowText(session_.Colours(), 11)),
             "                 FILE DATA");
 

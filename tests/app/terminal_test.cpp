@@ -9,10 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/app/app_test_support.h"
@@ -82,9 +80,7 @@ TEST_F(TerminalRun, BannerMissingFileBoxAndRestoreAfterSigterm) {
 
   // Closing the box restarts at the banner screen, the old answer gone.
   session_.Keys("Enter");
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (session_.Text().find("[ OK ]") != std::string::npos && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(WaitUntil([&] { return session_.Text().find("[ OK ]") == std::string::npos; })) << session_.Text();
   ASSERT_TRUE(session_.WaitForText("Input file?"));
   ExpectBannerScreen(session_.Colours());
 
