@@ -85,7 +85,9 @@ inline void WriteFileOfSize(const std::filesystem::path& path, const std::string
 // The names `folder` holds.
 inline std::set<std::string> Entries(const std::filesystem::path& folder) {
   std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename());
+  }
   return names;
 }
 
@@ -95,7 +97,9 @@ inline std::string ImpulseText(std::initializer_list<std::string_view> leading, 
                                std::string_view filler = "0", std::string_view lineEnd = "\r\n") {
   std::string text;
   for (std::string_view value : leading) text.append(value).append(lineEnd);
-  for (int line = static_cast<int>(leading.size()); line < count; ++line) text.append(filler).append(lineEnd);
+  for (int line = static_cast<int>(leading.size()); line < count; ++line) {
+    text.append(filler).append(lineEnd);
+  }
   return text;
 }
 
@@ -180,7 +184,8 @@ struct RunResult {
 
 // Row `row` (from 1) of the final screen, empty below its last row.
 inline std::string Row(const RunResult& r, int row) {
-  return row - 1 < static_cast<int>(r.rows.size()) ? r.rows[static_cast<std::size_t>(row - 1)] : std::string();
+  if (row < 1 || row > static_cast<int>(r.rows.size())) return std::string();
+  return r.rows[static_cast<std::size_t>(row - 1)];
 }
 
 struct RunOptions {
@@ -256,7 +261,8 @@ class WorkFolderTest : public ::testing::Test {
     startFailure_.clear();
     int report[2];
     int keysPipe[2] = {-1, -1};
-    if (pipe2(report, O_CLOEXEC) != 0 || (options.keysPipe != nullptr && pipe2(keysPipe, O_CLOEXEC) != 0)) {
+    if (pipe2(report, O_CLOEXEC) != 0 ||
+        (options.keysPipe != nullptr && pipe2(keysPipe, O_CLOEXEC) != 0)) {
       startFailure_ = std::string("could not start the program: pipe: ") + std::strerror(errno);
       return -1;
     }
@@ -323,7 +329,8 @@ class WorkFolderTest : public ::testing::Test {
     }
     int raw = 0;
     rusage usage{};
-    result.finished = WaitUntil([&] { return wait4(pid, &raw, WNOHANG, &usage) == pid; }, guardSeconds);
+    result.finished =
+        WaitUntil([&] { return wait4(pid, &raw, WNOHANG, &usage) == pid; }, guardSeconds);
     if (!result.finished) {
       kill(pid, SIGKILL);
       wait4(pid, &raw, 0, &usage);

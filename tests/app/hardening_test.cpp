@@ -417,7 +417,8 @@ class FailingOutput : public Hardening {
   static constexpr Step kCreating = {"   Loading impulse and input arrays...", 26};
   static constexpr Step kWriting = {"   Convolving...", 29};
 
-  void ExpectNotWritten(const std::string& outputName, RunOptions options = {}, const Step& step = kCreating) {
+  void ExpectNotWritten(const std::string& outputName, RunOptions options = {},
+                        const Step& step = kCreating) {
     const std::set<std::string> before = Entries(work_);
     options.guardSeconds = 60;
     const RunResult r = Run("in.wav\nF\n" + outputName + "\n", options);
@@ -626,7 +627,8 @@ std::vector<std::vector<tmuxpane::PaneCell>> Grid(const tmuxpane::Pane& pane, in
 TEST_F(TerminalResize, RedrawsWithoutLosingACell) {
   WriteFile(work_ / "in.wav", MakeWave(2, 96000, std::vector<std::int32_t>(960, 5)));
   ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
-  ASSERT_TRUE(session_.Answer("Input file?", "in.wav") && session_.WaitForText("(minimum phase)")) << session_.Text();
+  ASSERT_TRUE(session_.Answer("Input file?", "in.wav") && session_.WaitForText("(minimum phase)"))
+      << session_.Text();
   session_.Literal("q");  // typed, not yet entered
   // The screen at rest: the "q" at the end of the question, the cursor after
   // it, and two captures in a row alike.

@@ -119,7 +119,8 @@ TEST_F(LongRecording, OneHourOfStereoMatchesTheExactProcedure) {
   ASSERT_TRUE(WriteRandomRecording(dir / "hour.wav"));
   fs::copy_file(fs::path(OSTRIVALE_SOURCE_DIR) / "data" / "FilterF.dat", dir / "FilterF.dat");
   const apptest::RunResult r = Run("hour.wav\nF\nout.wav\n", {.guardSeconds = 500});
-  ASSERT_TRUE(r.finished && r.status == 0) << "status " << r.status << ", signal " << r.signal << ": " << r.errors;
+  ASSERT_TRUE(r.finished && r.status == 0)
+      << "status " << r.status << ", signal " << r.signal << ": " << r.errors;
 
   // The filter as the program reads it.
   const FilterTableEntry* entry = FindFilter('F');

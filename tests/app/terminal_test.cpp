@@ -80,7 +80,8 @@ TEST_F(TerminalRun, BannerMissingFileBoxAndRestoreAfterSigterm) {
 
   // Closing the box restarts at the banner screen, the old answer gone.
   session_.Keys("Enter");
-  ASSERT_TRUE(WaitUntil([&] { return session_.Text().find("[ OK ]") == std::string::npos; })) << session_.Text();
+  ASSERT_TRUE(WaitUntil([&] { return session_.Text().find("[ OK ]") == std::string::npos; }))
+      << session_.Text();
   ASSERT_TRUE(session_.WaitForText("Input file?"));
   ExpectBannerScreen(session_.Colours());
 
@@ -123,7 +124,8 @@ TEST_F(TerminalRun, CjkAndEmojiNamesAreTypedTakenBackAndOpened) {
   session_.Literal(kBook + ".wav");
   EXPECT_EQ(CursorAt("7 30"), "7 30");
   session_.Keys("Enter");
-  ASSERT_TRUE(session_.Answer("Select whether", "B") && session_.WaitForText("Output file?")) << session_.Text();
+  ASSERT_TRUE(session_.Answer("Select whether", "B") && session_.WaitForText("Output file?"))
+      << session_.Text();
 
   const std::string output = kNote + " \xe5\x87\xba\xe5\x8a\x9b \xc3\xa9.wav";  // 13 cells
   session_.Literal(output);
