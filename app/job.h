@@ -8,3 +8,9 @@
 // shown as if typed. Returns the exit status: 0 after the report and key
 // wait, 1 when the job could not finish.
 int RunJob(const std::string* givenInput = nullptr);
+
+// For tests: the clock the job reads, for the pass's progress and the time it
+// reports, in seconds from any origin, in place of the system's monotonic
+// clock. One for the process; nullptr (the default) for the system's.
+using JobClock = double (*)();
+void UseJobClock(JobClock clock);

@@ -48,6 +48,15 @@ void ShowScreen(const ConsoleState& c) {
   ShowConsoleFrame(frame, shown.row, shown.column, shown.cursorVisible);
 }
 
+// Headless mode logs the transient line as it now stands, with the screen
+// under it, for the tests.
+void LogTransientText(ConsoleState& c) {
+  if (c.mode != ConsoleMode::kHeadless) return;
+  c.transientLog.push_back(TransientRecord{c.transientText, c.transientRow, c.transientColumn,
+                                           c.transientForeground, c.transientBackground,
+                                           ScreenPlainText(c.screen)});
+}
+
 // Reads more key bytes of plain input into the input buffer; false at the end
 // of input.
 bool ReadMoreInput(ConsoleState& c) {
@@ -238,6 +247,7 @@ void ShowTransientText(int row, int column, std::string_view text, int foregroun
   c.transientColumn = column;
   c.transientForeground = foreground;
   c.transientBackground = background;
+  LogTransientText(c);
   RefreshScreen();
 }
 
@@ -245,6 +255,7 @@ void ClearTransientText() {
   ConsoleState& c = Console();
   if (c.transientText.empty()) return;
   c.transientText.clear();
+  LogTransientText(c);
   RefreshScreen();
 }
 

@@ -40,6 +40,9 @@ struct ConsoleState {
   bool inputEnded = false;
 
   std::vector<MessageBoxRecord> messageBoxes;
+  // Headless mode only (a long job in a terminal shows thousands): every
+  // transient line shown and cleared, in order.
+  std::vector<TransientRecord> transientLog;
   int beepCount = 0;
 };
 

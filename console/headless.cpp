@@ -15,6 +15,8 @@ const Screen& CurrentScreen() { return Console().screen; }
 
 const std::vector<MessageBoxRecord>& MessageBoxLog() { return Console().messageBoxes; }
 
+const std::vector<TransientRecord>& TransientLog() { return Console().transientLog; }
+
 int BeepCount() { return Console().beepCount; }
 
 namespace {

@@ -10,11 +10,13 @@
 // Headless console for tests: replaces the console state with a fresh screen
 // and takes the key bytes that ReadLine and WaitKey will see, decoded like
 // plain-mode input (LF, CR and CR LF are each one Enter). Message boxes close
-// at once and are logged; nothing is written to the terminal.
+// at once and are logged, and so are transient lines, shown and cleared;
+// nothing is written to the terminal.
 void StartHeadlessConsole(std::string keyBytes);
 
 const Screen& CurrentScreen();
 const std::vector<MessageBoxRecord>& MessageBoxLog();
+const std::vector<TransientRecord>& TransientLog();
 int BeepCount();
 
 // Row `row` (1-based) as UTF-8 text, trailing blanks kept (80 cells; a wide

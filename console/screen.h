@@ -45,3 +45,14 @@ struct MessageBoxRecord {
   std::string text;
   std::string title;
 };
+
+// A transient line as it was shown, or cleared (an empty text): its place
+// and colours, and the screen it stood over then, as plain-mode text.
+struct TransientRecord {
+  std::string text;
+  int row = 0;
+  int column = 0;
+  int foreground = 0;
+  int background = 0;
+  std::string screen;
+};

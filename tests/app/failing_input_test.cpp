@@ -5,8 +5,6 @@
 // the output's name and the old file untouched.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
@@ -19,7 +17,7 @@
 #include "console/headless.h"
 #include "system/files.h"
 #include "tests/app/app_test_support.h"
-#include "tests/test_environment.h"
+#include "tests/test_files.h"
 
 namespace fs = std::filesystem;
 
@@ -47,25 +45,17 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
 
-class FailingInput : public ::testing::TestWithParam<Case> {
+class FailingInput : public apptest::WorkFolderTest, public ::testing::WithParamInterface<Case> {
  protected:
-  void SetUp() override {
-    folder_ = testenv::MakeTemporaryFolder("ostrivale-failing");
-    ASSERT_FALSE(folder_.empty());
-    before_ = fs::current_path();
-    fs::current_path(folder_);
-  }
   void TearDown() override {
     ObserveReads(nullptr);
-    fs::current_path(before_);
-    fs::remove_all(folder_);
+    WorkFolderTest::TearDown();
   }
-  fs::path folder_;
-  fs::path before_;
 };
 
 TEST_P(FailingInput, EndsTheJobWithTheInputBoxAndLeavesTheOldFile) {
   const Case& c = GetParam();
+  const testfiles::InFolder inWorkFolder(work_);
   // Two megabytes of stereo samples, or a few frames and a LIST that reaches past kFailFrom.
   const std::size_t frames = c.listBytes > 0 ? 100 : 2 * kFailFrom / 6;
   std::vector<std::int32_t> samples(2 * frames);
@@ -74,13 +64,11 @@ TEST_P(FailingInput, EndsTheJobWithTheInputBoxAndLeavesTheOldFile) {
   if (c.listBytes > 0) file += wavefiles::Chunk("LIST", std::string(static_cast<std::size_t>(c.listBytes), 'i'));
   wavefiles::SetRiffSize(file);
   apptest::WriteFile("in.wav", file);
-  std::string impulse;
-  for (int i = 0; i < 31; ++i) impulse += i == 0 ? "1\r\n" : "0\r\n";
-  apptest::WriteFile("FilterF.dat", impulse);
+  WriteIdentityImpulse('F', "1", 31);
   apptest::WriteFile("out.wav", "the old output");
 
   fault = c.fault;
-  inputPath = (folder_ / "in.wav").string();
+  inputPath = (work_ / "in.wav").string();
   ObserveReads(FaultyRead);
   StartHeadlessConsole("in.wav\nF\nout.wav\n");
   EXPECT_EQ(RunJob(nullptr), 1);
@@ -92,9 +80,7 @@ TEST_P(FailingInput, EndsTheJobWithTheInputBoxAndLeavesTheOldFile) {
   EXPECT_EQ(ScreenRowText(29).substr(0, 16), "   Convolving...");
   EXPECT_EQ(ScreenRowText(30).find("Done"), std::string::npos);
   EXPECT_EQ(apptest::ReadFile("out.wav"), "the old output");
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder_)) names.insert(entry.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{"FilterF.dat", "in.wav", "out.wav"}));
+  EXPECT_EQ(apptest::Entries(work_), (std::set<std::string>{"FilterF.dat", "in.wav", "out.wav"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(

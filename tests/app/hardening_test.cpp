@@ -6,51 +6,28 @@
 // between the header and the samples) run in-process through the wave API.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "tests/app/tmux_pane.h"
-
 #include "tests/app/app_test_support.h"
-#include "tests/test_environment.h"
+#include "tests/app/tmux_pane.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 const std::string kNotFound = "ERROR: File not found. Please enter a valid filename\n";
 const std::string kNotWave = "ERROR: This is not a Wave file\n";
@@ -61,8 +38,13 @@ const std::string kNoMemory = "ERROR: Not enough memory for this recording\n";
 const std::string kEndedAtInput = "ERROR: input ended at the prompt \"Input file?\"\n";
 const std::string kEndedAtFilter = "ERROR: input ended at the prompt \"Select whether to apply filter\"\n";
 
+using apptest::Entries;
 using apptest::MakeWave;
 using apptest::ReadFile;
+using apptest::Row;
+using apptest::RunOptions;
+using apptest::RunResult;
+using apptest::WaitUntil;
 using apptest::WriteFile;
 
 // The 24-bit codes of an output file, from offset 44 (a pad byte ignored).
@@ -80,12 +62,6 @@ std::vector<std::int32_t> Codes(const std::string& file) {
 // Expected size of a mono output of `frames` frames: header, data, pad byte.
 std::size_t MonoOutputSize(std::size_t frames) { return 44 + 3 * frames + (3 * frames) % 2; }
 
-std::set<std::string> Entries(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
-  return names;
-}
-
 // Bytes from a fixed seed: the same "random" file on every run.
 std::string RandomBytes(std::size_t count, unsigned seed) {
   std::mt19937 generator(seed);
@@ -94,181 +70,7 @@ std::string RandomBytes(std::size_t count, unsigned seed) {
   return bytes;
 }
 
-struct RunLimits {
-  rlim_t fileSize = RLIM_INFINITY;      // RLIMIT_FSIZE in the child
-  rlim_t addressSpace = RLIM_INFINITY;  // RLIMIT_AS in the child
-  bool unprivileged = false;            // as the user of PrepareUnprivilegedRun
-};
-
-// The steps of the child's set-up before it becomes the program, and their
-// names for the report when one fails.
-enum StartStep { kOpenFiles, kEnterWorkFolder, kLimitFileSize, kLimitAddressSpace, kChangeUser, kExec };
-constexpr const char* kStartStepNames[] = {"opening keys, screen and errors", "entering the work folder",
-                                           "RLIMIT_FSIZE", "RLIMIT_AS", "changing the user", "exec"};
-
-// In the child: reports the failed step and its errno through `pipe` (closed
-// by a successful exec, so the parent then reads nothing) and ends.
-[[noreturn]] void FailStart(int pipe, StartStep step) {
-  const int report[2] = {step, errno};
-  if (write(pipe, report, sizeof report) < 0) _exit(126);
-  _exit(step == kExec ? 125 : 124);
-}
-
-struct RunResult {
-  std::string startFailure;  // not empty: the program never ran
-  bool finished = false;  // false: still running at the guard limit, killed
-  int status = -1;        // exit status, or -1 when ended by a signal
-  int signal = 0;
-  std::string screen;
-  std::string errors;
-  std::vector<std::string> rows;
-};
-
-// Each test gets a work folder (the program's current folder, nothing else
-// in it but what the test puts there) and a folder for keys and output.
-class Hardening : public ::testing::Test {
- protected:
-  void SetUp() override {
-    work_ = testenv::MakeTemporaryFolder("ostrivale-hard");
-    io_ = testenv::MakeTemporaryFolder("ostrivale-io");
-    ASSERT_FALSE(work_.empty() || io_.empty()) << "no folders under " << testenv::TemporaryBase();
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    // Folders made unwritable by a test are opened up again to be removed.
-    for (const auto& entry : fs::recursive_directory_iterator(work_, ignored)) {
-      if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0755);
-    }
-    fs::remove_all(work_, ignored);
-    fs::remove_all(io_, ignored);
-    if (!programCopy_.empty()) fs::remove_all(programCopy_.parent_path(), ignored);
-  }
-
-  // Readies runs with `unprivileged` set, as a user file protections apply
-  // to. Root changes to nobody, who cannot reach the build when the checkout
-  // lies in a private folder: nobody runs a copy of the program, and the work
-  // folder is opened to everyone. Returns why that cannot be arranged, or "".
-  std::string PrepareUnprivilegedRun() {
-    if (std::string why = testenv::FindUnprivilegedUser(user_); !why.empty()) return why;
-    if (!user_.changeFromRoot) return "";
-    programCopy_ = apptest::CopyProgramForOtherUsers();
-    if (programCopy_.empty()) {
-      return "no copy of the program for nobody could be made under " + testenv::TemporaryBase().string();
-    }
-    chmod(work_.c_str(), 0755);
-    return "";
-  }
-
-  // Starts the program with `keys` on standard input; returns its pid.
-  pid_t Start(const std::string& keys, const RunLimits& limits = {}) {
-    WriteFile(io_ / "keys", keys);
-    const std::string keysPath = io_ / "keys";
-    const std::string screenPath = io_ / "screen";
-    const std::string errorsPath = io_ / "errors";
-    const bool asOtherUser = limits.unprivileged && user_.changeFromRoot;
-    const std::string program = asOtherUser ? programCopy_.string() : OSTRIVALE_BINARY;
-    startFailure_.clear();
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-      startFailure_ = std::string("could not start the program: pipe: ") + std::strerror(errno);
-      return -1;
-    }
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) startFailure_ = std::string("could not start the program: fork: ") + std::strerror(errno);
-    if (pid != 0) {
-      close(report[1]);
-      int failed[2] = {0, 0};
-      if (pid > 0 && read(report[0], failed, sizeof failed) == sizeof failed) {
-        startFailure_ = std::string("could not start the program") + (asOtherUser ? " as nobody" : "") +
-                        ": " + kStartStepNames[failed[0]] + ": " + std::strerror(failed[1]);
-      }
-      close(report[0]);
-      return pid;
-    }
-    // The child: descriptors, limits, user, then the program.
-    close(report[0]);
-    const int in = open(keysPath.c_str(), O_RDONLY);
-    const int out = open(screenPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) FailStart(report[1], kOpenFiles);
-    dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    close(in);
-    close(out);
-    close(err);
-    if (chdir(work_.c_str()) != 0) FailStart(report[1], kEnterWorkFolder);
-    rlimit limit{};
-    if (limits.fileSize != RLIM_INFINITY) {
-      limit.rlim_cur = limit.rlim_max = limits.fileSize;
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) FailStart(report[1], kLimitFileSize);
-    }
-    if (limits.addressSpace != RLIM_INFINITY) {
-      limit.rlim_cur = limit.rlim_max = limits.addressSpace;
-      if (setrlimit(RLIMIT_AS, &limit) != 0) FailStart(report[1], kLimitAddressSpace);
-    }
-    if (limits.unprivileged && !testenv::BecomeUnprivileged(user_)) FailStart(report[1], kChangeUser);
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-    FailStart(report[1], kExec);
-  }
-
-  // Waits for the program; one that is still running after the guard limit
-  // (a hang) is killed and reported as not finished.
-  RunResult Finish(pid_t pid, int guardSeconds = 120) {
-    RunResult result;
-    result.startFailure = startFailure_;
-    if (pid < 0 || !startFailure_.empty()) {
-      ADD_FAILURE() << startFailure_;
-      if (pid > 0) waitpid(pid, nullptr, 0);
-      return result;
-    }
-    int raw = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(guardSeconds);
-    for (;;) {
-      const pid_t done = waitpid(pid, &raw, WNOHANG);
-      if (done == pid) {
-        result.finished = true;
-        break;
-      }
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &raw, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
-    if (WIFSIGNALED(raw)) result.signal = WTERMSIG(raw);
-    result.screen = ReadFile(io_ / "screen");
-    result.errors = ReadFile(io_ / "errors");
-    std::istringstream lines(result.screen);
-    for (std::string line; std::getline(lines, line);) result.rows.push_back(line);
-    return result;
-  }
-
-  RunResult Run(const std::string& keys, const RunLimits& limits = {}, int guardSeconds = 120) {
-    return Finish(Start(keys, limits), guardSeconds);
-  }
-
-  // An impulse file with `first` as coefficient 0 and zeros after it.
-  void WriteIdentityImpulse(char letter, const std::string& first, int count) {
-    std::string text = first + "\r\n";
-    for (int i = 1; i < count; ++i) text += "0\r\n";
-    WriteFile(work_ / (std::string("Filter") + letter + ".dat"), text);
-  }
-
-  static std::string Row(const RunResult& r, int row) {
-    return row - 1 < static_cast<int>(r.rows.size()) ? r.rows[row - 1] : std::string();
-  }
-
-  fs::path work_;
-  fs::path io_;
-  testenv::UnprivilegedUser user_;
-  fs::path programCopy_;      // for nobody: the folder holding it is removed after
-  std::string startFailure_;  // of the last Start
-};
+class Hardening : public apptest::WorkFolderTest {};
 
 // A rejected input file restarts at the banner; with no more keys the
 // program then ends with status 1 and the screen holds the banner alone.
@@ -393,16 +195,14 @@ TEST_F(Hardening, FileWithoutReadPermissionIsNotFound) {
   if (const std::string why = PrepareUnprivilegedRun(); !why.empty()) GTEST_SKIP() << why;
   WriteFile(work_ / "secret.wav", MakeWave(1, 96000, {1, 2, 3}));
   chmod((work_ / "secret.wav").c_str(), 0);  // only root may read it
-  RunLimits limits;
-  limits.unprivileged = true;
-  ExpectRejected(Run("secret.wav\n", limits), kNotFound);
+  ExpectRejected(Run("secret.wav\n", {.unprivileged = true}), kNotFound);
 }
 
 // A named pipe has no writer: opening it for reading must not wait for
 // one, and it holds no wave header either way.
 TEST_F(Hardening, NamedPipeIsRefusedWithoutWaiting) {
   ASSERT_EQ(mkfifo((work_ / "pipe.wav").c_str(), 0644), 0);
-  const RunResult r = Run("pipe.wav\n", {}, 30);
+  const RunResult r = Run("pipe.wav\n", {.guardSeconds = 30});
   ASSERT_TRUE(r.finished) << "the program waited on the pipe";
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.errors == kNotFound + kEndedAtInput || r.errors == kNotWave + kEndedAtInput) << r.errors;
@@ -528,9 +328,7 @@ class HugeValues : public ImpulseFiles, public ::testing::WithParamInterface<Hug
 // damaged, see above.)
 TEST_P(HugeValues, SaturateAtFullScale) {
   const HugeValue& v = GetParam();
-  std::string text = v.text + "\r\n";
-  for (int i = 1; i < 15; ++i) text += "0\r\n";
-  const std::vector<std::int32_t> codes = Filter(text);
+  const std::vector<std::int32_t> codes = Filter(apptest::ImpulseText({v.text}, 15));
   ASSERT_EQ(codes.size(), 64u);
   if (v.fullScale) {
     EXPECT_EQ(codes[0], 8388607);
@@ -555,8 +353,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(ImpulseFiles, MoreThanTenMegabytesAreReadOnlyAsFarAsNeeded) {
-  std::string text = "0.5\r\n0.25\r\n";
-  for (int i = 2; i < 15; ++i) text += "0\r\n";
+  std::string text = apptest::ImpulseText({"0.5", "0.25"}, 15);
   text.reserve(text.size() + 11 * 1000 * 1000);
   while (text.size() < 11u * 1000 * 1000) text += "123456789,\r\n";
   const std::vector<std::int32_t> codes = Filter(text);
@@ -620,10 +417,11 @@ class FailingOutput : public Hardening {
   static constexpr Step kCreating = {"   Loading impulse and input arrays...", 26};
   static constexpr Step kWriting = {"   Convolving...", 29};
 
-  void ExpectNotWritten(const std::string& outputName, const RunLimits& limits = {},
+  void ExpectNotWritten(const std::string& outputName, RunOptions options = {},
                         const Step& step = kCreating) {
     const std::set<std::string> before = Entries(work_);
-    const RunResult r = Run("in.wav\nF\n" + outputName + "\n", limits, 60);
+    options.guardSeconds = 60;
+    const RunResult r = Run("in.wav\nF\n" + outputName + "\n", options);
     if (!r.startFailure.empty()) return;  // reported as that by Finish
     ASSERT_TRUE(r.finished) << "the program hung writing " << outputName;
     EXPECT_EQ(r.signal, 0) << "ended by signal " << r.signal;
@@ -665,9 +463,7 @@ TEST_F(FailingOutput, FolderWithoutWritePermission) {
   fs::create_directory(work_ / "closed");
   WriteFile(work_ / "closed" / "out.wav", "old contents");
   chmod((work_ / "closed").c_str(), 0555);
-  RunLimits limits;
-  limits.unprivileged = true;
-  ExpectNotWritten("closed/out.wav", limits);
+  ExpectNotWritten("closed/out.wav", {.unprivileged = true});
   EXPECT_EQ(ReadFile(work_ / "closed" / "out.wav"), "old contents");
   EXPECT_EQ(Entries(work_ / "closed"), std::set<std::string>{"out.wav"});
 }
@@ -679,9 +475,7 @@ TEST_F(FailingOutput, ReadOnlyFileInAWritableFolder) {
   WriteFile(work_ / "open" / "out.wav", "old contents");
   ASSERT_EQ(chown((work_ / "open" / "out.wav").c_str(), user_.uid, user_.gid), 0);
   chmod((work_ / "open" / "out.wav").c_str(), 0444);
-  RunLimits limits;
-  limits.unprivileged = true;
-  ExpectNotWritten("open/out.wav", limits);
+  ExpectNotWritten("open/out.wav", {.unprivileged = true});
   EXPECT_EQ(ReadFile(work_ / "open" / "out.wav"), "old contents");
   EXPECT_EQ(Entries(work_ / "open"), std::set<std::string>{"out.wav"});
   if (geteuid() != 0) return;  // as root, whom no permission stops, the owner's write bit decides
@@ -697,16 +491,12 @@ TEST_F(FailingOutput, ReadOnlyFileInAWritableFolder) {
 TEST_F(FailingOutput, WriteFailingPartWayKeepsTheOldFile) {
   const std::string old(5000, 'o');
   WriteFile(work_ / "out.wav", old);
-  RunLimits limits;
-  limits.fileSize = 4096;  // the new file needs some 30 kB
-  ExpectNotWritten("out.wav", limits, kWriting);
+  ExpectNotWritten("out.wav", {.fileSize = 4096}, kWriting);  // the new file needs some 30 kB
   EXPECT_EQ(ReadFile(work_ / "out.wav"), old);
 }
 
 TEST_F(FailingOutput, WriteFailingPartWayOverTheInputKeepsTheInput) {
-  RunLimits limits;
-  limits.fileSize = 4096;
-  ExpectNotWritten("in.wav", limits, kWriting);
+  ExpectNotWritten("in.wav", {.fileSize = 4096}, kWriting);
   EXPECT_EQ(ReadFile(work_ / "in.wav"), input_);
 }
 
@@ -732,7 +522,7 @@ TEST_F(Hardening, TerminatedWhileWritingLeavesNoTemporaryFile) {
   // runs, or under a temporary name where the file system cannot do that.
   // Then stop the program there and end it.
   const std::set<std::string> known = {"in.wav", "FilterD.dat", "out.wav"};
-  bool writing = tmuxpane::Session::WaitUntil(
+  bool writing = WaitUntil(
       [&] {
         if (apptest::WritingUnnamedFile(pid, work_)) return true;
         for (const std::string& name : Entries(work_))
@@ -763,14 +553,12 @@ TEST_F(Hardening, TerminatedWhileWritingLeavesNoTemporaryFile) {
 // start and run its dialogue but not those buffers, the job is refused with
 // the memory box before anything is loaded, and nothing is written.
 TEST_F(Hardening, TooLittleMemoryGetsTheMemoryBoxNotACrash) {
-  if (kAddressSanitizer) {
+  if (apptest::kAddressSanitizer) {
     GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no RLIMIT_AS under it";
   }
   apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(2, 192000, {1, 2, 3, 4}, 0xFFFFFFF0u), std::uintmax_t{44} + 0xFFFFFFF0u);
   WriteIdentityImpulse('D', "1", 15);
-  RunLimits limits;
-  limits.addressSpace = rlim_t{7} << 20;
-  const RunResult r = Run("in.wav\nD\nout.wav\n", limits);
+  const RunResult r = Run("in.wav\nD\nout.wav\n", {.addressSpace = rlim_t{7} << 20});
   ASSERT_TRUE(r.finished);
   EXPECT_EQ(r.signal, 0) << "ended by signal " << r.signal;
   EXPECT_EQ(r.status, 1);
@@ -783,45 +571,10 @@ TEST_F(Hardening, TooLittleMemoryGetsTheMemoryBoxNotACrash) {
 
 // ---- the terminal ----------------------------------------------------------
 
-class TerminalTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!tmuxpane::Session::Available()) FAIL() << "tmux is needed (Debian package tmux)";
-    folder_ = testenv::MakeTemporaryFolder("ostrivale-tty");
-    ASSERT_FALSE(folder_.empty()) << "no folder under " << testenv::TemporaryBase();
-  }
-  void TearDown() override {
-    session_.Stop();
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
-  // After the program was ended by the signal: the shell is back on the main
-  // screen, in its own colours, with echo and canonical input on again.
-  void ExpectTerminalRestored(int signal) {
-    const std::string exit = "EXIT=" + std::to_string(128 + signal);
-    ASSERT_TRUE(session_.WaitForText(exit)) << session_.Text();
-    ASSERT_TRUE(session_.WaitForText("eol2")) << session_.Text();  // the end of stty -a
-    EXPECT_EQ(session_.Format("#{alternate_on}"), "0");
-    EXPECT_EQ(session_.Format("#{cursor_flag}"), "1");
-    const std::string shell = session_.Text();
-    EXPECT_EQ(shell.find("Ostrivale v1"), std::string::npos) << shell;
-    const std::vector<std::string> words = tmuxpane::Words(shell);
-    for (const std::string mode : {"icanon", "echo", "isig", "icrnl", "ixon", "opost"}) {
-      EXPECT_NE(std::find(words.begin(), words.end(), mode), words.end()) << mode << "\n" << shell;
-      EXPECT_EQ(std::find(words.begin(), words.end(), "-" + mode), words.end()) << mode;
-    }
-  }
-
-  fs::path folder_;
-  tmuxpane::Session session_;
-};
-
-class TerminalSignals : public TerminalTest, public ::testing::WithParamInterface<int> {};
+class TerminalSignals : public tmuxpane::PaneTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(TerminalSignals, WhileALineIsTyped) {
-  ASSERT_TRUE(session_.Start(folder_, OSTRIVALE_BINARY));
-  ASSERT_TRUE(session_.WaitForText("Input file?")) << session_.Text();
+  ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
   session_.Literal("half-typed na");
   ASSERT_TRUE(session_.WaitForText("half-typed na")) << session_.Text();
   EXPECT_EQ(session_.Format("#{alternate_on}"), "1");
@@ -835,20 +588,12 @@ TEST_P(TerminalSignals, WhileTheJobComputes) {
   // 50 million frames, a few of them sound and the rest silence held in a
   // sparse file: seconds of loading and convolving. The program is stopped as soon as a computing status line
   // shows, then sent the signal, then let go.
-  apptest::WriteFileOfSize(folder_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}, 150000000), 44u + 150000000u);
-  std::string impulse = "1\r\n";
-  for (int i = 1; i < 15; ++i) impulse += "0.01\r\n";
-  WriteFile(folder_ / "FilterD.dat", impulse);
-  ASSERT_TRUE(session_.Start(folder_, OSTRIVALE_BINARY));
-  ASSERT_TRUE(session_.WaitForText("Input file?")) << session_.Text();
-  session_.Literal("in.wav");
-  session_.Keys("Enter");
-  ASSERT_TRUE(session_.WaitForText("(minimum phase)")) << session_.Text();
-  session_.Literal("D");
-  session_.Keys("Enter");
-  ASSERT_TRUE(session_.WaitForText("Output file?")) << session_.Text();
-  session_.Literal("out.wav");
-  session_.Keys("Enter");
+  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}, 150000000), 44u + 150000000u);
+  WriteFile(work_ / "FilterD.dat", apptest::ImpulseText({"1"}, 15, "0.01"));
+  ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
+  ASSERT_TRUE(session_.Answer("Input file?", "in.wav") && session_.Answer("(minimum phase)", "D") &&
+              session_.Answer("Output file?", "out.wav"))
+      << session_.Text();
   ASSERT_TRUE(session_.WaitForText("Loading impulse and input arrays...")) << session_.Text();
   const pid_t pid = session_.ProgramPid();
   ASSERT_GT(pid, 0);
@@ -867,7 +612,7 @@ INSTANTIATE_TEST_SUITE_P(Terminal, TerminalSignals, ::testing::Values(SIGTERM, S
                                                           : std::string("SIG") + sigabbrev_np(signal.param);
                          });
 
-class TerminalResize : public TerminalTest {};
+class TerminalResize : public tmuxpane::PaneTest {};
 
 // The screen as a list of rows of 80 cells.
 std::vector<std::vector<tmuxpane::PaneCell>> Grid(const tmuxpane::Pane& pane, int rows) {
@@ -880,35 +625,37 @@ std::vector<std::vector<tmuxpane::PaneCell>> Grid(const tmuxpane::Pane& pane, in
 // every cell of the screen as it was, colours included, and the cursor where
 // it was.
 TEST_F(TerminalResize, RedrawsWithoutLosingACell) {
-  WriteFile(folder_ / "in.wav", MakeWave(2, 96000, std::vector<std::int32_t>(960, 5)));
-  ASSERT_TRUE(session_.Start(folder_, OSTRIVALE_BINARY));
-  ASSERT_TRUE(session_.WaitForText("Input file?")) << session_.Text();
-  session_.Literal("in.wav");
-  session_.Keys("Enter");
-  ASSERT_TRUE(session_.WaitForText("(minimum phase)")) << session_.Text();
+  WriteFile(work_ / "in.wav", MakeWave(2, 96000, std::vector<std::int32_t>(960, 5)));
+  ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
+  ASSERT_TRUE(session_.Answer("Input file?", "in.wav") && session_.WaitForText("(minimum phase)"))
+      << session_.Text();
   session_.Literal("q");  // typed, not yet entered
-  ASSERT_TRUE(session_.WaitUntil([&] {
+  // The screen at rest: the "q" at the end of the question, the cursor after
+  // it, and two captures in a row alike.
+  const std::string cursor = "1 20 73";
+  std::vector<std::vector<tmuxpane::PaneCell>> before;
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto first = Grid(session_.Colours(), 41);
+    const std::string at = session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}");
+    before = Grid(session_.Colours(), 41);
     const std::string row = tmuxpane::TrimRight(tmuxpane::RowText(session_.Colours(), 21));
-    return row.size() > 2 && row.substr(row.size() - 2) == " q";
+    return row.size() > 2 && row.substr(row.size() - 2) == " q" && at == cursor && first == before;
   })) << session_.Text();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const auto before = Grid(session_.Colours(), 41);
-  const std::string cursor = session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}");
   ASSERT_EQ(tmuxpane::TrimRight(tmuxpane::RowText(session_.Colours(), 11)),
             "                 FILE DATA");
 
   // Larger: the whole screen stands at the top left as before.
   ASSERT_TRUE(session_.Resize(100, 50));
-  ASSERT_TRUE(session_.WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "100 50"; }));
-  EXPECT_TRUE(session_.WaitUntil([&] { return Grid(session_.Colours(), 41) == before; }, 20))
+  ASSERT_TRUE(WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "100 50"; }));
+  EXPECT_TRUE(WaitUntil([&] { return Grid(session_.Colours(), 41) == before; }, 20))
       << session_.Text();
 
   // Smaller: the rows shown are a run of the screen's rows, the cursor's among them.
   ASSERT_TRUE(session_.Resize(80, 20));
-  ASSERT_TRUE(session_.WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 20"; }));
+  ASSERT_TRUE(WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 20"; }));
   const int cursorRow = 20;  // zero-based: the filter question on row 21
   int shownTop = -1;
-  session_.WaitUntil(
+  WaitUntil(
       [&] {
         const auto small = Grid(session_.Colours(), 20);
         for (int top = 0; top + 20 <= static_cast<int>(before.size()); ++top) {
@@ -927,8 +674,8 @@ TEST_F(TerminalResize, RedrawsWithoutLosingACell) {
 
   // Back to 80 x 41: every cell as it was, and the cursor too.
   ASSERT_TRUE(session_.Resize(80, 41));
-  ASSERT_TRUE(session_.WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 41"; }));
-  EXPECT_TRUE(session_.WaitUntil([&] { return Grid(session_.Colours(), 41) == before; }, 20))
+  ASSERT_TRUE(WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 41"; }));
+  EXPECT_TRUE(WaitUntil([&] { return Grid(session_.Colours(), 41) == before; }, 20))
       << session_.Text();
   EXPECT_EQ(session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}"), cursor);
 

@@ -2,83 +2,26 @@
 // input, the final screen on standard output, message boxes on standard error.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/app/app_test_support.h"
-#include "tests/test_environment.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct RunResult {
-  int status = -1;
-  std::string screen;   // standard output
-  std::string errors;   // standard error
-  std::vector<std::string> rows;  // screen split into rows (1-based: rows[0] is row 1)
-};
-
 using apptest::MakeWave;
 using apptest::ReadFile;
+using apptest::Row;
+using apptest::RunResult;
 using apptest::WriteFile;
 
-class PlainRun : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = testenv::MakeTemporaryFolder("ostrivale-job");
-    ASSERT_FALSE(dir_.empty()) << "no folder under " << testenv::TemporaryBase();
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
-  // The program with `arguments` (shell words), `keys` on standard input.
-  RunResult Run(const std::string& keys, const std::string& arguments = "") {
-    WriteFile(dir_ / "keys.txt", keys);
-    const std::string command = "cd " + apptest::Quote(dir_) + " && " +
-                                apptest::Quote(program_) + " " + arguments +
-                                " < keys.txt > screen.txt 2> errors.txt";
-    int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.screen = ReadFile(dir_ / "screen.txt");
-    result.errors = ReadFile(dir_ / "errors.txt");
-    std::istringstream lines(result.screen);
-    for (std::string line; std::getline(lines, line);) result.rows.push_back(line);
-    fs::remove(dir_ / "keys.txt");
-    fs::remove(dir_ / "screen.txt");
-    fs::remove(dir_ / "errors.txt");
-    return result;
-  }
-
-  // An impulse file whose first value is `first` and the rest 0: CR LF lines.
-  void WriteIdentityImpulse(char letter, const std::string& first, int count) {
-    std::string text = first + "\r\n";
-    for (int i = 1; i < count; ++i) text += "0\r\n";
-    WriteFile(dir_ / (std::string("Filter") + letter + ".dat"), text);
-  }
-
-  static std::string Row(const RunResult& r, int row) {
-    return row - 1 < static_cast<int>(r.rows.size()) ? r.rows[row - 1] : std::string();
-  }
-
-  fs::path dir_;
-  fs::path program_ = OSTRIVALE_BINARY;
-};
+class PlainRun : public apptest::WorkFolderTest {};
 
 TEST_F(PlainRun, BannerAndInputPromptStandAtTheirRows) {
   RunResult r = Run("");  // the end of input at the first prompt ends the program
@@ -96,7 +39,7 @@ TEST_F(PlainRun, BannerAndInputPromptStandAtTheirRows) {
 }
 
 TEST_F(PlainRun, MissingInputFilesRestartTheInputScreen) {
-  fs::create_directory(dir_ / "folder");
+  fs::create_directory(work_ / "folder");
   RunResult r = Run("nothing.wav\n\nfolder\nwild*.wav\n");
   EXPECT_EQ(r.status, 1);
   const std::string box = "ERROR: File not found. Please enter a valid filename\n";
@@ -107,7 +50,7 @@ TEST_F(PlainRun, MissingInputFilesRestartTheInputScreen) {
 }
 
 TEST_F(PlainRun, WholeJobFromInputToReport) {
-  WriteFile(dir_ / "in.wav", MakeWave(2, 96000, {100, -100, 2000, -2000, 0, 0}));
+  WriteFile(work_ / "in.wav", MakeWave(2, 96000, {100, -100, 2000, -2000, 0, 0}));
   WriteIdentityImpulse('B', "65536", 19);
   RunResult r = Run("missing.wav\nin.wav\nx\nb\nout.wav\n");
   ASSERT_EQ(r.status, 0) << r.errors;
@@ -136,7 +79,7 @@ TEST_F(PlainRun, WholeJobFromInputToReport) {
   EXPECT_EQ(Row(r, 39), "   press any key to quit");
   EXPECT_EQ(r.rows.size(), 39u);
 
-  std::string out = ReadFile(dir_ / "out.wav");
+  std::string out = ReadFile(work_ / "out.wav");
   // 3 + 18 frames of 2 channels, 3 bytes each, behind the 44-byte header.
   ASSERT_EQ(out.size(), 44u + 21 * 6);
   EXPECT_EQ(out.substr(0, 4), "RIFF");
@@ -147,24 +90,22 @@ TEST_F(PlainRun, WholeJobFromInputToReport) {
 TEST_F(PlainRun, TheSameJobGivesTheSameBytes) {
   std::vector<std::int32_t> samples;
   for (int i = 0; i < 2000; ++i) samples.push_back((i * 7919) % 100000 - 50000);
-  WriteFile(dir_ / "in.wav", MakeWave(1, 192000, samples));
-  std::string impulse = "0.5\r\n0.25\r\n0.125\r\n";
-  for (int i = 3; i < 20; ++i) impulse += "0\r\n";
-  WriteFile(dir_ / "FilterE.dat", impulse);
+  WriteFile(work_ / "in.wav", MakeWave(1, 192000, samples));
+  WriteFile(work_ / "FilterE.dat", apptest::ImpulseText({"0.5", "0.25", "0.125"}, 20));
   ASSERT_EQ(Run("in.wav\nE\nfirst.wav\n").status, 0);
   ASSERT_EQ(Run("in.wav\nE\nsecond.wav\n").status, 0);
-  std::string first = ReadFile(dir_ / "first.wav");
+  std::string first = ReadFile(work_ / "first.wav");
   EXPECT_EQ(first.size(), 44u + (2000 + 19) * 3 + 1);  // odd data length: one pad byte
-  EXPECT_EQ(first, ReadFile(dir_ / "second.wav"));
+  EXPECT_EQ(first, ReadFile(work_ / "second.wav"));
 }
 
 TEST_F(PlainRun, OutputOverTheInputFileReplacesItWhole) {
   std::vector<std::int32_t> samples(500, 1000);
-  WriteFile(dir_ / "in.wav", MakeWave(1, 96000, samples) + std::string(5000, 'x'));
+  WriteFile(work_ / "in.wav", MakeWave(1, 96000, samples) + std::string(5000, 'x'));
   WriteIdentityImpulse('F', "1", 31);
   RunResult r = Run("in.wav\nF\nin.wav\n");
   ASSERT_EQ(r.status, 0) << r.errors;
-  std::string out = ReadFile(dir_ / "in.wav");
+  std::string out = ReadFile(work_ / "in.wav");
   EXPECT_EQ(out.size(), 44u + (500 + 30) * 3);  // no old bytes after the new data
 }
 
@@ -174,56 +115,50 @@ TEST_F(PlainRun, MissingImpulseFileEndsTheJob) {
   if (fs::exists(fs::path(OSTRIVALE_DATA_DIR) / "FilterD.dat")) {
     GTEST_SKIP() << "the program finds FilterD.dat in " << OSTRIVALE_DATA_DIR;
   }
-  WriteFile(dir_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}));
+  WriteFile(work_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}));
   ASSERT_EQ(Run("in.wav\nD\nbuilt.wav\n").status, 0);
-  fs::create_directory(dir_ / "alone");
-  fs::copy_file(OSTRIVALE_BINARY, dir_ / "alone/ostrivale");
-  program_ = dir_ / "alone/ostrivale";
-  RunResult r = Run("in.wav\nD\nout.wav\n");
+  fs::create_directory(work_ / "alone");
+  fs::copy_file(OSTRIVALE_BINARY, work_ / "alone/ostrivale");
+  RunResult r = Run("in.wav\nD\nout.wav\n", {.program = work_ / "alone/ostrivale"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors,
             "ERROR: Required filter .dat file not found. The program will now terminate\n");
   EXPECT_EQ(Row(r, 27), "   Loading impulse and input arrays...");
   EXPECT_EQ(r.rows.size(), 27u);
-  EXPECT_FALSE(fs::exists(dir_ / "out.wav"));
+  EXPECT_FALSE(fs::exists(work_ / "out.wav"));
 }
 
 TEST_F(PlainRun, UnpackedTreeFindsItsFiltersInShareBesideBin) {
   // An installed tree unpacked anywhere: bin/ostrivale and share/ostrivale/.
-  fs::create_directories(dir_ / "tree/bin");
-  fs::create_directories(dir_ / "tree/share/ostrivale");
-  fs::copy_file(OSTRIVALE_BINARY, dir_ / "tree/bin/ostrivale");
-  std::string text = "65536\r\n";
-  for (int i = 1; i < 19; ++i) text += "0\r\n";
-  WriteFile(dir_ / "tree/share/ostrivale/FilterB.dat", text);
-  WriteFile(dir_ / "in.wav", MakeWave(1, 96000, {1000, 2000, 3000}));
-  WriteFile(dir_ / "keys.txt", "in.wav\nB\nout.wav\n");
-  const std::string command =
-      "cd " + apptest::Quote(dir_.string()) + " && tree/bin/ostrivale < keys.txt > /dev/null 2> errors.txt";
-  const int raw = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 0) << ReadFile(dir_ / "errors.txt");
-  EXPECT_EQ(ReadFile(dir_ / "out.wav").size(), 44u + (3 + 18) * 3 + 1);  // odd data: pad byte
+  fs::create_directories(work_ / "tree/bin");
+  fs::create_directories(work_ / "tree/share/ostrivale");
+  fs::copy_file(OSTRIVALE_BINARY, work_ / "tree/bin/ostrivale");
+  WriteIdentityImpulse('B', "65536", 19, work_ / "tree/share/ostrivale");
+  WriteFile(work_ / "in.wav", MakeWave(1, 96000, {1000, 2000, 3000}));
+  const RunResult r = Run("in.wav\nB\nout.wav\n", {.program = work_ / "tree/bin/ostrivale"});
+  ASSERT_TRUE(r.finished);
+  EXPECT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(ReadFile(work_ / "out.wav").size(), 44u + (3 + 18) * 3 + 1);  // odd data: pad byte
 }
 
 // The new file is made while the inputs are loaded, before anything is
 // computed: a name that cannot be written is reported there.
 TEST_F(PlainRun, UnwritableOutputIsReportedAndEndsTheJob) {
-  WriteFile(dir_ / "in.wav", MakeWave(1, 96000, {1, 2, 3}));
+  WriteFile(work_ / "in.wav", MakeWave(1, 96000, {1, 2, 3}));
   WriteIdentityImpulse('B', "65536", 19);
   RunResult r = Run("in.wav\nB\nno-such-folder/out.wav\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors, "ERROR: The output file could not be written\n");
   EXPECT_EQ(Row(r, 26), "   Loading impulse and input arrays...");
   EXPECT_EQ(r.rows.size(), 26u);
-  EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));
+  EXPECT_FALSE(fs::exists(work_ / "no-such-folder"));
 }
 
 TEST_F(PlainRun, RejectedHeaderRestartsAndAcceptedOneShowsFileData) {
   std::string notWave = MakeWave(1, 96000, {1});
   notWave.replace(8, 4, "wave");
-  WriteFile(dir_ / "lower.wav", notWave);
-  WriteFile(dir_ / "in.wav", MakeWave(1, 192000, std::vector<std::int32_t>(96000, 0)));
+  WriteFile(work_ / "lower.wav", notWave);
+  WriteFile(work_ / "in.wav", MakeWave(1, 192000, std::vector<std::int32_t>(96000, 0)));
   RunResult r = Run("lower.wav\nin.wav\n");
   EXPECT_EQ(r.status, 1);  // input ends at the filter question
   EXPECT_EQ(r.errors,
@@ -238,7 +173,7 @@ TEST_F(PlainRun, RejectedHeaderRestartsAndAcceptedOneShowsFileData) {
 // ---- the command line and how names arrive ------------------------------------
 
 TEST_F(PlainRun, HelpAndVersionPrintTheirTextAndEnd) {
-  const RunResult help = Run("", "--help");
+  const RunResult help = Run("", {.arguments = "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.errors, "");
   ASSERT_FALSE(help.rows.empty());
@@ -247,10 +182,10 @@ TEST_F(PlainRun, HelpAndVersionPrintTheirTextAndEnd) {
     EXPECT_NE(help.screen.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(help.screen.find("Ostrivale v1"), std::string::npos) << "no dialogue";
-  const RunResult shortHelp = Run("", "-h");
+  const RunResult shortHelp = Run("", {.arguments = "-h"});
   EXPECT_EQ(shortHelp.status, 0);
   EXPECT_EQ(shortHelp.screen, help.screen);
-  const RunResult version = Run("", "--version");
+  const RunResult version = Run("", {.arguments = "--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.screen, "ostrivale " OSTRIVALE_VERSION "\n");
 }
@@ -268,7 +203,7 @@ TEST_F(PlainRun, OtherArgumentsAreRefusedWithOneLine) {
       {"-help", "ostrivale: unknown option '-help' (see ostrivale --help)\n"},
   };
   for (const auto& c : cases) {
-    const RunResult r = Run("", c.arguments);
+    const RunResult r = Run("", {.arguments = c.arguments});
     EXPECT_EQ(r.status, 2) << c.arguments;
     EXPECT_EQ(r.errors, c.line);
     EXPECT_EQ(r.screen, "") << c.arguments;
@@ -276,32 +211,32 @@ TEST_F(PlainRun, OtherArgumentsAreRefusedWithOneLine) {
 }
 
 TEST_F(PlainRun, InputNamedOnTheCommandLineIsTheFirstAnswer) {
-  WriteFile(dir_ / "-in.wav", MakeWave(1, 96000, {1, 2, 3}));
+  WriteFile(work_ / "-in.wav", MakeWave(1, 96000, {1, 2, 3}));
   WriteIdentityImpulse('B', "65536", 19);
-  RunResult r = Run("B\nout.wav\n", "-- -in.wav");
+  RunResult r = Run("B\nout.wav\n", {.arguments = "-- -in.wav"});
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(Row(r, 8), "   Input file?   -in.wav");
-  EXPECT_TRUE(fs::exists(dir_ / "out.wav"));
+  EXPECT_TRUE(fs::exists(work_ / "out.wav"));
   // A name that cannot be used ends a plain run after its box: the answers
   // on standard input belong to the prompts after the input, and "-in.wav"
   // would name a file that opens.
-  r = Run("-in.wav\nB\nagain.wav\n", "missing.wav");
+  r = Run("-in.wav\nB\nagain.wav\n", {.arguments = "missing.wav"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors, "ERROR: File not found. Please enter a valid filename\n");
   EXPECT_EQ(Row(r, 8), "   Input file?   missing.wav");
-  EXPECT_FALSE(fs::exists(dir_ / "again.wav"));
+  EXPECT_FALSE(fs::exists(work_ / "again.wav"));
 }
 
 // Windows editors start UTF-8 files with a byte-order mark; terminals paste a
 // dropped file's name in quotes when it holds a blank, and some with a blank
 // after it.
 TEST_F(PlainRun, ByteOrderMarkAndQuotesOfADroppedNameAreNotPartOfTheName) {
-  WriteFile(dir_ / "my take.wav", MakeWave(1, 96000, {1, 2, 3}));
+  WriteFile(work_ / "my take.wav", MakeWave(1, 96000, {1, 2, 3}));
   // A name that opens as typed is taken as typed, quotes and blank and all.
-  WriteFile(dir_ / "'odd.wav'", MakeWave(2, 96000, {4, 5}));
-  WriteFile(dir_ / "odd.wav", MakeWave(1, 96000, {4, 5}));
-  WriteFile(dir_ / "odd.wav ", MakeWave(2, 96000, {4, 5}));
-  WriteFile(dir_ / "plain.wav", MakeWave(1, 96000, {4, 5}));
+  WriteFile(work_ / "'odd.wav'", MakeWave(2, 96000, {4, 5}));
+  WriteFile(work_ / "odd.wav", MakeWave(1, 96000, {4, 5}));
+  WriteFile(work_ / "odd.wav ", MakeWave(2, 96000, {4, 5}));
+  WriteFile(work_ / "plain.wav", MakeWave(1, 96000, {4, 5}));
   WriteIdentityImpulse('B', "65536", 19);
   const struct {
     const char* keys;
@@ -342,49 +277,29 @@ TEST_F(PlainRun, InputDeletedOrReplacedWhileThePromptsWaitIsReadAsChecked) {
   std::vector<std::int32_t> samples;
   for (int i = 0; i < 3000; ++i) samples.push_back((i * 7919) % 200000 - 100000);
   const std::string original = MakeWave(1, 192000, samples);
-  std::string impulse = "0.5\r\n0.25\r\n0.125\r\n";
-  for (int i = 3; i < 20; ++i) impulse += "0\r\n";
-  WriteFile(dir_ / "FilterE.dat", impulse);
-  WriteFile(dir_ / "in.wav", original);
+  WriteFile(work_ / "FilterE.dat", apptest::ImpulseText({"0.5", "0.25", "0.125"}, 20));
+  WriteFile(work_ / "in.wav", original);
   ASSERT_EQ(Run("in.wav\nE\nexpected.wav\n").status, 0);
-  const std::string expected = ReadFile(dir_ / "expected.wav");
+  const std::string expected = ReadFile(work_ / "expected.wav");
 
   for (const bool replace : {false, true}) {
-    WriteFile(dir_ / "in.wav", original);
-    int keys[2];
-    ASSERT_EQ(pipe(keys), 0);
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      dup2(keys[0], STDIN_FILENO);
-      close(keys[0]);
-      close(keys[1]);
-      const int out = open((dir_ / "screen.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (out < 0 || chdir(dir_.c_str()) != 0) _exit(125);
-      dup2(out, STDOUT_FILENO);
-      dup2(out, STDERR_FILENO);
-      execl(OSTRIVALE_BINARY, OSTRIVALE_BINARY, static_cast<char*>(nullptr));
-      _exit(126);
-    }
-    close(keys[0]);
-    const std::string first = "in.wav\nE\n";
-    ASSERT_EQ(write(keys[1], first.data(), first.size()), static_cast<ssize_t>(first.size()));
-    for (int wait = 0; wait < 3000 && !HoldsOpen(pid, dir_ / "in.wav"); ++wait) usleep(10000);
-    EXPECT_TRUE(HoldsOpen(pid, dir_ / "in.wav"));
+    WriteFile(work_ / "in.wav", original);
+    int keys = -1;
+    const pid_t pid = Start("in.wav\nE\n", {.keysPipe = &keys});
+    ASSERT_GT(pid, 0) << startFailure_;
+    EXPECT_TRUE(apptest::WaitUntil([&] { return HoldsOpen(pid, work_ / "in.wav"); }));
     if (replace) {
-      WriteFile(dir_ / "other.wav", MakeWave(2, 96000, std::vector<std::int32_t>(100, 12345)));
-      fs::rename(dir_ / "other.wav", dir_ / "in.wav");
+      WriteFile(work_ / "other.wav", MakeWave(2, 96000, std::vector<std::int32_t>(100, 12345)));
+      fs::rename(work_ / "other.wav", work_ / "in.wav");
     } else {
-      fs::remove(dir_ / "in.wav");
+      fs::remove(work_ / "in.wav");
     }
     const std::string last = "out.wav\n";
-    EXPECT_EQ(write(keys[1], last.data(), last.size()), static_cast<ssize_t>(last.size()));
-    close(keys[1]);
-    int raw = 0;
-    waitpid(pid, &raw, 0);
-    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << ReadFile(dir_ / "screen.txt");
-    EXPECT_TRUE(ReadFile(dir_ / "out.wav") == expected) << (replace ? "replaced" : "deleted");
+    EXPECT_EQ(write(keys, last.data(), last.size()), static_cast<ssize_t>(last.size()));
+    close(keys);
+    const RunResult r = Finish(pid);
+    EXPECT_TRUE(r.finished && r.status == 0) << r.screen << r.errors;
+    EXPECT_TRUE(ReadFile(work_ / "out.wav") == expected) << (replace ? "replaced" : "deleted");
   }
 }
 
@@ -417,12 +332,12 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
   const std::string history = "A=PCM,F=96000,W=24,M=stereo,T=Ostrivale " OSTRIVALE_VERSION " filter F\r\n";
   std::string impulse;
   for (int i = 0; i < 31; ++i) impulse += std::to_string((i * 37) % 11 - 5) + ".125\r\n";
-  WriteFile(dir_ / "FilterF.dat", impulse);
-  WriteFile(dir_ / "in.wav", canonical);
+  WriteFile(work_ / "FilterF.dat", impulse);
+  WriteFile(work_ / "in.wav", canonical);
   const RunResult expected = Run("in.wav\nF\nexpected.wav\n");
   ASSERT_EQ(expected.status, 0) << expected.errors;
   ASSERT_EQ(Row(expected, 16), "                 Length       701 samples");
-  const std::string expectedBytes = ReadFile(dir_ / "expected.wav");
+  const std::string expectedBytes = ReadFile(work_ / "expected.wav");
 
   const struct {
     const char* label;
@@ -458,20 +373,20 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
        list + list},
   };
   for (const auto& layout : layouts) {
-    WriteFile(dir_ / "in.wav", layout.file);
+    WriteFile(work_ / "in.wav", layout.file);
     const RunResult r = Run("in.wav\nF\nout.wav\n");
     ASSERT_EQ(r.status, 0) << layout.label << ": " << r.errors;
     for (int row = 13; row <= 17; ++row) EXPECT_EQ(Row(r, row), Row(expected, row)) << layout.label;
     std::string want = expectedBytes + layout.kept;
     wavefiles::SetRiffSize(want);
-    EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want) << layout.label;
+    EXPECT_TRUE(ReadFile(work_ / "out.wav") == want) << layout.label;
   }
 
   // A data chunk that ends inside its last frame, a LIST after it (in the
   // canonical layout and in a walked one): the frame is completed with
   // zeros, as at the end of the file, never with the bytes of the next chunk.
   const std::string partial = data + "\x11\x22\x33\x44";
-  WriteFile(dir_ / "in.wav", MakeWave(2, 96000, samples, static_cast<std::int64_t>(partial.size())) + "\x11\x22\x33\x44");
+  WriteFile(work_ / "in.wav", MakeWave(2, 96000, samples, static_cast<std::int64_t>(partial.size())) + "\x11\x22\x33\x44");
   ASSERT_EQ(Run("in.wav\nF\nexpected.wav\n").status, 0);
   const struct {
     std::string file;
@@ -479,13 +394,13 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
   } partials[] = {{WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("data", partial), list}), list},
                   {WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", partial), list}), list + list}};
   for (const auto& layout : partials) {
-    WriteFile(dir_ / "in.wav", layout.file);
+    WriteFile(work_ / "in.wav", layout.file);
     const RunResult r = Run("in.wav\nF\nout.wav\n");
     ASSERT_EQ(r.status, 0) << r.errors;
     EXPECT_EQ(Row(r, 16), "                 Length       702 samples");
-    std::string want = ReadFile(dir_ / "expected.wav") + layout.kept;
+    std::string want = ReadFile(work_ / "expected.wav") + layout.kept;
     wavefiles::SetRiffSize(want);
-    EXPECT_TRUE(ReadFile(dir_ / "out.wav") == want);
+    EXPECT_TRUE(ReadFile(work_ / "out.wav") == want);
   }
 }
 

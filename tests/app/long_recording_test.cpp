@@ -5,14 +5,10 @@
 // files so that the check needs little memory of its own.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -28,12 +24,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 constexpr int kRate = 96000;
 constexpr std::int64_t kFrames = std::int64_t{3600} * kRate;
@@ -119,22 +109,18 @@ std::int64_t DifferingCodes(const fs::path& dir, const std::vector<double>& h, i
   return differing;
 }
 
-TEST(LongRecording, OneHourOfStereoMatchesTheExactProcedure) {
-  if (kSanitized) GTEST_SKIP() << "too long and too large under the sanitizers";
-  const fs::path dir = testenv::MakeTemporaryFolder("ostrivale-hour");
-  ASSERT_FALSE(dir.empty()) << "no folder under " << testenv::TemporaryBase();
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() { fs::remove_all(dir); }
-  } cleanup{dir};
+class LongRecording : public apptest::WorkFolderTest {};
+
+TEST_F(LongRecording, OneHourOfStereoMatchesTheExactProcedure) {
+  if (apptest::kAddressSanitizer) GTEST_SKIP() << "too long and too large under the sanitizers";
+  const fs::path& dir = work_;
   if (fs::space(dir).available < (std::uint64_t{5} << 30)) GTEST_SKIP() << "needs 5 GB of disk";
 
   ASSERT_TRUE(WriteRandomRecording(dir / "hour.wav"));
   fs::copy_file(fs::path(OSTRIVALE_SOURCE_DIR) / "data" / "FilterF.dat", dir / "FilterF.dat");
-  const std::string command = "cd " + apptest::Quote(dir) + " && printf 'hour.wav\\nF\\nout.wav\\n' | " +
-                              apptest::Quote(OSTRIVALE_BINARY) + " > screen.txt 2> errors.txt";
-  const int raw = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << "status " << raw;
+  const apptest::RunResult r = Run("hour.wav\nF\nout.wav\n", {.guardSeconds = 500});
+  ASSERT_TRUE(r.finished && r.status == 0)
+      << "status " << r.status << ", signal " << r.signal << ": " << r.errors;
 
   // The filter as the program reads it.
   const FilterTableEntry* entry = FindFilter('F');

@@ -3,16 +3,10 @@
 // paths longer than 255 characters, and how the answers may end.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <iterator>
 #include <filesystem>
+#include <iterator>
 #include <ostream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "tests/app/app_test_support.h"
 
@@ -22,6 +16,8 @@ namespace {
 
 using apptest::MakeWave;
 using apptest::ReadFile;
+using apptest::Row;
+using apptest::RunResult;
 using apptest::WriteFile;
 
 const std::string kNotFound = "ERROR: File not found. Please enter a valid filename\n";
@@ -31,53 +27,18 @@ std::string EndedAt(const std::string& prompt) {
   return "ERROR: input ended at the prompt \"" + prompt + "\"\n";
 }
 
-struct NamesRun {
-  int status = -1;
-  std::string errors;
-  std::vector<std::string> rows;  // rows[0] is screen row 1
-};
-
-// The program runs in `work` (holding only what a test puts there, with the
-// input recording and filter B); keys, screen and errors live in `io`.
-class Names : public ::testing::Test {
+// The program runs in the work folder, which holds only what a test puts
+// there, with the input recording and filter B.
+class Names : public apptest::WorkFolderTest {
  protected:
   void SetUp() override {
-    work_ = testenv::MakeTemporaryFolder("ostrivale-names");
-    io_ = testenv::MakeTemporaryFolder("ostrivale-names-io");
-    ASSERT_FALSE(work_.empty() || io_.empty()) << "no folder under " << testenv::TemporaryBase();
-    std::string impulse = "65536\n";
-    for (int i = 1; i < 19; ++i) impulse += "0\n";
-    WriteFile(work_ / "FilterB.dat", impulse);
+    WorkFolderTest::SetUp();
+    if (HasFatalFailure()) return;
+    WriteFile(work_ / "FilterB.dat", apptest::ImpulseText({"65536"}, 19, "0", "\n"));
     WriteFile(work_ / "in.wav", Recording());
   }
 
-  void TearDown() override {
-    fs::remove_all(work_);
-    fs::remove_all(io_);
-  }
-
   static std::string Recording() { return MakeWave(1, 96000, {100, -100, 2000}); }
-
-  NamesRun Start(const std::string& keys) {
-    WriteFile(io_ / "keys", keys);
-    const std::string command = "cd '" + work_.string() + "' && '" + OSTRIVALE_BINARY + "' < '" +
-                                (io_ / "keys").string() + "' > '" + (io_ / "screen").string() +
-                                "' 2> '" + (io_ / "errors").string() + "'";
-    const int raw = std::system(command.c_str());
-    NamesRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.errors = ReadFile(io_ / "errors");
-    std::istringstream lines(ReadFile(io_ / "screen"));
-    for (std::string line; std::getline(lines, line);) run.rows.push_back(line);
-    return run;
-  }
-
-  static std::string Row(const NamesRun& r, int row) {
-    return row <= static_cast<int>(r.rows.size()) ? r.rows[static_cast<std::size_t>(row - 1)] : "";
-  }
-
-  fs::path work_;
-  fs::path io_;
 };
 
 struct ScriptCase {
@@ -94,7 +55,7 @@ TEST_P(NamesInEveryScript, OpenTheInputAndWriteTheOutput) {
   const ScriptCase& c = GetParam();
   WriteFile(work_ / c.name, Recording());
   const std::string output = "out " + c.name;
-  const NamesRun r = Start(c.name + "\nB\n" + output + "\n");
+  const RunResult r = Run(c.name + "\nB\n" + output + "\n");
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(r.errors, "");
   EXPECT_EQ(Row(r, 8), "   Input file?   " + c.shown);
@@ -123,20 +84,20 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Names, BytesThatAreNotUtf8NeverNameAnotherFile) {
   WriteFile(work_ / "caf\xef\xbf\xbd.wav", Recording());  // the replacement character
   WriteFile(work_ / "caf.wav", Recording());
-  const NamesRun r = Start("caf\xe9.wav\n");
+  const RunResult r = Run("caf\xe9.wav\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors, kNotFound + EndedAt("Input file?"));
 }
 
 TEST_F(Names, NameLongerThanTheSystemAllowsOpensNothingElse) {
   WriteFile(work_ / std::string(255, 'z'), Recording());
-  const NamesRun r = Start(std::string(296, 'z') + ".wav\n");
+  const RunResult r = Run(std::string(296, 'z') + ".wav\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors, kNotFound + EndedAt("Input file?"));
 }
 
 TEST_F(Names, OutputNameLongerThanTheSystemAllowsIsReportedAndWritesNothing) {
-  const NamesRun r = Start("in.wav\nB\n" + std::string(1396, 'o') + ".wav\n");
+  const RunResult r = Run("in.wav\nB\n" + std::string(1396, 'o') + ".wav\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.errors, kNotWritten);
   // Nothing beside the filter and the recording: no file under a shorter name.
@@ -151,7 +112,7 @@ TEST_F(Names, PathLongerThan255CharactersOpensAndIsWritten) {
   const std::string output = folder + "/out \xf0\x9f\x8e\xb5.wav";
   ASSERT_GT(input.size(), 255u);
   WriteFile(work_ / input, Recording());
-  const NamesRun r = Start(input + "\nB\n" + output + "\n");
+  const RunResult r = Run(input + "\nB\n" + output + "\n");
   ASSERT_EQ(r.status, 0) << r.errors;
   EXPECT_EQ(ReadFile(work_ / output).substr(0, 4), "RIFF");
 }
@@ -169,7 +130,7 @@ class PlainEndings : public Names, public ::testing::WithParamInterface<EndingCa
 
 TEST_P(PlainEndings, StatusAndStandardError) {
   const EndingCase& c = GetParam();
-  const NamesRun r = Start(c.keys);
+  const RunResult r = Run(c.keys);
   EXPECT_EQ(r.status, c.status);
   EXPECT_EQ(r.errors, c.errors);
   EXPECT_EQ(fs::exists(work_ / "out.wav"), c.status == 0);

@@ -1,182 +1,229 @@
 // The real program on long jobs: a recording of mostly silence held in a
 // sparse file gives a pass of seconds without taking room on the disk.
-// Killed during the pass it leaves nothing; it runs in a few megabytes; and
-// in a terminal it shows the pass's percentage, then the screen it always
-// showed.
+// Killed during the pass it leaves nothing; it runs in a few megabytes; it
+// shows the pass's percentage while it runs (in process, on a clock of the
+// test's), and in a terminal then the screen it always showed.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/job.h"
+#include "console/console.h"
+#include "console/headless.h"
+#include "filter/filter_pass.h"
 #include "tests/app/app_test_support.h"
 #include "tests/app/tmux_pane.h"
+#include "tests/test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using apptest::Entries;
 using apptest::MakeWave;
 using apptest::ReadFile;
+using apptest::RunResult;
 using apptest::WriteFile;
 
 // Mono at 192000 through filter D (15 taps): 3 bytes a frame.
 constexpr std::uint32_t kLongDataBytes = 300000000;  // 100 million frames, some 9 minutes
 
-std::set<std::string> Entries(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
+// A recording of `dataBytes` of silence but for three samples, and filter D.
+void WriteLongJob(const fs::path& folder, std::uint32_t dataBytes) {
+  const std::vector<std::int32_t> sound = {100000, -200000, 300000};
+  apptest::WriteFileOfSize(folder / "in.wav", MakeWave(1, 192000, sound, dataBytes), 44u + dataBytes);
+  WriteFile(folder / "FilterD.dat", apptest::ImpulseText({"1"}, 15, "0.01"));
 }
 
-class LongJob : public ::testing::Test {
+const std::string kKeys = "in.wav\nD\nout.wav\n";
+constexpr int kConvolvingRow = 30;  // the 192000 filter question takes two rows
+
+class LongJob : public apptest::WorkFolderTest {
  protected:
   void SetUp() override {
-    root_ = testenv::MakeTemporaryFolder("ostrivale-long");
-    ASSERT_FALSE(root_.empty()) << "no folder under " << testenv::TemporaryBase();
-    work_ = root_ / "work";
-    fs::create_directory(work_);
-    apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, kLongDataBytes),
-                             44u + kLongDataBytes);
-    std::string impulse = "1\r\n";
-    for (int i = 1; i < 15; ++i) impulse += "0.01\r\n";
-    WriteFile(work_ / "FilterD.dat", impulse);
-    WriteFile(root_ / "keys.txt", "in.wav\nD\nout.wav\n");
+    WorkFolderTest::SetUp();
+    if (!HasFatalFailure()) WriteLongJob(work_, kLongDataBytes);
   }
-  void TearDown() override { fs::remove_all(root_); }
-
-  // Starts the program in plain mode in the work folder.
-  pid_t Start() {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(work_.c_str()) != 0) _exit(120);
-      const int keys = open((root_ / "keys.txt").c_str(), O_RDONLY);
-      const int screen = open((root_ / "screen.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (keys < 0 || screen < 0) _exit(121);
-      dup2(keys, STDIN_FILENO);
-      dup2(screen, STDOUT_FILENO);
-      dup2(screen, STDERR_FILENO);
-      execl(OSTRIVALE_BINARY, OSTRIVALE_BINARY, static_cast<char*>(nullptr));
-      _exit(122);
-    }
-    return pid;
-  }
-
-  fs::path root_;
-  fs::path work_;
 };
 
 TEST_F(LongJob, KilledDuringThePassLeavesNoFileAndTheOldOneIntact) {
   WriteFile(work_ / "out.wav", "old contents");
-  const pid_t pid = Start();
-  ASSERT_GT(pid, 0);
-  const bool writing = tmuxpane::Session::WaitUntil([&] { return apptest::WritingUnnamedFile(pid, work_); }, 60);
+  const pid_t pid = Start(kKeys);
+  ASSERT_GT(pid, 0) << startFailure_;
+  const bool writing =
+      apptest::WaitUntil([&] { return apptest::WritingUnnamedFile(pid, work_); }, 60);
   kill(pid, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(writing) << "the pass was never seen running: " << ReadFile(root_ / "screen.txt");
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  const RunResult r = Finish(pid);
+  ASSERT_TRUE(writing) << "the pass was never seen running: " << r.screen << r.errors;
+  EXPECT_EQ(r.signal, SIGKILL);
   EXPECT_EQ(Entries(work_), (std::set<std::string>{"FilterD.dat", "in.wav", "out.wav"}));
   EXPECT_EQ(ReadFile(work_ / "out.wav"), "old contents");
 }
 
 TEST_F(LongJob, RunsInAFewMegabytes) {
-  const pid_t pid = Start();
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  rusage usage{};
-  ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(root_ / "screen.txt");
+  const RunResult r = Run(kKeys);
+  ASSERT_TRUE(r.finished && r.status == 0) << r.screen << r.errors;
   EXPECT_EQ(fs::file_size(work_ / "out.wav"), 44u + kLongDataBytes + 3u * 14u);
   // The whole-recording procedure would hold some 1.5 GB here.
-  EXPECT_LT(usage.ru_maxrss, 32 * 1024) << "peak resident memory in KiB";
+  EXPECT_LT(r.peakKiB, 32 * 1024) << "peak resident memory in KiB";
 }
 
-// ---- progress in a terminal -----------------------------------------------------
+// ---- progress ----------------------------------------------------------------------
 
-class LongJobInTerminal : public LongJob {
+// The job's clock for the progress test: 0.125 s on at every reading (sums
+// of it are exact), each reading noted with the number of transient lines
+// logged before it and whether the pass had begun ("Convolving..." stands).
+struct ClockReading {
+  double seconds;
+  std::size_t transientLines;
+  bool inPass;
+};
+std::vector<ClockReading> readings;
+
+double SteppingClock() {
+  readings.push_back({0.125 * static_cast<double>(readings.size() + 1), TransientLog().size(),
+                      ScreenRowText(kConvolvingRow).starts_with("   Convolving...")});
+  return readings.back().seconds;
+}
+
+double StillClock() { return 0.0; }
+
+// The clock's time when transient line `index` was logged: its last reading before.
+double LoggedAt(std::size_t index) {
+  double seconds = -1.0;
+  for (const ClockReading& reading : readings) {
+    if (reading.transientLines == index) seconds = reading.seconds;
+  }
+  return seconds;
+}
+
+class Progress : public apptest::WorkFolderTest {
  protected:
-  // Long enough for the percentage to show for a second or more.
-  void SetUp() override {
-    LongJob::SetUp();
-    apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}, 1500000000),
-                             44u + 1500000000u);
+  void TearDown() override {
+    UseJobClock(nullptr);
+    WorkFolderTest::TearDown();
   }
 
-  // Runs the job in an 80 x 41 pane up to its final screen. `whileRunning`
-  // is called with the pane's text until it returns true or the job ends.
-  tmuxpane::Pane RunInPane(const fs::path& folder, const std::function<bool(const std::string&)>& whileRunning) {
-    tmuxpane::Session session;
-    // The pane before may still be closing under the same server name.
-    if (!tmuxpane::Session::WaitUntil([&] { return session.Start(folder, OSTRIVALE_BINARY); }, 10)) {
+  // The whole job in this process on the headless console, read by `clock`.
+  Screen RunJobWithClock(JobClock clock) {
+    readings.clear();
+    UseJobClock(clock);
+    StartHeadlessConsole(kKeys);
+    EXPECT_EQ(RunJob(), 0);
+    return CurrentScreen();
+  }
+};
+
+// A pass of 65 blocks read by a clock that steps 0.125 s: its percentage
+// after "Convolving..." from half a second into the pass, then every quarter
+// of a second, never going back; gone again before "Done"; and a final
+// screen like that of a pass that showed none, but for the time taken.
+TEST_F(Progress, PercentageAfterConvolvingFromHalfASecondGoneBeforeDone) {
+  const testfiles::InFolder inWorkFolder(work_);
+  WriteLongJob(work_, 3 * 64 * kPassBlockFrames);
+  const Screen still = RunJobWithClock(StillClock);
+  EXPECT_TRUE(TransientLog().empty());
+  const Screen stepped = RunJobWithClock(SteppingClock);
+  const std::vector<TransientRecord> log = TransientLog();
+  ASSERT_GE(log.size(), 3u);
+  const auto passStart = std::find_if(readings.begin(), readings.end(),
+                                      [](const ClockReading& r) { return r.inPass; });
+  ASSERT_NE(passStart, readings.end());
+  int first = -1;
+  int last = -1;
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    const TransientRecord& line = log[i];
+    // The screen under it ends at "Convolving...": no "Done" yet.
+    EXPECT_EQ(std::count(line.screen.begin(), line.screen.end(), '\n'), kConvolvingRow) << i;
+    EXPECT_TRUE(line.screen.ends_with("\n   Convolving...\n")) << i;
+    EXPECT_EQ(line.row, kConvolvingRow);
+    EXPECT_EQ(line.column, 17);
+    if (i + 1 == log.size()) {
+      EXPECT_EQ(line.text, "") << "the last is the clearing";
+      break;
+    }
+    EXPECT_EQ(line.foreground, kDarkGrey);
+    EXPECT_EQ(line.background, kBrightWhite);
+    std::smatch percentage;
+    ASSERT_TRUE(std::regex_match(line.text, percentage, std::regex(" ([0-9]{1,3})%"))) << line.text;
+    const int shown = std::stoi(percentage[1]);
+    EXPECT_GE(shown, last) << i;
+    last = shown;
+    if (first < 0) first = shown;
+    EXPECT_DOUBLE_EQ(LoggedAt(i), i == 0 ? passStart->seconds + 0.5 : LoggedAt(i - 1) + 0.25) << i;
+  }
+  EXPECT_LT(first, last);
+  EXPECT_LE(last, 100);
+  for (int row = 1; row <= kScreenRows; ++row) {
+    if (row == kConvolvingRow + 9) continue;  // "Job completed in N seconds"
+    const auto& cells = still.cells[row - 1];
+    EXPECT_TRUE(std::equal(std::begin(cells), std::end(cells), std::begin(stepped.cells[row - 1])))
+        << row;
+  }
+  EXPECT_TRUE(ScreenRowText(kConvolvingRow + 9).starts_with("   Job completed in "))
+      << PlainScreenText();
+}
+
+// The job in a real terminal, stopped in its pass for longer than the
+// progress line's delay: once let go, it draws the percentage over the
+// status row and takes it away again, and the final screen is cell for cell
+// that of a job too short to show it, but for the length, the duration and
+// the time taken.
+class LongJobInTerminal : public tmuxpane::PaneTest {
+ protected:
+  void SetUp() override {
+    PaneTest::SetUp();
+    if (!HasFatalFailure()) WriteLongJob(work_, kLongDataBytes);
+  }
+
+  // Runs the job in an 80 x 41 pane up to its final screen; with
+  // `stopInPass`, stopped once its pass has written a block, until the job's
+  // clock (the system's monotonic one) has passed the delay, then let go.
+  tmuxpane::Pane RunInPane(const fs::path& folder, bool stopInPass) {
+    if (!session_.Start(folder)) {
       ADD_FAILURE() << "tmux did not start";
       return {};
     }
-    EXPECT_TRUE(session.WaitForText("Input file?"));
-    session.Literal("in.wav");
-    session.Keys("Enter");
-    EXPECT_TRUE(session.WaitForText("(minimum phase)"));
-    session.Literal("D");
-    session.Keys("Enter");
-    EXPECT_TRUE(session.WaitForText("Output file?"));
-    session.Literal("out.wav");
-    session.Keys("Enter");
-    tmuxpane::Session::WaitUntil(
-        [&] {
-          const std::string text = session.Text();
-          return whileRunning(text) || text.find("press any key") != std::string::npos;
-        },
-        120);
-    EXPECT_TRUE(session.WaitForText("press any key", 120));
-    tmuxpane::Pane pane = session.Colours();
-    session.Keys("Enter");
-    session.Stop();
+    EXPECT_TRUE(session_.Answer("Input file?", "in.wav") &&
+                session_.Answer("(minimum phase)", "D") &&
+                session_.Answer("Output file?", "out.wav"));
+    if (stopInPass) {
+      const pid_t pid = session_.ProgramPid();
+      EXPECT_TRUE(apptest::WaitUntil(
+          [&] { return apptest::UnnamedFileSize(pid, folder) >= 3 * kPassBlockFrames; }))
+          << session_.Text();
+      // The pass began before that block; the job's clock runs on while the
+      // program is stopped, and past this its next report draws the percentage.
+      const auto beyondTheDelay = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+      kill(pid, SIGSTOP);
+      std::this_thread::sleep_until(beyondTheDelay);
+      kill(pid, SIGCONT);
+    }
+    EXPECT_TRUE(session_.WaitForText("press any key", 120));
+    tmuxpane::Pane pane = session_.Colours();
+    session_.Keys("Enter");
+    session_.Stop();
     return pane;
   }
 };
 
-TEST_F(LongJobInTerminal, PercentageOnTheStatusRowThenTheUsualScreen) {
-  if (!tmuxpane::Session::Available()) FAIL() << "tmux is needed (Debian package tmux)";
-  const std::regex percentage("   Convolving\\.\\.\\. ([0-9]{1,3})%");
-  std::set<int> seen;
-  const tmuxpane::Pane longPane = RunInPane(work_, [&](const std::string& text) {
-    std::smatch match;
-    if (std::regex_search(text, match, percentage)) seen.insert(std::stoi(match[1]));
-    return false;  // watch the whole pass
-  });
-  if (seen.empty()) {
-    // Only a pass of more than half a second shows it.
-    double seconds = 0;
-    for (int row = 1; row <= static_cast<int>(longPane.size()); ++row) {
-      const std::string text = tmuxpane::RowText(longPane, row);
-      const std::size_t at = text.find("Job completed in");
-      if (at != std::string::npos) seconds = std::atof(text.c_str() + at + 16);
-    }
-    if (seconds < 1.0) GTEST_SKIP() << "the job took only " << seconds << " s here";
-    FAIL() << "no percentage was shown during a job of " << seconds << " s";
-  }
-  EXPECT_LE(*seen.rbegin(), 100);
-
-  // The same dialogue on a short recording shows no percentage: every cell
-  // of the final screens is the same, but for the length, the duration and
-  // the time taken.
-  const fs::path shortFolder = root_ / "short";
+TEST_F(LongJobInTerminal, PercentageDrawnAndTakenAwayLeavesTheUsualScreen) {
+  const tmuxpane::Pane longPane = RunInPane(work_, true);
+  const fs::path shortFolder = io_ / "short";
   fs::create_directory(shortFolder);
-  WriteFile(shortFolder / "in.wav", MakeWave(1, 192000, {100000, -200000, 300000}));
-  fs::copy_file(work_ / "FilterD.dat", shortFolder / "FilterD.dat");
-  const tmuxpane::Pane shortPane = RunInPane(shortFolder, [](const std::string&) { return false; });
+  WriteLongJob(shortFolder, 9);
+  const tmuxpane::Pane shortPane = RunInPane(shortFolder, false);
   ASSERT_GE(longPane.size(), 41u);
   ASSERT_GE(shortPane.size(), 41u);
   int convolvingRow = 0;
@@ -189,7 +236,7 @@ TEST_F(LongJobInTerminal, PercentageOnTheStatusRowThenTheUsualScreen) {
     }
     EXPECT_EQ(tmuxpane::RowCells(longPane, row, 80), tmuxpane::RowCells(shortPane, row, 80)) << "row " << row;
   }
-  EXPECT_EQ(convolvingRow, 30);
+  EXPECT_EQ(convolvingRow, kConvolvingRow);
 }
 
 }  // namespace

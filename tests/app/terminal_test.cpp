@@ -9,58 +9,31 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/app/app_test_support.h"
 #include "tests/app/tmux_pane.h"
-#include "tests/test_environment.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using apptest::WaitUntil;
 using tmuxpane::CellAt;
 using tmuxpane::Pane;
 using tmuxpane::RowText;
 using tmuxpane::TrimRight;
 using tmuxpane::Words;
 
-class TerminalRun : public ::testing::Test {
+class TerminalRun : public tmuxpane::PaneTest {
  protected:
-  void SetUp() override {
-    if (!tmuxpane::Session::Available()) FAIL() << "tmux is needed for this test (Debian package tmux)";
-    directory = testenv::MakeTemporaryFolder("ostrivale-terminal");
-    ASSERT_FALSE(directory.empty()) << "no folder under " << testenv::TemporaryBase();
-  }
-
-  void TearDown() override {
-    session.Stop();
-    std::error_code ignored;
-    fs::remove_all(directory, ignored);
-  }
-
-  // Starts the program in a detached 80 x 41 pane. When it has ended, the
-  // pane's shell reports its status and the terminal modes, then idles.
-  void StartProgram() { ASSERT_TRUE(session.Start(directory, OSTRIVALE_BINARY)); }
-
-  std::string CaptureText() { return session.Text(); }
-  Pane CaptureColours() { return session.Colours(); }
-  std::string PaneFormat(const std::string& format) { return session.Format(format); }
-  bool WaitForText(const std::string& text) { return session.WaitForText(text, 20); }
-  void SendKeys(const std::string& keys) { session.Keys(keys); }
-  void Type(const std::string& text) { session.Literal(text); }
   // tmux's cursor as "row column", both from 0, once it has come to rest there.
   std::string CursorAt(const std::string& expected) {
-    tmuxpane::Session::WaitUntil([&] { return PaneFormat("#{cursor_y} #{cursor_x}") == expected; }, 20);
-    return PaneFormat("#{cursor_y} #{cursor_x}");
+    WaitUntil([&] { return session_.Format("#{cursor_y} #{cursor_x}") == expected; }, 20);
+    return session_.Format("#{cursor_y} #{cursor_x}");
   }
-
-  fs::path directory;
-  tmuxpane::Session session;
 };
 
 void ExpectBannerScreen(const Pane& pane) {
@@ -84,22 +57,21 @@ void ExpectBannerScreen(const Pane& pane) {
 }
 
 TEST_F(TerminalRun, BannerMissingFileBoxAndRestoreAfterSigterm) {
-  StartProgram();
-  ASSERT_TRUE(WaitForText("Input file?")) << CaptureText();
-  ExpectBannerScreen(CaptureColours());
-  EXPECT_EQ(PaneFormat("#{alternate_on}"), "1");
+  ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
+  ExpectBannerScreen(session_.Colours());
+  EXPECT_EQ(session_.Format("#{alternate_on}"), "1");
 
   // The typed name stands in black from column 18 of the prompt row.
-  SendKeys("missing.wav");
-  ASSERT_TRUE(WaitForText("missing.wav")) << CaptureText();
-  Pane typing = CaptureColours();
+  session_.Keys("missing.wav");
+  ASSERT_TRUE(session_.WaitForText("missing.wav")) << session_.Text();
+  Pane typing = session_.Colours();
   EXPECT_EQ(TrimRight(RowText(typing, 8)), "   Input file?   missing.wav");
   EXPECT_EQ(CellAt(typing, 8, 18).foreground, 30);
-  EXPECT_EQ(PaneFormat("#{cursor_flag} #{cursor_y} #{cursor_x}"), "1 7 28");
+  EXPECT_EQ(session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}"), "1 7 28");
 
-  SendKeys("Enter");
-  ASSERT_TRUE(WaitForText("[ OK ]")) << CaptureText();
-  std::string boxScreen = CaptureText();
+  session_.Keys("Enter");
+  ASSERT_TRUE(session_.WaitForText("[ OK ]")) << session_.Text();
+  std::string boxScreen = session_.Text();
   EXPECT_NE(boxScreen.find("File not found."), std::string::npos);
   EXPECT_NE(boxScreen.find("Please enter a valid filename"), std::string::npos);
   EXPECT_NE(boxScreen.find("ERROR"), std::string::npos);
@@ -107,30 +79,20 @@ TEST_F(TerminalRun, BannerMissingFileBoxAndRestoreAfterSigterm) {
   EXPECT_NE(boxScreen.find("   Ostrivale v1"), std::string::npos);
 
   // Closing the box restarts at the banner screen, the old answer gone.
-  SendKeys("Enter");
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (CaptureText().find("[ OK ]") != std::string::npos && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ASSERT_TRUE(WaitForText("Input file?"));
-  ExpectBannerScreen(CaptureColours());
+  session_.Keys("Enter");
+  ASSERT_TRUE(WaitUntil([&] { return session_.Text().find("[ OK ]") == std::string::npos; }))
+      << session_.Text();
+  ASSERT_TRUE(session_.WaitForText("Input file?"));
+  ExpectBannerScreen(session_.Colours());
 
   // Ended from outside: the terminal comes back as it was.
-  pid_t pid = session.ProgramPid();
+  pid_t pid = session_.ProgramPid();
   ASSERT_GT(pid, 0);
   ASSERT_EQ(kill(pid, SIGTERM), 0);
-  ASSERT_TRUE(WaitForText("EXIT=143")) << CaptureText();
-  ASSERT_TRUE(WaitForText("eol2")) << CaptureText();  // the end of the stty report
-  EXPECT_EQ(PaneFormat("#{alternate_on}"), "0");
-  EXPECT_EQ(PaneFormat("#{cursor_flag}"), "1");
-  std::string shell = CaptureText();
-  EXPECT_EQ(shell.find("Ostrivale v1"), std::string::npos) << shell;
-  std::vector<std::string> words = Words(shell);
-  for (std::string mode : {"icanon", "echo", "isig", "icrnl", "ixon", "opost", "iexten"}) {
-    EXPECT_NE(std::find(words.begin(), words.end(), mode), words.end()) << mode << "\n" << shell;
-    EXPECT_EQ(std::find(words.begin(), words.end(), "-" + mode), words.end()) << mode;
-  }
+  ExpectTerminalRestored(SIGTERM);
+  if (HasFatalFailure()) return;
   // The shell's own text is in the terminal's default colours again.
-  Pane after = CaptureColours();
+  Pane after = session_.Colours();
   for (int row = 1; row <= static_cast<int>(after.size()); ++row) {
     std::string text = RowText(after, row);
     std::size_t at = text.find("EXIT=143");
@@ -146,59 +108,53 @@ const std::string kNote = "\xf0\x9f\x8e\xb5";  // U+1F3B5, two cells
 
 TEST_F(TerminalRun, CjkAndEmojiNamesAreTypedTakenBackAndOpened) {
   const std::string input = "\xe9\x8c\xb2\xe9\x9f\xb3 " + kSun + kBook + ".wav";  // 13 cells
-  apptest::WriteFile(directory / input, apptest::MakeWave(1, 96000, {100, -100, 2000}));
-  std::string impulse = "65536\n";
-  for (int i = 1; i < 19; ++i) impulse += "0\n";
-  apptest::WriteFile(directory / "FilterB.dat", impulse);
-  StartProgram();
-  ASSERT_TRUE(WaitForText("Input file?")) << CaptureText();
+  apptest::WriteFile(work_ / input, apptest::MakeWave(1, 96000, {100, -100, 2000}));
+  apptest::WriteFile(work_ / "FilterB.dat", apptest::ImpulseText({"65536"}, 19, "0", "\n"));
+  ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
 
-  Type(input);
-  ASSERT_TRUE(WaitForText(input)) << CaptureText();
-  EXPECT_EQ(TrimRight(RowText(CaptureColours(), 8)), "   Input file?   " + input);
+  session_.Literal(input);
+  ASSERT_TRUE(session_.WaitForText(input)) << session_.Text();
+  EXPECT_EQ(TrimRight(RowText(session_.Colours(), 8)), "   Input file?   " + input);
   EXPECT_EQ(CursorAt("7 30"), "7 30");  // column 18 + 13 cells, from 0
   // ".wav" and the wide character before it taken back, then typed again.
-  SendKeys("BSpace BSpace BSpace BSpace BSpace");
+  session_.Keys("BSpace BSpace BSpace BSpace BSpace");
   EXPECT_EQ(CursorAt("7 24"), "7 24");
-  EXPECT_EQ(TrimRight(RowText(CaptureColours(), 8)),
+  EXPECT_EQ(TrimRight(RowText(session_.Colours(), 8)),
             "   Input file?   \xe9\x8c\xb2\xe9\x9f\xb3 " + kSun);
-  Type(kBook + ".wav");
+  session_.Literal(kBook + ".wav");
   EXPECT_EQ(CursorAt("7 30"), "7 30");
-  SendKeys("Enter");
-  ASSERT_TRUE(WaitForText("Select whether")) << CaptureText();
-  Type("B");
-  SendKeys("Enter");
-  ASSERT_TRUE(WaitForText("Output file?")) << CaptureText();
+  session_.Keys("Enter");
+  ASSERT_TRUE(session_.Answer("Select whether", "B") && session_.WaitForText("Output file?"))
+      << session_.Text();
 
   const std::string output = kNote + " \xe5\x87\xba\xe5\x8a\x9b \xc3\xa9.wav";  // 13 cells
-  Type(output);
-  ASSERT_TRUE(WaitForText(output)) << CaptureText();
+  session_.Literal(output);
+  ASSERT_TRUE(session_.WaitForText(output)) << session_.Text();
   EXPECT_EQ(CursorAt("22 30"), "22 30");
-  SendKeys("Enter");
-  ASSERT_TRUE(WaitForText("press any key")) << CaptureText();
-  EXPECT_EQ(apptest::ReadFile(directory / output).substr(0, 4), "RIFF");
-  SendKeys("q");
-  ASSERT_TRUE(WaitForText("EXIT=0")) << CaptureText();
+  session_.Keys("Enter");
+  ASSERT_TRUE(session_.WaitForText("press any key")) << session_.Text();
+  EXPECT_EQ(apptest::ReadFile(work_ / output).substr(0, 4), "RIFF");
+  session_.Keys("q");
+  ASSERT_TRUE(session_.WaitForText("EXIT=0")) << session_.Text();
 }
 
 TEST_F(TerminalRun, WideCharacterWrapsWholeAtTheRightEdgeAndComesBack) {
-  StartProgram();
-  ASSERT_TRUE(WaitForText("Input file?")) << CaptureText();
+  ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
   // "ab" in columns 18-19, thirty wide characters in 20-79: the next one
   // finds one cell left and goes to the next row whole.
   std::string line = "ab";
   for (int i = 0; i < 30; ++i) line += kSun;
-  Type(line + kBook);
-  ASSERT_TRUE(WaitForText(kBook)) << CaptureText();
-  Pane pane = CaptureColours();
+  session_.Literal(line + kBook);
+  ASSERT_TRUE(session_.WaitForText(kBook)) << session_.Text();
+  Pane pane = session_.Colours();
   EXPECT_EQ(TrimRight(RowText(pane, 8)), "   Input file?   " + line);
   EXPECT_EQ(TrimRight(RowText(pane, 9)), kBook);
   EXPECT_EQ(CursorAt("8 2"), "8 2");
-  SendKeys("BSpace");
+  session_.Keys("BSpace");
   EXPECT_EQ(CursorAt("7 79"), "7 79");  // back in the cell the wide character left
-  Type("z");
-  ASSERT_TRUE(WaitForText(line + "z")) << CaptureText();
-  EXPECT_EQ(TrimRight(RowText(CaptureColours(), 9)), "");
+  session_.Literal("z");
+  ASSERT_TRUE(session_.WaitForText(line + "z")) << session_.Text();
+  EXPECT_EQ(TrimRight(RowText(session_.Colours(), 9)), "");
   EXPECT_EQ(CursorAt("8 0"), "8 0");
 }
 

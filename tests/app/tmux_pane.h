@@ -1,18 +1,20 @@
 // A tmux pane for tests of the program in a real terminal: a private tmux
 // server, a detached session whose pane runs a shell command, send-keys to
 // type, capture-pane to read the screen back (characters and colours),
-// resize-window, and the pane's own state (alternate screen, cursor).
+// resize-window, and the pane's own state (alternate screen, cursor); and the
+// fixture that runs the program in such a pane in a work folder of its own.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/app/app_test_support.h"
@@ -32,6 +34,7 @@ inline std::string Capture(const std::string& command) {
 }
 
 using apptest::Quote;
+using apptest::WaitUntil;
 
 inline std::string TrimRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
@@ -160,8 +163,8 @@ class Session {
   static bool Available() { return std::system("command -v tmux >/dev/null 2>&1") == 0; }
 
   // Starts `program` in an `columns` x `rows` pane. False when tmux refused.
-  bool Start(const std::filesystem::path& directory, const std::string& program, int columns = 80,
-             int rows = 41) {
+  bool Start(const std::filesystem::path& directory, const std::string& program = OSTRIVALE_BINARY,
+             int columns = 80, int rows = 41) {
     directory_ = directory;
     // A server of its own for every start: a new session on the socket of a
     // server that kill-server is still taking down fails now and then.
@@ -200,20 +203,19 @@ class Session {
     return WaitUntil([&] { return Text().find(text) != std::string::npos; }, seconds);
   }
 
-  template <typename Condition>
-  static bool WaitUntil(Condition condition, int seconds = 30) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (condition()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
-  }
-
   // send-keys with tmux key names (Enter, BSpace) or literal text (-l).
   void Keys(const std::string& keys) { std::system((tmux_ + " send-keys -t job " + keys).c_str()); }
   void Literal(const std::string& text) {
     std::system((tmux_ + " send-keys -t job -l " + Quote(text)).c_str());
+  }
+
+  // Waits until the pane shows `prompt`, then types `answer` and Enter.
+  // False when the prompt never came.
+  bool Answer(const std::string& prompt, const std::string& answer) {
+    if (!WaitForText(prompt)) return false;
+    Literal(answer);
+    Keys("Enter");
+    return true;
   }
 
   bool Resize(int columns, int rows) {
@@ -233,6 +235,41 @@ class Session {
   std::filesystem::path directory_;
   std::string socketName_;
   std::string tmux_;
+};
+
+// The program in a pane of its own, in the work folder of WorkFolderTest.
+class PaneTest : public apptest::WorkFolderTest {
+ protected:
+  void SetUp() override {
+    if (!Session::Available()) FAIL() << "tmux is needed (Debian package tmux)";
+    WorkFolderTest::SetUp();
+  }
+  void TearDown() override {
+    session_.Stop();
+    WorkFolderTest::TearDown();
+  }
+
+  // Starts the program in an 80 x 41 pane and waits for its first prompt.
+  bool StartAtInputPrompt() { return session_.Start(work_) && session_.WaitForText("Input file?"); }
+
+  // After the program was ended by `signal`: the shell is back on the main
+  // screen, with the cursor shown and echo and canonical input on again.
+  void ExpectTerminalRestored(int signal) {
+    const std::string exit = "EXIT=" + std::to_string(128 + signal);
+    ASSERT_TRUE(session_.WaitForText(exit)) << session_.Text();
+    ASSERT_TRUE(session_.WaitForText("eol2")) << session_.Text();  // the end of stty -a
+    EXPECT_EQ(session_.Format("#{alternate_on}"), "0");
+    EXPECT_EQ(session_.Format("#{cursor_flag}"), "1");
+    const std::string shell = session_.Text();
+    EXPECT_EQ(shell.find("Ostrivale v1"), std::string::npos) << shell;
+    const std::vector<std::string> words = Words(shell);
+    for (const std::string mode : {"icanon", "echo", "isig", "icrnl", "ixon", "opost", "iexten"}) {
+      EXPECT_NE(std::find(words.begin(), words.end(), mode), words.end()) << mode << "\n" << shell;
+      EXPECT_EQ(std::find(words.begin(), words.end(), "-" + mode), words.end()) << mode;
+    }
+  }
+
+  Session session_;
 };
 
 }  // namespace tmuxpane
