@@ -26,7 +26,7 @@ struct KeyDecoder {
 
   // Decoding state; starts in the ground state.
   std::uint8_t state = 0;
-  Utf8Decoder utf8;                // the character under way
+  Utf8Decoder utf8 = {};           // the character under way
   std::uint8_t utf8Bytes[4] = {};  // its bytes so far
   std::uint8_t utf8Length = 0;
   bool utf8Ignore = false;         // the character is the tail of Alt+key

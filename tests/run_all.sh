@@ -37,6 +37,14 @@ fuzz_seconds="${OSTRIVALE_FUZZ_SECONDS:-10}"
 results=()
 failed=0
 
+# Adds the seconds a part took to its line of the summary.
+part_start=$SECONDS
+timed() {
+  local last=$((${#results[@]} - 1))
+  results[$last]="${results[$last]} [$((SECONDS - part_start)) s]"
+  part_start=$SECONDS
+}
+
 # Runs ctest in `$1` (with the further ctest arguments after the label),
 # keeps the summary lines for the report at the end.
 run_ctest() {
@@ -60,6 +68,7 @@ run_ctest() {
   fi
 }
 
+part_start=$SECONDS
 echo "== the tree against its formatter"
 format_out="$("$root/tools/check_format.sh" 2>&1)"
 case $? in
@@ -71,7 +80,9 @@ case $? in
     results+=("format: FAILED ($(grep -c '^  ' <<<"$format_out") files)")
     ;;
 esac
+timed
 
+part_start=$SECONDS
 echo "== (a) normal build and tests in build"
 if cmake --preset default && cmake --build --preset default; then
   run_ctest build "normal build"
@@ -79,8 +90,10 @@ else
   failed=1
   results+=("normal build: BUILD FAILED")
 fi
+timed
 
 if [ "${OSTRIVALE_SKIP_SANITIZE:-0}" != 1 ]; then
+  part_start=$SECONDS
   echo "== (b) sanitizer build and tests in build-asan"
   # Leaks, bad frees and undefined behaviour all end the test that meets them.
   export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1}"
@@ -91,9 +104,11 @@ if [ "${OSTRIVALE_SKIP_SANITIZE:-0}" != 1 ]; then
     failed=1
     results+=("sanitizer build: BUILD FAILED")
   fi
+  timed
 fi
 
 if [ "${OSTRIVALE_SKIP_THREAD:-0}" != 1 ]; then
+  part_start=$SECONDS
   echo "== (c) thread sanitizer build of the pass and the job, and their tests, in build-tsan"
   # A data race ends the program or the test that meets it (exit status 66).
   export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
@@ -103,9 +118,11 @@ if [ "${OSTRIVALE_SKIP_THREAD:-0}" != 1 ]; then
     failed=1
     results+=("thread sanitizer: BUILD FAILED")
   fi
+  timed
 fi
 
 if [ "${OSTRIVALE_SKIP_FUZZ:-0}" != 1 ]; then
+  part_start=$SECONDS
   echo "== (d) fuzz smoke run, $fuzz_seconds s per target"
   if command -v clang++ >/dev/null 2>&1; then
     if fuzz_out="$("$root/tools/fuzz.sh" "$fuzz_seconds" 2>&1)"; then
@@ -121,9 +138,11 @@ if [ "${OSTRIVALE_SKIP_FUZZ:-0}" != 1 ]; then
   else
     results+=("fuzz: skipped, clang++ not found")
   fi
+  timed
 fi
 
 if [ "${OSTRIVALE_SKIP_PACKAGES:-0}" != 1 ]; then
+  part_start=$SECONDS
   echo "== (e) packages in build-packages"
   package_out="$("$root/tools/check_packages.sh" build-packages 2>&1)"
   package_status=$?
@@ -136,9 +155,11 @@ if [ "${OSTRIVALE_SKIP_PACKAGES:-0}" != 1 ]; then
       results+=("packages: FAILED ($(printf '%s' "$package_out" | grep -c '^FAILED') checks)")
       ;;
   esac
+  timed
 fi
 
 if [ "${OSTRIVALE_SKIP_WINDOWS:-0}" != 1 ]; then
+  part_start=$SECONDS
   echo "== (f) Windows build and tests under wine in build-windows"
   windows_log="$(mktemp)"
   "$root/tools/windows_tests.sh" 2>&1 | tee "$windows_log"
@@ -151,6 +172,7 @@ if [ "${OSTRIVALE_SKIP_WINDOWS:-0}" != 1 ]; then
       results+=("windows: FAILED ($(grep -E 'tests failed|^FAILED' "$windows_log" | tr '\n' ' ')$(tail -n 1 "$windows_log"))")
       ;;
   esac
+  timed
   rm -f "$windows_log"
 fi
 
