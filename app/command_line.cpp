@@ -32,9 +32,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (!namesOnly && IsOption(argument)) {
       line.action = CommandLine::Action::kRefused;
-      line.message = Refusal(IsHelp(argument) || argument == "--version" ? "no other argument goes with"
-                                                                         : "unknown option",
-                             argument);
+      line.message =
+          Refusal(IsHelp(argument) || argument == "--version" ? "no other argument goes with"
+                                                              : "unknown option",
+                  argument);
       return line;
     }
     if (line.inputGiven) {

@@ -93,7 +93,8 @@ TypedLine AskFileName(std::string_view prompt, const std::string* given = nullpt
 enum class JobRefusal { kInputNotFound, kMemory, kInputUnreadable, kOutput };
 
 constexpr VerdictBox<JobRefusal> kJobBoxes[] = {
-    {JobRefusal::kInputNotFound, {"            File not found.\\n Please enter a valid filename", "              ERROR", true}},
+    {JobRefusal::kInputNotFound,
+     {"            File not found.\\n Please enter a valid filename", "              ERROR", true}},
     {JobRefusal::kMemory, {"Not enough memory for this recording", "                 ERROR"}},
     {JobRefusal::kInputUnreadable, {"The input file could not be read", "               ERROR"}},
     {JobRefusal::kOutput, {"The output file could not be written", "                 ERROR"}},
@@ -202,7 +203,8 @@ void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t frames
   if (progress.lastShown >= 0.0 && now - progress.lastShown < kProgressIntervalSeconds) return;
   progress.lastShown = now;
   char text[8];
-  std::snprintf(text, sizeof text, " %lld%%", static_cast<long long>(framesWritten * 100 / framesTotal));
+  std::snprintf(text, sizeof text, " %lld%%",
+                static_cast<long long>(framesWritten * 100 / framesTotal));
   ShowTransientText(progress.row, kProgressColumn, text, kDarkGrey, kBrightWhite);
 }
 
@@ -210,8 +212,9 @@ void ShowProgress(void* context, std::int64_t framesWritten, std::int64_t frames
 // it goes. The input is closed after it.
 OutputVerdict WriteOutputFile(Job& job) {
   ProgressShown progress{CursorRow() - 1, JobClockSeconds()};
-  const OutputVerdict verdict = WriteFilteredFile(job.format, job.choice, job.input, job.output, job.buffers,
-                                                  PassProgress{ShowProgress, &progress});
+  const OutputVerdict verdict =
+      WriteFilteredFile(job.format, job.choice, job.input, job.output, job.buffers,
+                        PassProgress{ShowProgress, &progress});
   CloseFile(job.input);
   ClearTransientText();
   return verdict;
@@ -255,7 +258,8 @@ int RunJob(const std::string* givenInput) {
   EndLine();
   EndLine();
   PrintFirstStatus("Loading impulse and input arrays...");
-  const ImpulseVerdict impulse = LoadImpulseResponse(job.choice, job.buffers.impulseResponse.data());
+  const ImpulseVerdict impulse =
+      LoadImpulseResponse(job.choice, job.buffers.impulseResponse.data());
   if (impulse != ImpulseVerdict::kRead) {
     ReportImpulseRefusal(impulse);
     return 1;
@@ -280,7 +284,8 @@ int RunJob(const std::string* givenInput) {
   PrintDone();
   EndLine();
   PrintStatus("Writing output file...");
-  if (!MakeOutputDurable(job.output) || !NameOutputFile(job.output)) return AbandonOutput(job, JobRefusal::kOutput);
+  if (!MakeOutputDurable(job.output) || !NameOutputFile(job.output))
+    return AbandonOutput(job, JobRefusal::kOutput);
   PrintDone();
   Beep();
   ReportTime(jobStartTime);

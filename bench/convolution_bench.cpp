@@ -16,9 +16,9 @@
 
 #include "filter/fast_convolution.h"
 #include "filter/filter_pass.h"
+#include "processor/vector_level.h"
 #include "reference/convolution.h"
 #include "reference/output_image.h"
-#include "processor/vector_level.h"
 #include "wave/dither.h"
 
 namespace {
@@ -41,8 +41,9 @@ Signal MakeSignal(int m) {
 }
 
 void SetCounters(benchmark::State& state, int m) {
-  state.counters["taps/s"] = benchmark::Counter(static_cast<double>(kFrames) * m * static_cast<double>(state.iterations()),
-                                                benchmark::Counter::kIsRate);
+  state.counters["taps/s"] =
+      benchmark::Counter(static_cast<double>(kFrames) * m * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
 }
 
 void BM_ExactEngine(benchmark::State& state) {
@@ -102,12 +103,16 @@ void BM_BlockPath(benchmark::State& state) {
   std::vector<std::uint8_t> raw(static_cast<std::size_t>(3 * kChannels * (kFrames + 2 * m)), 0);
   for (std::int64_t i = 0; i < kFrames; ++i) {
     for (int c = 0; c < kChannels; ++c) {
-      const std::uint32_t v = static_cast<std::uint32_t>(s.x[static_cast<std::size_t>((i + 12345 * c) % kFrames)]);
-      for (int b = 0; b < 3; ++b) raw[static_cast<std::size_t>(3 * (kChannels * (i + m - 1) + c) + b)] = static_cast<std::uint8_t>(v >> (8 * b));
+      const std::uint32_t v =
+          static_cast<std::uint32_t>(s.x[static_cast<std::size_t>((i + 12345 * c) % kFrames)]);
+      for (int b = 0; b < 3; ++b)
+        raw[static_cast<std::size_t>(3 * (kChannels * (i + m - 1) + c) + b)] =
+            static_cast<std::uint8_t>(v >> (8 * b));
     }
   }
   const FastFilter filter = PrepareFastFilter(s.h.data(), m, kFrames);
-  std::vector<double> stage(static_cast<std::size_t>(kChannels * (kChunkFrames + m - 1) + 2 * kStagePadding));
+  std::vector<double> stage(
+      static_cast<std::size_t>(kChannels * (kChunkFrames + m - 1) + 2 * kStagePadding));
   std::vector<std::int32_t> unsettled(static_cast<std::size_t>(kChannels * kChunkFrames));
   std::vector<std::uint8_t> output(static_cast<std::size_t>(3 * kChannels * kPassBlockFrames));
   const std::int64_t frames = kFrames + m - 1;
@@ -120,9 +125,10 @@ void BM_BlockPath(benchmark::State& state) {
     }
   }
   LimitVectorLevel(VectorLevel::kAvx512);
-  state.counters["taps/s"] = benchmark::Counter(
-      static_cast<double>(kChannels) * static_cast<double>(frames) * m * static_cast<double>(state.iterations()),
-      benchmark::Counter::kIsRate);
+  state.counters["taps/s"] =
+      benchmark::Counter(static_cast<double>(kChannels) * static_cast<double>(frames) * m *
+                             static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
 }
 
 }  // namespace
@@ -133,6 +139,12 @@ BENCHMARK(BM_BlockPath)
 
 BENCHMARK(BM_ExactConversion)->Unit(benchmark::kMillisecond);
 
-BENCHMARK(BM_ExactEngine)->Arg(15)->Arg(17)->Arg(19)->Arg(20)->Arg(31)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExactEngine)
+    ->Arg(15)
+    ->Arg(17)
+    ->Arg(19)
+    ->Arg(20)
+    ->Arg(31)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

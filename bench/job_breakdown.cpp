@@ -30,18 +30,18 @@
 #include <string>
 #include <vector>
 
-#include "reference/convolution.h"
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
-#include "system/files.h"
 #include "filter/parallel_tasks.h"
 #include "processor/vector_level.h"
-#include "wave/dither.h"
-#include "wave/sample_frames.h"
+#include "reference/convolution.h"
 #include "reference/output_image.h"
-#include "wave/sample_codes.h"
-#include "wave/wave_format.h"
 #include "reference/working_arrays.h"
+#include "system/files.h"
+#include "wave/dither.h"
+#include "wave/sample_codes.h"
+#include "wave/sample_frames.h"
+#include "wave/wave_format.h"
 
 namespace {
 
@@ -72,8 +72,10 @@ struct Job {
 
 bool RunPass(const Job& job, PassOutcome* outcome = nullptr) {
   PassBuffers buffers;
-  if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, job.settings, buffers)) return false;
-  if (LoadImpulseResponse(job.choice, buffers.impulseResponse.data()) != ImpulseVerdict::kRead) return false;
+  if (!AllocatePassBuffers(job.format, job.choice.coefficientCount, job.settings, buffers))
+    return false;
+  if (LoadImpulseResponse(job.choice, buffers.impulseResponse.data()) != ImpulseVerdict::kRead)
+    return false;
   const FileHandle input = OpenFileForReading(job.input);
   OutputFile output;
   if (!CreateOutputFile(job.output, output)) {
@@ -84,7 +86,8 @@ bool RunPass(const Job& job, PassOutcome* outcome = nullptr) {
       RunFilterPass(job.format, job.choice.coefficientCount, input, output, buffers, job.settings);
   CloseFile(input);
   if (outcome != nullptr) *outcome = result;
-  if (result.verdict != OutputVerdict::kWritten || !MakeOutputDurable(output) || !NameOutputFile(output)) {
+  if (result.verdict != OutputVerdict::kWritten || !MakeOutputDurable(output) ||
+      !NameOutputFile(output)) {
     AbandonOutputFile(output);
     return false;
   }
@@ -99,7 +102,8 @@ double TimeReads(const Job& job, const PassBuffers& buffers) {
   block.Allocate(buffers.rawSetBytes);
   for (std::int64_t first = 0; first < job.format.sampleCount; first += buffers.blockFrames) {
     const std::int64_t frames = std::min(buffers.blockFrames, job.format.sampleCount - first);
-    ReadFileAt(input, job.format.dataOffset + first * frameBytes, block.data(), frames * frameBytes);
+    ReadFileAt(input, job.format.dataOffset + first * frameBytes, block.data(),
+               frames * frameBytes);
   }
   CloseFile(input);
   return Now() - start;
@@ -127,7 +131,8 @@ void ComputeShare(void* context, int index) {
     const std::int64_t first = b * tasks.blockFrames;
     const std::int64_t count = std::min(tasks.blockFrames, tasks.resultLength - first);
     FilterBlock(*tasks.filter, tasks.channels, tasks.raw + first * frameBytes, first, count,
-                tasks.stages[index].data(), tasks.unsettled[index].data(), tasks.outputs[index].data());
+                tasks.stages[index].data(), tasks.unsettled[index].data(),
+                tasks.outputs[index].data());
   }
 }
 
@@ -151,8 +156,8 @@ double TimeCompute(const Job& job, const PassBuffers& buffers) {
     stages[t].Allocate(channels * (kChunkFrames + m - 1) + 2 * kStagePadding);
     unsettled[t].Allocate(channels * kChunkFrames);
   }
-  ComputeTasks tasks{&filter, channels, recording.data(), resultLength, buffers.blockFrames,
-                     buffers.threads, outputs, stages, unsettled};
+  ComputeTasks tasks{&filter,         channels, recording.data(), resultLength, buffers.blockFrames,
+                     buffers.threads, outputs,  stages,           unsettled};
   const double start = Now();
   RunTasksInParallel(buffers.threads, ComputeShare, &tasks);
   return Now() - start;
@@ -254,7 +259,8 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
   const int m = filter.m;
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(channels);
   const std::int64_t resultLength = job.format.sampleCount + m - 1;
-  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + 2 * kStagePadding));
+  std::vector<double> stage(
+      static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + 2 * kStagePadding));
   std::vector<std::int32_t> unsettled(static_cast<std::size_t>(channels * kChunkFrames));
   std::vector<std::uint8_t> output(static_cast<std::size_t>(frameBytes * blockFrames));
   std::vector<std::uint8_t> block(static_cast<std::size_t>(frameBytes * (blockFrames + m - 1)));
@@ -268,7 +274,8 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
   };
   for (std::int64_t first = 0; first < resultLength; first += blockFrames) {
     const std::int64_t count = std::min(blockFrames, resultLength - first);
-    std::memcpy(block.data(), recording + first * frameBytes, static_cast<std::size_t>(frameBytes * (count + m - 1)));
+    std::memcpy(block.data(), recording + first * frameBytes,
+                static_cast<std::size_t>(frameBytes * (count + m - 1)));
     const std::uint8_t* raw = block.data();
     for (std::int64_t done = 0; done < count; done += kChunkFrames) {
       const std::int64_t chunk = std::min(kChunkFrames, count - done);
@@ -276,7 +283,8 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
       steps.resize(steps.size() + kStepCount, 0.0);
       chunkSteps = steps.data() + steps.size() - kStepCount;
       double* samples = stage.data() + kStagePadding;  // after the zeros the kernels may read
-      timed(kWiden, [&] { WidenSamples24(raw + frameBytes * done, channels * (chunk + m - 1), samples); });
+      timed(kWiden,
+            [&] { WidenSamples24(raw + frameBytes * done, channels * (chunk + m - 1), samples); });
       const double* s = samples + (m - 1) * channels;
       timed(kCodes, [&] {
         fallbacks += filter.codes(filter.h, m, s, channels, chunk * channels,
@@ -290,16 +298,19 @@ void TimeStepsOnce(const Job& job, const FastFilter& filter, const std::uint8_t*
   std::vector<double>& blocks = clock.blocks.emplace_back();
   for (std::int64_t first = 0; first < resultLength; first += blockFrames) {
     const std::int64_t count = std::min(blockFrames, resultLength - first);
-    std::memcpy(block.data(), recording + first * frameBytes, static_cast<std::size_t>(frameBytes * (count + m - 1)));
+    std::memcpy(block.data(), recording + first * frameBytes,
+                static_cast<std::size_t>(frameBytes * (count + m - 1)));
     const double start = Now();
-    FilterBlock(filter, channels, block.data(), first, count, stage.data(), unsettled.data(), output.data());
+    FilterBlock(filter, channels, block.data(), first, count, stage.data(), unsettled.data(),
+                output.data());
     blocks.push_back(Now() - start);
   }
 }
 
 // The sum over the entries (those of `step` out of every `stride`) of each
 // entry's median over the rounds.
-double SumOfMedians(const std::vector<std::vector<double>>& rounds, std::size_t step, std::size_t stride) {
+double SumOfMedians(const std::vector<std::vector<double>>& rounds, std::size_t step,
+                    std::size_t stride) {
   double sum = 0;
   std::vector<double> values(rounds.size());
   for (std::size_t i = step; i < rounds[0].size(); i += stride) {
@@ -317,14 +328,15 @@ double ExactSecondsPerSample(const Job& job, const std::uint8_t* recording, cons
   const int m = job.choice.coefficientCount;
   const FastFilter forced = PrepareFastFilter(h, m, job.format.sampleCount, 0.5);
   const std::int64_t frames = std::min<std::int64_t>(16384, job.format.sampleCount + m - 1);
-  std::vector<double> stage(static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + 2 * kStagePadding));
+  std::vector<double> stage(
+      static_cast<std::size_t>(channels * (kChunkFrames + m - 1) + 2 * kStagePadding));
   std::vector<std::int32_t> unsettled(static_cast<std::size_t>(channels * kChunkFrames));
   std::vector<std::uint8_t> output(static_cast<std::size_t>(3 * channels * frames));
   double best = 1e9;
   for (int run = 0; run < 3; ++run) {
     const double start = Now();
-    const std::int64_t exact =
-        FilterBlock(forced, channels, recording, 0, frames, stage.data(), unsettled.data(), output.data());
+    const std::int64_t exact = FilterBlock(forced, channels, recording, 0, frames, stage.data(),
+                                           unsettled.data(), output.data());
     best = std::min(best, (Now() - start) / static_cast<double>(std::max<std::int64_t>(exact, 1)));
   }
   return best;
@@ -333,33 +345,39 @@ double ExactSecondsPerSample(const Job& job, const std::uint8_t* recording, cons
 int RunSteps(const Job& job, const PassBuffers& buffers, int rounds) {
   const int m = job.choice.coefficientCount;
   const Buffer<std::uint8_t> recording = RecordingInMemory(job);
-  const FastFilter filter = PrepareFastFilter(buffers.impulseResponse.data(), m, job.format.sampleCount);
-  const double exactSeconds = ExactSecondsPerSample(job, recording.data(), buffers.impulseResponse.data());
+  const FastFilter filter =
+      PrepareFastFilter(buffers.impulseResponse.data(), m, job.format.sampleCount);
+  const double exactSeconds =
+      ExactSecondsPerSample(job, recording.data(), buffers.impulseResponse.data());
   StepClock clock;
   for (int round = 0; round < rounds; ++round) {
     TimeStepsOnce(job, filter, recording.data(), buffers.blockFrames, clock);
   }
   double seconds[kStepCount];
-  for (int step = 0; step < kStepCount; ++step) seconds[step] = SumOfMedians(clock.steps, step, kStepCount);
+  for (int step = 0; step < kStepCount; ++step)
+    seconds[step] = SumOfMedians(clock.steps, step, kStepCount);
   seconds[kFallback] = static_cast<double>(clock.fallbacks) * exactSeconds;
   double sum = 0;
   for (double step : seconds) sum += step;
   const double whole = SumOfMedians(clock.blocks, 0, 1);
-  const double samples = static_cast<double>(job.format.sampleCount + m - 1) * job.format.channelCount;
+  const double samples =
+      static_cast<double>(job.format.sampleCount + m - 1) * job.format.channelCount;
   const char* const levels[] = {"plain", "avx2", "avx512"};
-  std::printf("steps of the block path, one thread, vector level %s, %lld frames x %d channels, "
-              "filter %c (%d taps), blocks of %lld frames, chunks of %lld, %d rounds\n",
-              levels[static_cast<int>(ActiveVectorLevel())], static_cast<long long>(job.format.sampleCount),
-              job.format.channelCount, job.choice.letter, m, static_cast<long long>(buffers.blockFrames),
-              static_cast<long long>(kChunkFrames), rounds);
+  std::printf(
+      "steps of the block path, one thread, vector level %s, %lld frames x %d channels, "
+      "filter %c (%d taps), blocks of %lld frames, chunks of %lld, %d rounds\n",
+      levels[static_cast<int>(ActiveVectorLevel())], static_cast<long long>(job.format.sampleCount),
+      job.format.channelCount, job.choice.letter, m, static_cast<long long>(buffers.blockFrames),
+      static_cast<long long>(kChunkFrames), rounds);
   for (int step = 0; step < kStepCount; ++step) {
-    std::printf("  %-30s %8.1f ms %7.2f ns/sample %5.1f %%\n", kStepNames[step], 1e3 * seconds[step],
-                1e9 * seconds[step] / samples, 100 * seconds[step] / sum);
+    std::printf("  %-30s %8.1f ms %7.2f ns/sample %5.1f %%\n", kStepNames[step],
+                1e3 * seconds[step], 1e9 * seconds[step] / samples, 100 * seconds[step] / sum);
   }
-  std::printf("  %-30s %8.1f ms %7.2f ns/sample   (%lld samples at %.0f ns each)\n", "sum of the steps",
-              1e3 * sum, 1e9 * sum / samples, static_cast<long long>(clock.fallbacks), 1e9 * exactSeconds);
-  std::printf("  %-30s %8.1f ms %7.2f ns/sample   %.2f G taps/s\n", "block path as it runs", 1e3 * whole,
-              1e9 * whole / samples, samples * m / whole * 1e-9);
+  std::printf("  %-30s %8.1f ms %7.2f ns/sample   (%lld samples at %.0f ns each)\n",
+              "sum of the steps", 1e3 * sum, 1e9 * sum / samples,
+              static_cast<long long>(clock.fallbacks), 1e9 * exactSeconds);
+  std::printf("  %-30s %8.1f ms %7.2f ns/sample   %.2f G taps/s\n", "block path as it runs",
+              1e3 * whole, 1e9 * whole / samples, samples * m / whole * 1e-9);
   return 0;
 }
 
@@ -406,9 +424,10 @@ int main(int argc, char** argv) {
     --argc;
   }
   if (argc < 4) {
-    std::fprintf(stderr,
-                 "usage: job_breakdown [--level=plain|avx2|avx512] <input.wav> <letter> <output.wav>\n"
-                 "                     [exact | steps [rounds] | job [blockFrames [threads]] | blockFrames [threads]]\n");
+    std::fprintf(
+        stderr,
+        "usage: job_breakdown [--level=plain|avx2|avx512] <input.wav> <letter> <output.wav>\n"
+        "                     [exact | steps [rounds] | job [blockFrames [threads]] | blockFrames [threads]]\n");
     return 2;
   }
   const FilterTableEntry* entry = FindFilter(argv[2][0]);
@@ -447,10 +466,11 @@ int main(int argc, char** argv) {
   if (!RunPass(job)) return 1;
   const double replace = Now() - start;
 
-  std::printf("pass, %lld frames x %d channels, filter %c (%d taps), blocks of %lld frames, %d threads, %d sets\n",
-              static_cast<long long>(job.format.sampleCount), job.format.channelCount,
-              job.choice.letter, job.choice.coefficientCount,
-              static_cast<long long>(buffers.blockFrames), buffers.threads, buffers.sets);
+  std::printf(
+      "pass, %lld frames x %d channels, filter %c (%d taps), blocks of %lld frames, %d threads, %d sets\n",
+      static_cast<long long>(job.format.sampleCount), job.format.channelCount, job.choice.letter,
+      job.choice.coefficientCount, static_cast<long long>(buffers.blockFrames), buffers.threads,
+      buffers.sets);
   std::printf("  read      %8.3f s   (alone)\n", read);
   std::printf("  compute   %8.3f s   (alone, %d threads)\n", compute, buffers.threads);
   std::printf("  write     %8.3f s   (alone, a new file)\n", write);

@@ -9,9 +9,9 @@
 #include "console/message_box.h"
 #include "console/number_form.h"
 #include "console/screen_model.h"
+#include "processor/precision.h"
 #include "system/alert.h"
 #include "system/console_binding.h"
-#include "processor/precision.h"
 #include "system/standard_streams.h"
 #include "text/unicode.h"
 

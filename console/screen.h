@@ -24,7 +24,7 @@ enum class CellPart : std::uint8_t {
 };
 
 struct Cell {
-  char32_t character = ' ';  // a Unicode character; both halves of a wide one hold it
+  char32_t character = ' ';    // a Unicode character; both halves of a wide one hold it
   std::uint8_t attribute = 7;  // foreground + 16 x background
   CellPart part = CellPart::kWhole;
   bool operator==(const Cell&) const = default;
@@ -32,11 +32,11 @@ struct Cell {
 
 struct Screen {
   Cell cells[kScreenRows][kScreenColumns];
-  int row = 0;                 // cursor, zero-based
+  int row = 0;  // cursor, zero-based
   int column = 0;
-  bool pendingWrap = false;    // the last cell of the bottom row has been written
+  bool pendingWrap = false;  // the last cell of the bottom row has been written
   bool cursorVisible = true;
-  int foreground = 7;          // light grey on black until the first SetColor
+  int foreground = 7;  // light grey on black until the first SetColor
   int background = 0;
 };
 

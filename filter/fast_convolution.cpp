@@ -108,9 +108,9 @@ constexpr double kHighestR = kShift + 8388607.0;
 // The plain codes kernel: one sample at a time, the value as a plain dot
 // product, the dither from one lane, the check and the code as CodeIsSettled
 // takes them.
-std::int64_t CodesPlain(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
-                        std::uint64_t firstSample, double margin, std::uint8_t* out,
-                        std::int32_t* unsettled) {
+std::int64_t CodesPlain(const double* h, int m, const double* s, std::int64_t stride,
+                        std::int64_t count, std::uint64_t firstSample, double margin,
+                        std::uint8_t* out, std::int32_t* unsettled) {
   DitherLanes lanes;
   StartDitherLanes(firstSample, 1, 1, lanes);
   std::uint32_t state = lanes.state[0];
@@ -139,7 +139,8 @@ struct Avx2Codes {
 
 // Eight codes, each in the low bits of a clamped r (four in `low`, four in
 // `high`), as 24 bytes at `out`; writes 32.
-__attribute__((target("avx2"), always_inline)) inline void StoreEightCodes(__m256d low, __m256d high,
+__attribute__((target("avx2"), always_inline)) inline void StoreEightCodes(__m256d low,
+                                                                           __m256d high,
                                                                            std::uint8_t* out) {
   // The low 32 bits of each: c0 c1 c4 c5 | c2 c3 c6 c7, then in order.
   const __m256i words = _mm256_permutevar8x32_epi32(
@@ -159,8 +160,9 @@ __attribute__((target("avx2"), always_inline)) inline void StoreEightCodes(__m25
 // below `valid`.
 template <int kAcc>
 __attribute__((target("avx2,fma"), always_inline)) inline void CodesTileAvx2(
-    const double* h, int m, const double* s, std::int64_t stride, std::int64_t t, std::int64_t valid,
-    const Avx2Codes& k, __m256i* state, std::uint8_t* out, std::int32_t* unsettled, std::int64_t& found) {
+    const double* h, int m, const double* s, std::int64_t stride, std::int64_t t,
+    std::int64_t valid, const Avx2Codes& k, __m256i* state, std::uint8_t* out,
+    std::int32_t* unsettled, std::int64_t& found) {
   __m256d acc[kAcc];
 #pragma GCC unroll 8
   for (int a = 0; a < kAcc; ++a) acc[a] = _mm256_setzero_pd();
@@ -174,12 +176,16 @@ __attribute__((target("avx2,fma"), always_inline)) inline void CodesTileAvx2(
   __m256d z[kAcc];
 #pragma GCC unroll 4
   for (int g = 0; g < kAcc / 2; ++g) {
-    const __m256i second = _mm256_add_epi32(_mm256_mullo_epi32(state[g], k.drawMultiplier), k.drawIncrement);
+    const __m256i second =
+        _mm256_add_epi32(_mm256_mullo_epi32(state[g], k.drawMultiplier), k.drawIncrement);
     const __m256i sum = _mm256_sub_epi32(
         _mm256_add_epi32(_mm256_srli_epi32(state[g], 1), _mm256_srli_epi32(second, 1)), k.half);
-    z[2 * g] = _mm256_fmadd_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(sum)), k.scale, acc[2 * g]);
-    z[2 * g + 1] = _mm256_fmadd_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(sum, 1)), k.scale, acc[2 * g + 1]);
-    state[g] = _mm256_add_epi32(_mm256_mullo_epi32(state[g], k.advanceMultiplier), k.advanceIncrement);
+    z[2 * g] =
+        _mm256_fmadd_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(sum)), k.scale, acc[2 * g]);
+    z[2 * g + 1] = _mm256_fmadd_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(sum, 1)), k.scale,
+                                   acc[2 * g + 1]);
+    state[g] =
+        _mm256_add_epi32(_mm256_mullo_epi32(state[g], k.advanceMultiplier), k.advanceIncrement);
   }
   // The check: clear of every half-integer by the margin; saturation is
   // looked at only where some value is not.
@@ -189,14 +195,16 @@ __attribute__((target("avx2,fma"), always_inline)) inline void CodesTileAvx2(
 #pragma GCC unroll 8
   for (int a = 0; a < kAcc; ++a) {
     r[a] = _mm256_add_pd(z[a], k.shift);
-    const __m256d distance = _mm256_and_pd(_mm256_sub_pd(z[a], _mm256_sub_pd(r[a], k.shift)), k.magnitude);
+    const __m256d distance =
+        _mm256_and_pd(_mm256_sub_pd(z[a], _mm256_sub_pd(r[a], k.shift)), k.magnitude);
     clear[a] = _mm256_cmp_pd(distance, k.limit, _CMP_LE_OQ);
     allClear = _mm256_and_pd(allClear, clear[a]);
   }
   if (_mm256_movemask_pd(allClear) != 0xF) {
     for (int a = 0; a < kAcc; ++a) {
-      const __m256d settled = _mm256_or_pd(
-          clear[a], _mm256_or_pd(_mm256_cmp_pd(z[a], k.top, _CMP_GT_OQ), _mm256_cmp_pd(z[a], k.bottom, _CMP_LT_OQ)));
+      const __m256d settled =
+          _mm256_or_pd(clear[a], _mm256_or_pd(_mm256_cmp_pd(z[a], k.top, _CMP_GT_OQ),
+                                              _mm256_cmp_pd(z[a], k.bottom, _CMP_LT_OQ)));
       const int mask = _mm256_movemask_pd(settled);
       for (int lane = 0; lane < 4; ++lane) {
         const std::int64_t i = t + 4 * a + lane;
@@ -212,9 +220,11 @@ __attribute__((target("avx2,fma"), always_inline)) inline void CodesTileAvx2(
 }
 
 template <int kAcc>
-__attribute__((target("avx2,fma")))
-std::int64_t CodesAvx2(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
-                       std::uint64_t firstSample, double margin, std::uint8_t* out, std::int32_t* unsettled) {
+__attribute__((target("avx2,fma"))) std::int64_t CodesAvx2(const double* h, int m, const double* s,
+                                                           std::int64_t stride, std::int64_t count,
+                                                           std::uint64_t firstSample, double margin,
+                                                           std::uint8_t* out,
+                                                           std::int32_t* unsettled) {
   constexpr int kTile = 4 * kAcc;
   static_assert(kTile <= kStagePadding && kTile <= DitherLanes::kMaxLanes);
   DitherLanes lanes;
@@ -260,8 +270,8 @@ struct Avx512Codes {
 };
 
 // Eight codes in the low bits of a clamped r as 24 bytes at `out`; writes 32.
-__attribute__((target("avx512f,avx2"), always_inline)) inline void StoreEightCodes512(__m512d r,
-                                                                                     std::uint8_t* out) {
+__attribute__((target("avx512f,avx2"), always_inline)) inline void StoreEightCodes512(
+    __m512d r, std::uint8_t* out) {
   const __m256i words = _mm512_cvtepi64_epi32(_mm512_castpd_si512(r));
   const __m256i dropHigh = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
                                             0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
@@ -279,8 +289,9 @@ __attribute__((target("avx512f,avx2"), always_inline)) inline void StoreEightCod
 // k.taps holds h padded with zeros to 8 / C x kTaps taps (see the top).
 template <int kAcc, int kTaps>
 __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void CodesTileAvx512(
-    const double* h, int m, const double* s, std::int64_t stride, std::int64_t t, std::int64_t valid,
-    const Avx512Codes& k, __m512i* state, std::uint8_t* out, std::int32_t* unsettled, std::int64_t& found) {
+    const double* h, int m, const double* s, std::int64_t stride, std::int64_t t,
+    std::int64_t valid, const Avx512Codes& k, __m512i* state, std::uint8_t* out,
+    std::int32_t* unsettled, std::int64_t& found) {
   __m512d acc[kAcc];
 #pragma GCC unroll 8
   for (int a = 0; a < kAcc; ++a) acc[a] = _mm512_setzero_pd();
@@ -289,7 +300,8 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void CodesTile
     for (int j = 0; j < m; ++j, p -= stride) {
       const __m512d c = _mm512_set1_pd(h[j]);
 #pragma GCC unroll 8
-      for (int a = 0; a < kAcc; ++a) acc[a] = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 8 * a), acc[a]);
+      for (int a = 0; a < kAcc; ++a)
+        acc[a] = _mm512_fmadd_pd(c, _mm512_loadu_pd(p + 8 * a), acc[a]);
     }
   } else {
     const int classes = static_cast<int>(8 / stride);
@@ -304,19 +316,24 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void CodesTile
       for (int i = 0; i < kTaps; ++i) {
         const __m512d c = _mm512_set1_pd(k.taps[r + classes * i]);
 #pragma GCC unroll 8
-        for (int a = 0; a < kAcc; ++a) acc[a] = _mm512_fmadd_pd(c, windows[a - i + kTaps - 1], acc[a]);
+        for (int a = 0; a < kAcc; ++a)
+          acc[a] = _mm512_fmadd_pd(c, windows[a - i + kTaps - 1], acc[a]);
       }
     }
   }
   __m512d z[kAcc];
 #pragma GCC unroll 4
   for (int g = 0; g < kAcc / 2; ++g) {
-    const __m512i second = _mm512_add_epi32(_mm512_mullo_epi32(state[g], k.drawMultiplier), k.drawIncrement);
+    const __m512i second =
+        _mm512_add_epi32(_mm512_mullo_epi32(state[g], k.drawMultiplier), k.drawIncrement);
     const __m512i sum = _mm512_sub_epi32(
         _mm512_add_epi32(_mm512_srli_epi32(state[g], 1), _mm512_srli_epi32(second, 1)), k.half);
-    z[2 * g] = _mm512_fmadd_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(sum)), k.scale, acc[2 * g]);
-    z[2 * g + 1] = _mm512_fmadd_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(sum, 1)), k.scale, acc[2 * g + 1]);
-    state[g] = _mm512_add_epi32(_mm512_mullo_epi32(state[g], k.advanceMultiplier), k.advanceIncrement);
+    z[2 * g] =
+        _mm512_fmadd_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(sum)), k.scale, acc[2 * g]);
+    z[2 * g + 1] = _mm512_fmadd_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(sum, 1)), k.scale,
+                                   acc[2 * g + 1]);
+    state[g] =
+        _mm512_add_epi32(_mm512_mullo_epi32(state[g], k.advanceMultiplier), k.advanceIncrement);
   }
   __m512d r[kAcc];
   __mmask8 clear[kAcc];
@@ -334,7 +351,8 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void CodesTile
                                _mm512_cmp_pd_mask(z[a], k.bottom, _CMP_LT_OQ);
       for (int lane = 0; lane < 8; ++lane) {
         const std::int64_t i = t + 8 * a + lane;
-        if (!(settled & (1u << lane)) && i < valid) unsettled[found++] = static_cast<std::int32_t>(i);
+        if (!(settled & (1u << lane)) && i < valid)
+          unsettled[found++] = static_cast<std::int32_t>(i);
       }
     }
   }
@@ -345,10 +363,10 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void CodesTile
 }
 
 template <int kTaps>
-__attribute__((target("avx512f,avx2,fma")))
-std::int64_t CodesLoopAvx512(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
-                             std::uint64_t firstSample, double margin, const double* taps, std::uint8_t* out,
-                             std::int32_t* unsettled) {
+__attribute__((target("avx512f,avx2,fma"))) std::int64_t CodesLoopAvx512(
+    const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
+    std::uint64_t firstSample, double margin, const double* taps, std::uint8_t* out,
+    std::int32_t* unsettled) {
   constexpr int kAcc = 8;
   constexpr int kTile = 8 * kAcc;
   static_assert(kTile <= kStagePadding && kTile <= DitherLanes::kMaxLanes);
@@ -373,7 +391,8 @@ std::int64_t CodesLoopAvx512(const double* h, int m, const double* s, std::int64
   std::int64_t found = 0;
   std::int64_t t = 0;
   for (; t + kTile < count; t += kTile) {
-    CodesTileAvx512<kAcc, kTaps>(h, m, s, stride, t, count, k, state, out + 3 * t, unsettled, found);
+    CodesTileAvx512<kAcc, kTaps>(h, m, s, stride, t, count, k, state, out + 3 * t, unsettled,
+                                 found);
   }
   if (t < count) {
     std::uint8_t last[3 * kTile + 8];
@@ -386,24 +405,36 @@ std::int64_t CodesLoopAvx512(const double* h, int m, const double* s, std::int64
 // The taps by classes where the stride divides 8 and each class has at most
 // eight taps (m <= 64 for mono, 32 for stereo): the windows and the
 // accumulators then stay in the 32 vector registers. Otherwise tap by tap.
-std::int64_t CodesAvx512(const double* h, int m, const double* s, std::int64_t stride, std::int64_t count,
-                         std::uint64_t firstSample, double margin, std::uint8_t* out, std::int32_t* unsettled) {
+std::int64_t CodesAvx512(const double* h, int m, const double* s, std::int64_t stride,
+                         std::int64_t count, std::uint64_t firstSample, double margin,
+                         std::uint8_t* out, std::int32_t* unsettled) {
   constexpr int kMostTaps = 8;
   const int classes = stride <= 8 && 8 % stride == 0 ? static_cast<int>(8 / stride) : 0;
   const int taps = classes > 0 ? (m + classes - 1) / classes : 0;
   double padded[8 * kMostTaps] = {};
   if (classes > 0 && taps <= kMostTaps) std::copy(h, h + m, padded);
-  auto run = [&](auto loop) { return loop(h, m, s, stride, count, firstSample, margin, padded, out, unsettled); };
+  auto run = [&](auto loop) {
+    return loop(h, m, s, stride, count, firstSample, margin, padded, out, unsettled);
+  };
   switch (classes > 0 ? taps : 0) {
-    case 1: return run(CodesLoopAvx512<1>);
-    case 2: return run(CodesLoopAvx512<2>);
-    case 3: return run(CodesLoopAvx512<3>);
-    case 4: return run(CodesLoopAvx512<4>);
-    case 5: return run(CodesLoopAvx512<5>);
-    case 6: return run(CodesLoopAvx512<6>);
-    case 7: return run(CodesLoopAvx512<7>);
-    case 8: return run(CodesLoopAvx512<8>);
-    default: return run(CodesLoopAvx512<0>);
+    case 1:
+      return run(CodesLoopAvx512<1>);
+    case 2:
+      return run(CodesLoopAvx512<2>);
+    case 3:
+      return run(CodesLoopAvx512<3>);
+    case 4:
+      return run(CodesLoopAvx512<4>);
+    case 5:
+      return run(CodesLoopAvx512<5>);
+    case 6:
+      return run(CodesLoopAvx512<6>);
+    case 7:
+      return run(CodesLoopAvx512<7>);
+    case 8:
+      return run(CodesLoopAvx512<8>);
+    default:
+      return run(CodesLoopAvx512<0>);
   }
 }
 
@@ -469,14 +500,15 @@ std::int64_t FilterInterleavedChunk(const FastFilter& filter, int channelCount, 
   const int m = filter.m;
   const std::int64_t stride = channelCount;
   const std::int64_t count = frames * stride;
-  const std::uint64_t firstSample = static_cast<std::uint64_t>(k0) * static_cast<std::uint64_t>(stride);
+  const std::uint64_t firstSample =
+      static_cast<std::uint64_t>(k0) * static_cast<std::uint64_t>(stride);
   std::int64_t found = 0;
   if (filter.bound < 0) {
     // Not a filter the bound can vouch for: every sample exactly.
     for (std::int64_t t = 0; t < count; ++t) unsettled[found++] = static_cast<std::int32_t>(t);
   } else {
-    found = filter.codes(filter.h, m, stage + (m - 1) * stride, stride, count, firstSample, filter.margin,
-                         out, unsettled);
+    found = filter.codes(filter.h, m, stage + (m - 1) * stride, stride, count, firstSample,
+                         filter.margin, out, unsettled);
   }
   // The others: the exact value of the sample's own channel, converted
   // exactly with the generator at the sample's own state.

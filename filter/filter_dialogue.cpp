@@ -14,9 +14,11 @@ namespace {
 
 constexpr VerdictBox<ImpulseVerdict> kImpulseBoxes[] = {
     {ImpulseVerdict::kNotFound,
-     {"Required filter .dat file not found.\\n The program will now terminate", "                ERROR", true}},
+     {"Required filter .dat file not found.\\n The program will now terminate",
+      "                ERROR", true}},
     {ImpulseVerdict::kDamaged,
-     {"Required filter .dat file is damaged.\\n The program will now terminate", "                ERROR", true}},
+     {"Required filter .dat file is damaged.\\n The program will now terminate",
+      "                ERROR", true}},
 };
 
 // Where one offered letter stands on the question's rows. Its description
@@ -40,7 +42,11 @@ struct QuestionLayout {
 
 const QuestionLayout kLayouts[] = {
     {96000, {{0, 35, kBlack}, {0, 55, kBlue}}, 0, 73, kBlue, "               ERROR"},
-    {192000, {{0, 35, kBlack}, {0, 53, kBlack}, {1, 35, kBlack}, {1, 56, kBlack}}, 1, 74, kBlack,
+    {192000,
+     {{0, 35, kBlack}, {0, 53, kBlack}, {1, 35, kBlack}, {1, 56, kBlack}},
+     1,
+     74,
+     kBlack,
      "                  ERROR"},
 };
 

@@ -10,12 +10,11 @@
 // end of the data are zeros, and frames from N on are zeros whatever the
 // file holds, as the reference reads them. A read that does not give every
 // byte the data held when the header was read ends the pass: the file has
-// changed, and no block is computed from anything but the recording. So every output frame is computed from
-// the same values by the same procedure (FilterInterleavedChunk: the rounded
-// fast value where its code is settled, otherwise the exact value through
-// the exact conversion; see fast_convolution.cpp) wherever the block and
-// chunk boundaries fall and whichever thread computes it. The bytes are
-// appended in frame order.
+// changed, and no block is computed from anything but the recording. So every output frame is
+// computed from the same values by the same procedure (FilterInterleavedChunk: the rounded fast
+// value where its code is settled, otherwise the exact value through the exact conversion; see
+// fast_convolution.cpp) wherever the block and chunk boundaries fall and whichever thread computes
+// it. The bytes are appended in frame order.
 //
 // The block size. Measured with bench/job_breakdown (one minute of stereo at
 // 192000 samples per second, filter E, the input in the page cache, a new
@@ -45,11 +44,11 @@
 #include <mutex>
 #include <string>
 
-#include "system/ending.h"
 #include "filter/parallel_tasks.h"
+#include "system/ending.h"
+#include "system/memory.h"
 #include "wave/output_header.h"
 #include "wave/sample_frames.h"
-#include "system/memory.h"
 
 namespace {
 
@@ -151,13 +150,15 @@ bool ReadBlock(Pass& pass, std::int64_t block) {
     got = ReadFileAt(pass.input, pass.dataOffset + lowest * pass.frameBytes, raw + before, wanted);
   }
   if (got != wanted) return false;
-  std::memset(raw + before + got, 0, static_cast<std::size_t>(frames * pass.frameBytes - before - got));
+  std::memset(raw + before + got, 0,
+              static_cast<std::size_t>(frames * pass.frameBytes - before - got));
   return true;
 }
 
 std::int64_t ComputeBlock(Pass& pass, std::int64_t block, int thread) {
   double* stage = pass.buffers->stages.data() + thread * StageLength(pass.channels, pass.filter.m);
-  std::int32_t* unsettled = pass.buffers->unsettled.data() + thread * UnsettledLength(pass.channels);
+  std::int32_t* unsettled =
+      pass.buffers->unsettled.data() + thread * UnsettledLength(pass.channels);
   return FilterBlock(pass.filter, pass.channels, RawSet(pass, block), BlockStart(pass, block),
                      BlockLength(pass, block), stage, unsettled, OutputSet(pass, block));
 }
@@ -169,8 +170,8 @@ void ReportProgress(Pass& pass) {
     const std::lock_guard<std::mutex> hold(pass.lock);
     written = pass.blocksWritten;
   }
-  pass.progress->report(pass.progress->context, std::min(pass.resultLength, written * pass.blockFrames),
-                        pass.resultLength);
+  pass.progress->report(pass.progress->context,
+                        std::min(pass.resultLength, written * pass.blockFrames), pass.resultLength);
 }
 
 // Every thread, the calling one (0) included: writes the next block when it
@@ -188,7 +189,8 @@ void RunBlocks(Pass& pass, int thread) {
       pass.computed[next % sets] = false;
       pass.writing = true;
       hold.unlock();
-      const bool ok = AppendOutput(*pass.output, OutputSet(pass, next), BlockLength(pass, next) * pass.frameBytes) &&
+      const bool ok = AppendOutput(*pass.output, OutputSet(pass, next),
+                                   BlockLength(pass, next) * pass.frameBytes) &&
                       !EndingEventWaiting();
       hold.lock();
       pass.writing = false;
@@ -242,8 +244,8 @@ std::int64_t FilterBlock(const FastFilter& filter, int channelCount, const std::
   for (std::int64_t done = 0; done < count; done += kChunkFrames) {
     const std::int64_t chunk = std::min(kChunkFrames, count - done);
     WidenSamples24(raw + frameBytes * done, channelCount * (chunk + filter.m - 1), samples);
-    exactSamples += FilterInterleavedChunk(filter, channelCount, samples, first + done, chunk, unsettled,
-                                           output + frameBytes * done);
+    exactSamples += FilterInterleavedChunk(filter, channelCount, samples, first + done, chunk,
+                                           unsettled, output + frameBytes * done);
   }
   return exactSamples;
 }
@@ -252,7 +254,8 @@ std::int64_t PassMemoryNeeded(const WaveFormat& format, int coefficientCount,
                               const PassSettings& settings) {
   const std::int64_t m = std::max(coefficientCount, 1);
   const std::int64_t frameBytes = 3 * static_cast<std::int64_t>(format.channelCount);
-  const std::int64_t blockFrames = BlockFramesFor(settings, ResultLengthOf(format, static_cast<int>(m)));
+  const std::int64_t blockFrames =
+      BlockFramesFor(settings, ResultLengthOf(format, static_cast<int>(m)));
   const int threads = ThreadsFor(settings);
   const std::int64_t channels = format.channelCount;
   return 8 * m + SetsFor(threads) * frameBytes * (2 * blockFrames + m - 1) +
@@ -269,13 +272,14 @@ bool AllocatePassBuffers(const WaveFormat& format, int coefficientCount,
   buffers.blockFrames = BlockFramesFor(settings, ResultLengthOf(format, m));
   buffers.rawSetBytes = frameBytes * (buffers.blockFrames + m - 1);
   buffers.outputSetBytes = frameBytes * buffers.blockFrames;
-  const bool ok = m >= 1 && format.sampleCount >= 0 &&
-                  MemoryIsAvailable(PassMemoryNeeded(format, m, settings)) &&
-                  buffers.impulseResponse.Allocate(m) &&
-                  buffers.raw.Allocate(buffers.sets * buffers.rawSetBytes) &&
-                  buffers.output.Allocate(buffers.sets * buffers.outputSetBytes) &&
-                  buffers.stages.Allocate(buffers.threads * StageLength(format.channelCount, m)) &&
-                  buffers.unsettled.Allocate(buffers.threads * UnsettledLength(format.channelCount));
+  const bool ok =
+      m >= 1 && format.sampleCount >= 0 &&
+      MemoryIsAvailable(PassMemoryNeeded(format, m, settings)) &&
+      buffers.impulseResponse.Allocate(m) &&
+      buffers.raw.Allocate(buffers.sets * buffers.rawSetBytes) &&
+      buffers.output.Allocate(buffers.sets * buffers.outputSetBytes) &&
+      buffers.stages.Allocate(buffers.threads * StageLength(format.channelCount, m)) &&
+      buffers.unsettled.Allocate(buffers.threads * UnsettledLength(format.channelCount));
   if (!ok) buffers = PassBuffers{};
   return ok;
 }
@@ -287,8 +291,8 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
   pass.channels = format.channelCount;
   pass.frameBytes = 3 * static_cast<std::int64_t>(format.channelCount);
   pass.inputFrames = format.sampleCount > 0 ? format.sampleCount : 0;
-  pass.filter = PrepareFastFilter(buffers.impulseResponse.data(), coefficientCount, pass.inputFrames,
-                                  settings.extraMargin);
+  pass.filter = PrepareFastFilter(buffers.impulseResponse.data(), coefficientCount,
+                                  pass.inputFrames, settings.extraMargin);
   pass.resultLength = ResultLengthOf(format, coefficientCount);
   pass.blockFrames = buffers.blockFrames;
   pass.blockCount = (pass.resultLength + pass.blockFrames - 1) / pass.blockFrames;
@@ -308,14 +312,15 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
     pass.failed = !AppendOutput(output, &pad, header.padBytes);
   }
   if (!pass.failed) ReportProgress(pass);
-  const OutputVerdict verdict = !pass.failed    ? OutputVerdict::kWritten
+  const OutputVerdict verdict = !pass.failed      ? OutputVerdict::kWritten
                                 : pass.readFailed ? OutputVerdict::kInputUnreadable
                                                   : OutputVerdict::kOutputUnwritable;
   return PassOutcome{verdict, pass.exactSamples};
 }
 
-OutputVerdict WriteFilteredFile(const WaveFormat& format, const FilterChoice& choice, FileHandle input,
-                                OutputFile& output, PassBuffers& buffers, const PassProgress& progress) {
+OutputVerdict WriteFilteredFile(const WaveFormat& format, const FilterChoice& choice,
+                                FileHandle input, OutputFile& output, PassBuffers& buffers,
+                                const PassProgress& progress) {
   // The metadata that follows the data is counted first: the header, written
   // before the data, counts it in the RIFF size.
   FileWindow window;

@@ -12,8 +12,8 @@
 
 #include "filter/fast_convolution.h"
 #include "filter/filter_table.h"
-#include "system/memory.h"
 #include "system/files.h"
+#include "system/memory.h"
 #include "wave/kept_chunks.h"
 #include "wave/wave_format.h"
 
@@ -34,13 +34,13 @@ struct PassBuffers {
   std::int64_t blockFrames = 0;
   int threads = 0;
   int sets = 0;
-  std::int64_t rawSetBytes = 0;      // 3 x C x (blockFrames + M - 1)
-  std::int64_t outputSetBytes = 0;   // 3 x C x blockFrames
-  Buffer<double> impulseResponse;    // the M coefficients, filled by the caller
-  Buffer<std::uint8_t> raw;          // sets x rawSetBytes
-  Buffer<std::uint8_t> output;       // sets x outputSetBytes
-  Buffer<double> stages;             // per thread, one chunk of widened samples, channels interleaved
-  Buffer<std::int32_t> unsettled;    // per thread, an index for each sample of one chunk
+  std::int64_t rawSetBytes = 0;     // 3 x C x (blockFrames + M - 1)
+  std::int64_t outputSetBytes = 0;  // 3 x C x blockFrames
+  Buffer<double> impulseResponse;   // the M coefficients, filled by the caller
+  Buffer<std::uint8_t> raw;         // sets x rawSetBytes
+  Buffer<std::uint8_t> output;      // sets x outputSetBytes
+  Buffer<double> stages;           // per thread, one chunk of widened samples, channels interleaved
+  Buffer<std::int32_t> unsettled;  // per thread, an index for each sample of one chunk
 };
 
 // Bytes that AllocatePassBuffers takes for this job.
@@ -84,8 +84,8 @@ PassOutcome RunFilterPass(const WaveFormat& format, int coefficientCount, FileHa
 // data (RunFilterPass with `choice`'s taps, which `buffers.impulseResponse`
 // holds) and the input's metadata after it (kept_chunks.h, with this job's
 // coding-history line). The input is read as big as format.fileSize.
-OutputVerdict WriteFilteredFile(const WaveFormat& format, const FilterChoice& choice, FileHandle input,
-                                OutputFile& output, PassBuffers& buffers,
+OutputVerdict WriteFilteredFile(const WaveFormat& format, const FilterChoice& choice,
+                                FileHandle input, OutputFile& output, PassBuffers& buffers,
                                 const PassProgress& progress = {});
 
 // The pure core of one block: the output bytes (3 x C a frame, channels

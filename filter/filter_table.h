@@ -6,11 +6,11 @@
 
 struct FilterTableEntry {
   char letter;
-  int sampleRate;              // the rate at which the filter is offered
-  const char* description;     // printed after the letter
+  int sampleRate;           // the rate at which the filter is offered
+  const char* description;  // printed after the letter
   const char* impulseFileName;
-  int coefficientCount;        // M
-  bool scaled;                 // the file holds the coefficients times 65536
+  int coefficientCount;  // M
+  bool scaled;           // the file holds the coefficients times 65536
 };
 
 constexpr int kFilterCount = 6;
@@ -20,9 +20,9 @@ extern const FilterTableEntry kFilterTable[kFilterCount];
 const FilterTableEntry* FindFilter(char letter);
 
 struct FilterChoice {
-  char letter = 0;               // 'A' to 'F'
-  std::string impulseFileName;   // bare name, e.g. "FilterE.dat"
-  int coefficientCount = 0;      // M
+  char letter = 0;              // 'A' to 'F'
+  std::string impulseFileName;  // bare name, e.g. "FilterE.dat"
+  int coefficientCount = 0;     // M
 };
 
 // The choice of the filter `letter`; an empty one (letter 0) for no filter.

@@ -57,8 +57,8 @@ struct DecimalScanner {
   bool negative = false;
   bool sawDigit = false;
   char digits[kMaxSignificantDigits] = {};
-  int digitCount = 0;          // significant digits kept, leading zeros left out
-  std::int64_t power = 0;      // value = digits x 10^(power + exponent)
+  int digitCount = 0;      // significant digits kept, leading zeros left out
+  std::int64_t power = 0;  // value = digits x 10^(power + exponent)
   bool exponentNegative = false;
   std::int64_t exponent = 0;
 
@@ -166,7 +166,14 @@ struct DecimalScanner {
 // (1e999, a run of thousands of digits), which as a tap would drive every
 // output sample to full scale.
 struct FieldReader {
-  enum class Stage { kBeforeField, kUnquoted, kQuoted, kAfterQuote, kAfterCarriageReturn, kFinished };
+  enum class Stage {
+    kBeforeField,
+    kUnquoted,
+    kQuoted,
+    kAfterQuote,
+    kAfterCarriageReturn,
+    kFinished
+  };
 
   double* coefficients;
   int count;
@@ -278,7 +285,9 @@ struct FieldReader {
     stage = Stage::kFinished;
   }
 
-  ImpulseVerdict Verdict() const { return damaged ? ImpulseVerdict::kDamaged : ImpulseVerdict::kRead; }
+  ImpulseVerdict Verdict() const {
+    return damaged ? ImpulseVerdict::kDamaged : ImpulseVerdict::kRead;
+  }
 };
 
 // The box of each verdict that gives no filter.

@@ -17,11 +17,11 @@
 #include <cstring>
 #include <string>
 
+#include "reference/working_arrays.h"
 #include "wave/byte_order.h"
 #include "wave/kept_chunks.h"
 #include "wave/output_header.h"
 #include "wave/wave_format.h"
-#include "reference/working_arrays.h"
 
 namespace {
 
@@ -59,13 +59,15 @@ void WriteScratch(const std::uint8_t* data, std::size_t size) {
 }
 
 bool IdAt(const std::uint8_t* data, std::size_t size, std::int64_t at, const char* id) {
-  return at >= 0 && static_cast<std::uint64_t>(at) + 4 <= size && std::memcmp(data + at, id, 4) == 0;
+  return at >= 0 && static_cast<std::uint64_t>(at) + 4 <= size &&
+         std::memcmp(data + at, id, 4) == 0;
 }
 
 // The fields of a "fmt " body; the extensible form may stand for format 1.
 bool FieldsAre(const std::uint8_t* body, const WaveFormat& f) {
   const auto tag = static_cast<std::int16_t>(LoadU16(body));
-  return (f.formatTag == tag || (f.formatTag == 1 && tag == -2)) && f.channelCount == LoadU16(body + 2) &&
+  return (f.formatTag == tag || (f.formatTag == 1 && tag == -2)) &&
+         f.channelCount == LoadU16(body + 2) &&
          f.sampleRate == static_cast<std::int32_t>(LoadU32(body + 4)) &&
          f.byteRate == static_cast<std::int32_t>(LoadU32(body + 8)) &&
          f.blockAlign == static_cast<std::int16_t>(LoadU16(body + 12)) &&
@@ -76,20 +78,22 @@ void CheckDecoded(const std::uint8_t* data, std::size_t size, HeaderVerdict verd
                   const WaveFormat& f) {
   std::uint8_t header[kWaveHeaderSize] = {};
   std::memcpy(header, data, size < sizeof header ? size : sizeof header);
-  const bool canonical = size < sizeof header ||
-                         (IdAt(data, size, 12, "fmt ") && LoadU32(header + 16) == 16u &&
-                          IdAt(data, size, 36, "data"));
+  const bool canonical =
+      size < sizeof header ||
+      (IdAt(data, size, 12, "fmt ") && LoadU32(header + 16) == 16u && IdAt(data, size, 36, "data"));
   const bool form = std::memcmp(header, "RIFF", 4) == 0 || std::memcmp(header, "RF64", 4) == 0 ||
                     std::memcmp(header, "BW64", 4) == 0;
   const bool wave = form && std::memcmp(header + 8, "WAVE", 4) == 0;
   if (canonical && (wave || size < sizeof header)) {
     // The fields are the bytes at their fixed positions, whatever the verdict;
     // the data is what the file holds of it, all of it for a size of FFFFFFFF.
-    Check(FieldsAre(header + 20, f) && f.formatTag == static_cast<std::int16_t>(LoadU16(header + 20)),
-          "canonical fields at their fixed positions");
+    Check(
+        FieldsAre(header + 20, f) && f.formatTag == static_cast<std::int16_t>(LoadU16(header + 20)),
+        "canonical fields at their fixed positions");
     const std::uint32_t size32 = LoadU32(header + 40);
     const std::uint64_t held = size > sizeof header ? size - sizeof header : 0;
-    Check(f.dataSize == (size32 != 0xFFFFFFFFu && size32 < held ? size32 : held), "canonical dataSize");
+    Check(f.dataSize == (size32 != 0xFFFFFFFFu && size32 < held ? size32 : held),
+          "canonical dataSize");
     Check(f.dataOffset == kWaveHeaderSize, "canonical samples at 44");
   } else if (verdict != HeaderVerdict::kNotWave) {
     // A walked file: the data chunk's body and a "fmt " chunk's fields.
@@ -97,8 +101,9 @@ void CheckDecoded(const std::uint8_t* data, std::size_t size, HeaderVerdict verd
     Check(f.dataOffset <= static_cast<std::int64_t>(size), "data starts inside the file");
     const std::uint32_t size32 = LoadU32(data + f.dataOffset - 4);
     const std::uint64_t held = size - static_cast<std::uint64_t>(f.dataOffset);
-    Check(size32 != 0xFFFFFFFFu ? f.dataSize == (size32 < held ? size32 : held) : f.dataSize <= held,
-          "a 32-bit size as far as the file holds it, a marked one no more than the file holds");
+    Check(
+        size32 != 0xFFFFFFFFu ? f.dataSize == (size32 < held ? size32 : held) : f.dataSize <= held,
+        "a 32-bit size as far as the file holds it, a marked one no more than the file holds");
     bool fieldsFound = false;
     for (std::size_t at = 12; at + 24 <= size && !fieldsFound; ++at) {
       fieldsFound = IdAt(data, size, static_cast<std::int64_t>(at), "fmt ") &&
@@ -109,7 +114,8 @@ void CheckDecoded(const std::uint8_t* data, std::size_t size, HeaderVerdict verd
 
   const bool rate = f.sampleRate == 96000 || f.sampleRate == 192000;
   const bool channels = f.channelCount == 1 || f.channelCount == 2;
-  const bool tests = f.formatTag == 1 && f.bitsPerSample == 24 && f.validBitsPerSample <= 24 && rate && channels;
+  const bool tests =
+      f.formatTag == 1 && f.bitsPerSample == 24 && f.validBitsPerSample <= 24 && rate && channels;
   if (!wave) Check(verdict == HeaderVerdict::kNotWave, "identifier tested first");
   if (verdict != HeaderVerdict::kNotWave) {
     Check((verdict == HeaderVerdict::kAccepted) == tests, "verdict agrees with the fields");
@@ -132,12 +138,14 @@ void CheckDecoded(const std::uint8_t* data, std::size_t size, HeaderVerdict verd
 }
 
 bool ReadFromBytes(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
-  std::memcpy(into, static_cast<const std::uint8_t*>(context) + offset, static_cast<std::size_t>(count));
+  std::memcpy(into, static_cast<const std::uint8_t*>(context) + offset,
+              static_cast<std::size_t>(count));
   return true;
 }
 
 WaveSource DecodeSource(const std::uint8_t* data, std::size_t size) {
-  return WaveSource{ReadFromBytes, const_cast<std::uint8_t*>(data), static_cast<std::int64_t>(size)};
+  return WaveSource{ReadFromBytes, const_cast<std::uint8_t*>(data),
+                    static_cast<std::int64_t>(size)};
 }
 
 // An output header followed by zeros: a file of `fileSize` bytes.
@@ -159,7 +167,8 @@ void CheckOutputHeader(const WaveFormat& input, std::int64_t frames) {
   const OutputHeader header = BuildOutputHeader(input, frames);
   const std::uint64_t dataBytes = 3u * input.channelCount * static_cast<std::uint64_t>(frames);
   const bool wide = kWaveHeaderSize - 8 + dataBytes + dataBytes % 2 > 0xFFFFFFFFu;
-  Check(header.size == (wide ? kMaxOutputHeaderSize : kWaveHeaderSize), "RF64 form only when needed");
+  Check(header.size == (wide ? kMaxOutputHeaderSize : kWaveHeaderSize),
+        "RF64 form only when needed");
   HeaderThenZeros file{&header};
   const WaveSource source{ReadHeaderThenZeros, &file,
                           header.size + static_cast<std::int64_t>(dataBytes + dataBytes % 2)};
@@ -201,7 +210,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int64_t kept = 0;
   Check(CountKeptChunks(DecodeSource(data, size), line, kept), "bytes in memory always read");
   Check(kept >= 0 && kept % 2 == 0, "kept chunks are whole chunks");
-  Check(kept <= static_cast<std::int64_t>(size) + static_cast<std::int64_t>(size / 610 + 1) * (static_cast<std::int64_t>(line.size()) + 3),
+  Check(kept <= static_cast<std::int64_t>(size) + static_cast<std::int64_t>(size / 610 + 1) *
+                                                      (static_cast<std::int64_t>(line.size()) + 3),
         "kept chunks come from the file");
 
   // Output headers: for this length and for one far past 4 GiB of data.

@@ -167,7 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // finite number (the conversion itself is held to strtod below).
   bool serves = static_cast<int>(fields.size()) == count;
   for (const std::string& field : fields) {
-    serves = serves && !ReferenceNumber(field).text.empty() && std::isfinite(ConvertDecimalField(field));
+    serves =
+        serves && !ReferenceNumber(field).text.empty() && std::isfinite(ConvertDecimalField(field));
   }
   Check(verdict == (serves ? ImpulseVerdict::kRead : ImpulseVerdict::kDamaged),
         "read exactly when every field holds a finite number", view);

@@ -34,12 +34,13 @@ void Check(bool condition, const char* what) {
 void CheckKey(const Key& key, bool plain) {
   switch (key.kind) {
     case KeyKind::kCharacter:
-      Check((key.code >= 0x20 && key.code <= 0x7E) ||
-                (key.code >= 0xA0 && key.code <= 0x10FFFF && (key.code < 0xD800 || key.code > 0xDFFF)),
+      Check((key.code >= 0x20 && key.code <= 0x7E) || (key.code >= 0xA0 && key.code <= 0x10FFFF &&
+                                                       (key.code < 0xD800 || key.code > 0xDFFF)),
             "a character is U+0020-U+007E or U+00A0-U+10FFFF, no surrogate");
       break;
     case KeyKind::kRawByte:
-      Check(plain && key.code >= 0x80 && key.code <= 0xFF, "raw bytes only from plain input, 0x80-0xFF");
+      Check(plain && key.code >= 0x80 && key.code <= 0xFF,
+            "raw bytes only from plain input, 0x80-0xFF");
       break;
     case KeyKind::kControl:
       Check(key.code < 0x20, "a control key is below 0x20");
@@ -85,9 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // In the ground state a printable ASCII byte is that character at once.
     if (ground && byte >= 0x20 && byte <= 0x7E) {
-      Check(keys.count == 1 && keys.keys[0].kind == KeyKind::kCharacter &&
-                keys.keys[0].code == byte,
-            "printable byte in the ground state");
+      Check(
+          keys.count == 1 && keys.keys[0].kind == KeyKind::kCharacter && keys.keys[0].code == byte,
+          "printable byte in the ground state");
     }
     if (ground && byte == 0x0D) {
       Check(keys.count == 1 && keys.keys[0].kind == KeyKind::kEnter, "carriage return is Enter");

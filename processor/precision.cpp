@@ -5,11 +5,12 @@
 namespace {
 
 // Control word fields.
-constexpr std::uint16_t kExceptionMasks = 0x003F;    // invalid, denormal, zero divide, overflow, underflow, precision
-constexpr std::uint16_t kPrecisionField = 0x0300;    // 00: 24 bits, 10: 53 bits, 11: 64 bits
+constexpr std::uint16_t kExceptionMasks =
+    0x003F;  // invalid, denormal, zero divide, overflow, underflow, precision
+constexpr std::uint16_t kPrecisionField = 0x0300;  // 00: 24 bits, 10: 53 bits, 11: 64 bits
 constexpr std::uint16_t kPrecision64 = 0x0300;
-constexpr std::uint16_t kRoundingField = 0x0C00;     // 00: to nearest (ties to even)
-constexpr std::uint16_t kReservedBits = 0xF0C0;      // kept as the unit holds them
+constexpr std::uint16_t kRoundingField = 0x0C00;  // 00: to nearest (ties to even)
+constexpr std::uint16_t kReservedBits = 0xF0C0;   // kept as the unit holds them
 constexpr std::uint16_t kWantedBits = kExceptionMasks | kPrecisionField | kRoundingField;
 constexpr std::uint16_t kWanted = kExceptionMasks | kPrecision64;
 

@@ -28,8 +28,8 @@ namespace {
 
 // The frames that can be convolved without reaching past any of the arrays:
 // the job allocates them to fit, and a mismatch must not write outside them.
-std::int64_t FramesThatFit(std::int64_t sampleCount, std::int64_t inputSize, std::int64_t resultSize,
-                           int m) {
+std::int64_t FramesThatFit(std::int64_t sampleCount, std::int64_t inputSize,
+                           std::int64_t resultSize, int m) {
   std::int64_t n = std::min(sampleCount, inputSize);
   n = std::min(n, resultSize - m + 1);
   return std::max<std::int64_t>(n, 0);
@@ -43,18 +43,18 @@ void ConvolveChannels(const WaveFormat& format, int coefficientCount, WorkingArr
   const double* h = arrays.impulseResponse.data();
 
   if (format.channelCount == 1) {
-    const std::int64_t n = FramesThatFit(format.sampleCount, arrays.monoInput.size(),
-                                         arrays.monoResult.size(), m);
+    const std::int64_t n =
+        FramesThatFit(format.sampleCount, arrays.monoInput.size(), arrays.monoResult.size(), m);
     ConvolveChannelExact(h, m, arrays.monoInput.data(), n, arrays.monoResult.data());
     arrays.monoInput.Release();
     arrays.impulseResponse.Release();
   } else if (format.channelCount == 2) {
     // Each update touches one channel only, so running the channels one after
     // the other gives the same values as interleaving them frame by frame.
-    const std::int64_t nLeft = FramesThatFit(format.sampleCount, arrays.leftInput.size(),
-                                             arrays.leftResult.size(), m);
-    const std::int64_t nRight = FramesThatFit(format.sampleCount, arrays.rightInput.size(),
-                                              arrays.rightResult.size(), m);
+    const std::int64_t nLeft =
+        FramesThatFit(format.sampleCount, arrays.leftInput.size(), arrays.leftResult.size(), m);
+    const std::int64_t nRight =
+        FramesThatFit(format.sampleCount, arrays.rightInput.size(), arrays.rightResult.size(), m);
     ConvolveChannelExact(h, m, arrays.leftInput.data(), nLeft, arrays.leftResult.data());
     arrays.leftInput.Release();
     ConvolveChannelExact(h, m, arrays.rightInput.data(), nRight, arrays.rightResult.data());
@@ -67,7 +67,8 @@ bool BuildReferenceOutput(const std::string& inputFileName, const WaveFormat& fo
                           const double* h, int m, Buffer<std::uint8_t>& image) {
   WorkingArrays arrays;
   if (!AllocateWorkingArrays(format, m, arrays)) return false;
-  if (m > 0) std::memcpy(arrays.impulseResponse.data(), h, sizeof(double) * static_cast<std::size_t>(m));
+  if (m > 0)
+    std::memcpy(arrays.impulseResponse.data(), h, sizeof(double) * static_cast<std::size_t>(m));
   LoadInputSamples(inputFileName, format, arrays);
   ConvolveChannels(format, m, arrays);
   DitherGenerator generator;

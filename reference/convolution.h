@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "wave/wave_format.h"
 #include "reference/working_arrays.h"
+#include "wave/wave_format.h"
 
 // Scatter form, exactly as the reference defines it: for i ascending, for j
 // ascending, result[i + j] = double(long double(h[j]) * x[i] + result[i + j]),

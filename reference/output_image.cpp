@@ -24,7 +24,8 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
   }
   std::memcpy(image.data(), header.bytes, static_cast<std::size_t>(header.size));
 
-  const int channels = format.channelCount == 1 || format.channelCount == 2 ? format.channelCount : 0;
+  const int channels =
+      format.channelCount == 1 || format.channelCount == 2 ? format.channelCount : 0;
   std::uint8_t* data = image.data() + header.size;
   if (channels == 0) {
     std::memset(data, 0, static_cast<std::size_t>(size - header.size));
@@ -37,7 +38,8 @@ bool BuildOutputImage(const WaveFormat& format, WorkingArrays& arrays, DitherGen
   for (std::int64_t k = 0; k < frames; ++k) {
     for (int c = 0; c < channels; ++c) {
       const Buffer<double>& r = *arraysOf[c];
-      StoreCode24(data + 3 * (k * channels + c), ConvertSample(k < r.size() ? r[k] : 0.0, generator));
+      StoreCode24(data + 3 * (k * channels + c),
+                  ConvertSample(k < r.size() ? r[k] : 0.0, generator));
     }
   }
   return true;

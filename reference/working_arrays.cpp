@@ -29,8 +29,7 @@ std::int64_t RawBlockBytes(std::int64_t sampleCount, int channelCount, std::int6
   return sampleBytes > imageBytes ? sampleBytes : imageBytes;
 }
 
-std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount,
-                                 int coefficientCount) {
+std::int64_t WorkingMemoryNeeded(std::int64_t sampleCount, int channelCount, int coefficientCount) {
   // No recording comes near this many frames (a data size is 32-bit); beyond
   // it the sums below could overflow.
   constexpr std::int64_t kMaxFrames = std::int64_t{1} << 48;
@@ -73,7 +72,8 @@ void ReadSampleData(const std::string& inputFileName, const WaveFormat& format,
   std::int64_t rawBytes = 3 * format.sampleCount * format.channelCount;
   if (rawBytes > arrays.rawSampleBlock.size()) rawBytes = arrays.rawSampleBlock.size();
   // The data ends with its chunk: what follows is no sample.
-  if (format.dataSize < static_cast<std::uint64_t>(rawBytes)) rawBytes = static_cast<std::int64_t>(format.dataSize);
+  if (format.dataSize < static_cast<std::uint64_t>(rawBytes))
+    rawBytes = static_cast<std::int64_t>(format.dataSize);
   if (rawBytes <= 0) return;
   // One read of the whole data section from where the samples start.
   // Whatever the file does not hold stays zero.

@@ -9,22 +9,21 @@
 #include <string>
 
 #include "system/memory.h"
-#include "system/memory.h"
 #include "wave/byte_order.h"
 #include "wave/wave_format.h"
 
 struct WorkingArrays {
-  std::int64_t resultLength = 0;          // ResultLength = N + M - 1
+  std::int64_t resultLength = 0;  // ResultLength = N + M - 1
   // RawSampleBlock: the 3 x N x C bytes of sample data; sized to hold the
   // output file image too, which the writer builds in it afterwards.
   Buffer<std::uint8_t> rawSampleBlock;
-  Buffer<double> impulseResponse;         // ImpulseResponse: M coefficients
-  Buffer<std::int32_t> monoInput;         // MonoInput (C = 1)
-  Buffer<double> monoResult;              // MonoResult (C = 1)
-  Buffer<std::int32_t> leftInput;         // LeftInput (C = 2)
-  Buffer<double> leftResult;              // LeftResult (C = 2)
-  Buffer<std::int32_t> rightInput;        // RightInput (C = 2)
-  Buffer<double> rightResult;             // RightResult (C = 2)
+  Buffer<double> impulseResponse;   // ImpulseResponse: M coefficients
+  Buffer<std::int32_t> monoInput;   // MonoInput (C = 1)
+  Buffer<double> monoResult;        // MonoResult (C = 1)
+  Buffer<std::int32_t> leftInput;   // LeftInput (C = 2)
+  Buffer<double> leftResult;        // LeftResult (C = 2)
+  Buffer<std::int32_t> rightInput;  // RightInput (C = 2)
+  Buffer<double> rightResult;       // RightResult (C = 2)
 };
 
 // Bytes the reference procedure needs at its peak for N frames of C

@@ -15,9 +15,9 @@
 #include <string>
 
 #include "system/ending.h"
+#include "system/files.h"
 #include "terminal/key_decoder.h"
 #include "terminal/terminal_frame.h"
-#include "system/files.h"
 
 namespace {
 
@@ -26,8 +26,7 @@ namespace {
 // At start: title saved (on the terminal's title stack) and set, alternate
 // screen, no line wrapping (the last column is written like any other), the
 // window asked for 80 x 41.
-constexpr char kStartBytes[] =
-    "\x1b[22;0t\x1b]0;Ostrivale\x07\x1b[?1049h\x1b[?7l\x1b[8;41;80t";
+constexpr char kStartBytes[] = "\x1b[22;0t\x1b]0;Ostrivale\x07\x1b[?1049h\x1b[?7l\x1b[8;41;80t";
 
 // On every way out: cancel any sequence cut short by a signal, colours reset,
 // line wrapping back on, cursor shown, main screen back, the saved title back.

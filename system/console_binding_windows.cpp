@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include "system/ending.h"
+#include "system/windows_resources.h"
 #include "terminal/windows_frame.h"
 #include "terminal/windows_keys.h"
-#include "system/windows_resources.h"
 
 namespace {
 
@@ -31,7 +31,8 @@ BoundKey repeatedKey;
 int repeatsLeft = 0;
 CHAR_INFO frame[kConsoleRows * kConsoleColumns];
 
-static_assert(sizeof(CHAR_INFO) == sizeof(ConsoleCharInfo), "CHAR_INFO is a UTF-16 unit and a WORD");
+static_assert(sizeof(CHAR_INFO) == sizeof(ConsoleCharInfo),
+              "CHAR_INFO is a UTF-16 unit and a WORD");
 
 ConsoleKeyEvent EventOf(const KEY_EVENT_RECORD& record) {
   ConsoleKeyEvent event;
@@ -61,8 +62,9 @@ void SizeScreen() {
 // application icon (IDI_APPLICATION) where the program has none (the test
 // programs).
 LPARAM ProgramIcon(int widthMetric, int heightMetric) {
-  HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(OSTRIVALE_ICON_RESOURCE), IMAGE_ICON,
-                           GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR);
+  HANDLE icon =
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(OSTRIVALE_ICON_RESOURCE), IMAGE_ICON,
+                 GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR);
   if (icon == nullptr) icon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));
   return reinterpret_cast<LPARAM>(icon);
 }
@@ -75,10 +77,12 @@ LPARAM ProgramIcon(int widthMetric, int heightMetric) {
 void DressWindow() {
   saved.window = GetConsoleWindow();
   if (saved.window == nullptr) return;
-  const LPARAM switcherIcon = ProgramIcon(SM_CXICON, SM_CYICON);     // Alt+Tab
+  const LPARAM switcherIcon = ProgramIcon(SM_CXICON, SM_CYICON);      // Alt+Tab
   const LPARAM titleBarIcon = ProgramIcon(SM_CXSMICON, SM_CYSMICON);  // title bar, taskbar
-  saved.bigIcon = reinterpret_cast<HICON>(SendMessageW(saved.window, WM_SETICON, ICON_BIG, switcherIcon));
-  saved.smallIcon = reinterpret_cast<HICON>(SendMessageW(saved.window, WM_SETICON, ICON_SMALL, titleBarIcon));
+  saved.bigIcon =
+      reinterpret_cast<HICON>(SendMessageW(saved.window, WM_SETICON, ICON_BIG, switcherIcon));
+  saved.smallIcon =
+      reinterpret_cast<HICON>(SendMessageW(saved.window, WM_SETICON, ICON_SMALL, titleBarIcon));
   HMENU menu = GetSystemMenu(saved.window, FALSE);
   if (menu != nullptr) {
     DeleteMenu(menu, SC_RESTORE, MF_BYCOMMAND);
@@ -115,13 +119,16 @@ bool OpenConsoleBinding() {
   if (bindingOpen) return true;
   saved.input = GetStdHandle(STD_INPUT_HANDLE);
   saved.output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (!GetConsoleMode(saved.input, &saved.inputMode) || !GetConsoleMode(saved.output, &saved.outputMode))
+  if (!GetConsoleMode(saved.input, &saved.inputMode) ||
+      !GetConsoleMode(saved.output, &saved.outputMode))
     return false;
-  screen = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+  screen =
+      CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
   if (screen == INVALID_HANDLE_VALUE) return false;
   if (GetConsoleTitleW(saved.title, 1024) == 0) saved.title[0] = L'\0';
-  if (!GetConsoleCursorInfo(saved.output, &saved.cursor)) saved.cursor = CONSOLE_CURSOR_INFO{25, TRUE};
+  if (!GetConsoleCursorInfo(saved.output, &saved.cursor))
+    saved.cursor = CONSOLE_CURSOR_INFO{25, TRUE};
 
   bindingOpen = 1;  // from here on every way out puts the console back
   RestoreBeforeEnding(RestoreConsole);
@@ -139,12 +146,14 @@ bool OpenConsoleBinding() {
 
 void ShowConsoleFrame(const FrameCell* cells, int cursorRow, int cursorColumn, bool cursorVisible) {
   if (!bindingOpen) return;
-  BuildConsoleCharInfo(cells, kConsoleRows, kConsoleColumns, reinterpret_cast<ConsoleCharInfo*>(frame));
+  BuildConsoleCharInfo(cells, kConsoleRows, kConsoleColumns,
+                       reinterpret_cast<ConsoleCharInfo*>(frame));
   SMALL_RECT region = {0, 0, kConsoleColumns - 1, kConsoleRows - 1};
   WriteConsoleOutputW(screen, frame, COORD{kConsoleColumns, kConsoleRows}, COORD{0, 0}, &region);
   CONSOLE_CURSOR_INFO cursor = {25, cursorVisible ? TRUE : FALSE};
   SetConsoleCursorInfo(screen, &cursor);
-  SetConsoleCursorPosition(screen, COORD{static_cast<SHORT>(cursorColumn), static_cast<SHORT>(cursorRow)});
+  SetConsoleCursorPosition(screen,
+                           COORD{static_cast<SHORT>(cursorColumn), static_cast<SHORT>(cursorRow)});
 }
 
 namespace {
@@ -202,7 +211,8 @@ bool WaitForConsoleKey() {
       if (WaitForSingleObject(saved.input, INFINITE) != WAIT_OBJECT_0) return false;
       continue;
     }
-    if (record.EventType == KEY_EVENT && ConsoleEventEndsKeyWait(EventOf(record.Event.KeyEvent))) return true;
+    if (record.EventType == KEY_EVENT && ConsoleEventEndsKeyWait(EventOf(record.Event.KeyEvent)))
+      return true;
     if (!ReadConsoleInputW(saved.input, &record, 1, &got)) return false;
   }
 }

@@ -24,8 +24,9 @@ bool ConsoleWindowIsOwn() {
 
 void WaitForKeyInConsoleWindow() {
   // The console's own input, which standard input need not be.
-  HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+  HANDLE input =
+      CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (input == INVALID_HANDLE_VALUE) return;
   DWORD mode = 0;
   const bool modeKnown = GetConsoleMode(input, &mode) != 0;

@@ -25,12 +25,12 @@ namespace {
 // output file is open, so that it never ends a write; before and after, it
 // ends the program like the others.
 constexpr int kEndingSignals[] = {
-    SIGTERM, SIGHUP, SIGINT, SIGQUIT,  // asked to end; a closed terminal sends HUP
-    SIGUSR1, SIGUSR2,                  // for programs that take them: this one does not
-    SIGALRM, SIGVTALRM, SIGPROF,       // timers this program never sets
-    SIGXCPU, SIGXFSZ,                  // the CPU time and file size limits
-    SIGPIPE,                           // see above
-    SIGIO,                             // (POLL) signal-driven input this program never asks for
+    SIGTERM,   SIGHUP,    SIGINT,  SIGQUIT,  // asked to end; a closed terminal sends HUP
+    SIGUSR1,   SIGUSR2,                      // for programs that take them: this one does not
+    SIGALRM,   SIGVTALRM, SIGPROF,           // timers this program never sets
+    SIGXCPU,   SIGXFSZ,                      // the CPU time and file size limits
+    SIGPIPE,                                 // see above
+    SIGIO,  // (POLL) signal-driven input this program never asks for
 #ifdef SIGPWR
     SIGPWR,  // power failing (Linux)
 #endif

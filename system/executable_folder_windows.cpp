@@ -18,7 +18,8 @@ std::string ExecutableFolder() {
     const std::size_t separator = path.find_last_of(u"\\/");
     if (separator == std::u16string::npos) return std::string();
     std::string folder;
-    if (!Utf16ToUtf8(std::u16string_view(path).substr(0, separator + 1), folder)) return std::string();
+    if (!Utf16ToUtf8(std::u16string_view(path).substr(0, separator + 1), folder))
+      return std::string();
     return folder;
   }
   return std::string();

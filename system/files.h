@@ -98,10 +98,10 @@ bool WriteAllTo(FileHandle handle, const void* bytes, std::int64_t count);
 
 struct OutputFile {
   FileHandle handle = kNoFile;
-  std::string folder;         // the target's folder with its separator, or "" for the current one
-  std::string targetPath;     // the file to make or replace: a link followed, the full path (Windows)
-  std::string temporaryPath;  // the temporary name; empty while the file has none
-  bool replacing = false;     // targetPath is an existing regular file
+  std::string folder;      // the target's folder with its separator, or "" for the current one
+  std::string targetPath;  // the file to make or replace: a link followed, the full path (Windows)
+  std::string temporaryPath;       // the temporary name; empty while the file has none
+  bool replacing = false;          // targetPath is an existing regular file
   bool markedForDeletion = false;  // Windows: the system removes the file when its handle closes
   // What the new file keeps of the file it replaces. POSIX: the owner,
   // group and permission bits (set-id bits left out). Windows: the

@@ -190,7 +190,8 @@ bool SyncToDisk(int fd, DiskStep step) {
 // may write but not read (a drop folder) cannot be opened for it and is left
 // to the system's own writeback, as is one whose file system refuses.
 void SyncFolder(const std::string& folder) {
-  const int folderFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int folderFd =
+      open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folderFd < 0) return;
   SyncToDisk(folderFd, DiskStep::kFolderEntry);
   close(folderFd);
@@ -249,8 +250,9 @@ std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* byte
   if (readObserver != nullptr && !readObserver(file, offset)) return kReadFailed;
   std::int64_t done = 0;
   while (done < count) {
-    const ssize_t got = pread(Descriptor(file), bytes + done, static_cast<std::size_t>(count - done),
-                              static_cast<off_t>(offset + done));
+    const ssize_t got =
+        pread(Descriptor(file), bytes + done, static_cast<std::size_t>(count - done),
+              static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return kReadFailed;  // EIO from a failing disk; ESPIPE from a pipe
     if (got == 0) break;              // the end of the file

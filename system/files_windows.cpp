@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "system/ending.h"
-#include "text/unicode.h"
 #include "text/dropped_names.h"
+#include "text/unicode.h"
 #include "text/windows_paths.h"
 
 namespace {
@@ -19,7 +19,9 @@ namespace {
 // The most ReadFile or WriteFile is asked for at once (their counts are 32-bit).
 constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
 
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
@@ -32,7 +34,8 @@ bool FullPath(const std::string& name, std::u16string& path) {
   // No Windows name holds a double quote or ends in a blank (the system drops
   // trailing blanks from a path): the marks of a dropped name are never part
   // of one, at either prompt.
-  if (NameIsRefused(name) || !Utf8ToUtf16(WithoutDropMarks(name, kConsoleQuotes), wide)) return false;
+  if (NameIsRefused(name) || !Utf8ToUtf16(WithoutDropMarks(name, kConsoleQuotes), wide))
+    return false;
   std::u16string full(MAX_PATH, u'\0');
   for (;;) {
     const DWORD length = GetFullPathNameW(Wide(wide), static_cast<DWORD>(full.size()),
@@ -116,13 +119,15 @@ bool FindTarget(const std::string& name, OutputFile& file) {
       if (!FinalPath(path, path) || !GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data))
         return false;
     }
-    if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE))
+    if (data.dwFileAttributes &
+        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE))
       return false;
     // Opening for writing changes nothing, and proves both the right to write
     // and that the name is a file on a disk. It shares everything, as our
     // own reading handles do, so that the input may be the output.
-    HANDLE existing = CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE existing = CreateFileW(Wide(path), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (existing == INVALID_HANDLE_VALUE) return false;
     const bool onDisk = GetFileType(existing) == FILE_TYPE_DISK;
     CloseHandle(existing);
@@ -130,11 +135,13 @@ bool FindTarget(const std::string& name, OutputFile& file) {
     file.replacing = true;
     file.keptAttributes = data.dwFileAttributes;
     file.keptCreationTime = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(data.ftCreationTime.dwHighDateTime) << 32) | data.ftCreationTime.dwLowDateTime);
+        (static_cast<std::uint64_t>(data.ftCreationTime.dwHighDateTime) << 32) |
+        data.ftCreationTime.dwLowDateTime);
   }
   file.targetPath = Utf8Of(path);
   const std::size_t separator = file.targetPath.find_last_of('\\');
-  file.folder = separator == std::string::npos ? std::string() : file.targetPath.substr(0, separator + 1);
+  file.folder =
+      separator == std::string::npos ? std::string() : file.targetPath.substr(0, separator + 1);
   return true;
 }
 
@@ -147,10 +154,11 @@ HANDLE CreateTemporaryIn(const std::u16string& folder, std::u16string& temporary
   std::uint32_t tag = static_cast<std::uint32_t>(now.QuadPart) ^ (GetCurrentProcessId() << 16);
   for (int attempt = 0; attempt < 100; ++attempt, tag = tag * 1664525u + 1013904223u) {
     std::u16string name = folder + u".ostrivale-";
-    for (int shift = 28; shift >= 0; shift -= 4) name.push_back(u"0123456789abcdef"[(tag >> shift) & 15]);
+    for (int shift = 28; shift >= 0; shift -= 4)
+      name.push_back(u"0123456789abcdef"[(tag >> shift) & 15]);
     name = LongPathForm(name + u".tmp");
-    HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
-                              nullptr);
+    HANDLE file = CreateFileW(Wide(name), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       temporary = name;
       return file;
@@ -186,7 +194,8 @@ bool RenameOpenFile(HANDLE handle, const std::u16string& target) {
   info->RootDirectory = nullptr;
   info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(char16_t));
   target.copy(reinterpret_cast<char16_t*>(info->FileName), target.size());
-  return SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
+  return SetFileInformationByHandle(handle, FileRenameInfo, info,
+                                    static_cast<DWORD>(buffer.size())) != 0;
 }
 
 // Gives the new content its attributes, and the replaced file's creation
@@ -198,8 +207,8 @@ bool SetFinalProperties(HANDLE handle, const OutputFile& file) {
   DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
   if (file.replacing) {
     info.CreationTime.QuadPart = file.keptCreationTime;
-    attributes = file.keptAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    attributes = file.keptAttributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                        FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   }
   info.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
   return SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info) != 0;
@@ -230,7 +239,8 @@ bool WriteAllTo(FileHandle handle, const void* bytes, std::int64_t count) {
     const std::int64_t piece = count - done < kMaxTransfer ? count - done : kMaxTransfer;
     DWORD put = 0;
     // A full disk fails here; so does a pipe whose reader has gone (ERROR_NO_DATA).
-    if (!WriteFile(AsHandle(handle), from + done, static_cast<DWORD>(piece), &put, nullptr) || put == 0)
+    if (!WriteFile(AsHandle(handle), from + done, static_cast<DWORD>(piece), &put, nullptr) ||
+        put == 0)
       return false;
     done += put;
   }
@@ -251,7 +261,8 @@ std::int64_t FileSizeOf(FileHandle file) {
   return size.QuadPart;
 }
 
-std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes, std::int64_t count) {
+std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* bytes,
+                        std::int64_t count) {
   if (file == kNoFile || offset < 0) return kReadFailed;
   if (readObserver != nullptr && !readObserver(file, offset)) return kReadFailed;
   // The position is set, then read from: a read at an offset given in an
@@ -263,7 +274,8 @@ std::int64_t ReadFileAt(FileHandle file, std::int64_t offset, std::uint8_t* byte
   while (done < count) {
     const std::int64_t piece = count - done < kMaxTransfer ? count - done : kMaxTransfer;
     DWORD got = 0;
-    if (!ReadFile(AsHandle(file), bytes + done, static_cast<DWORD>(piece), &got, nullptr)) return kReadFailed;
+    if (!ReadFile(AsHandle(file), bytes + done, static_cast<DWORD>(piece), &got, nullptr))
+      return kReadFailed;
     if (got == 0) break;  // the end of the file
     done += got;
   }
@@ -306,7 +318,8 @@ bool MakeOutputDurable(OutputFile& file) {
   // file could otherwise be lost with its replacement, and a new one be
   // found short after a power cut though the job said it was done.
   return SetFinalProperties(AsHandle(file.handle), file) &&
-         StepDone(FlushFileBuffers(AsHandle(file.handle)) != 0, DiskStep::kFileContents, file.handle);
+         StepDone(FlushFileBuffers(AsHandle(file.handle)) != 0, DiskStep::kFileContents,
+                  file.handle);
 }
 
 bool NameOutputFile(OutputFile& file) {

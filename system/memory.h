@@ -42,8 +42,8 @@ class Buffer {
   Buffer() = default;
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
-  Buffer(Buffer&& other) noexcept : data_(std::exchange(other.data_, nullptr)),
-                                    count_(std::exchange(other.count_, 0)) {}
+  Buffer(Buffer&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)), count_(std::exchange(other.count_, 0)) {}
   Buffer& operator=(Buffer&& other) noexcept {
     if (this != &other) {
       Release();
@@ -60,7 +60,8 @@ class Buffer {
     Release();
     if (count < 0) return false;
     if (count == 0) return true;
-    constexpr std::int64_t kMaxCount = std::numeric_limits<std::int64_t>::max() / static_cast<std::int64_t>(sizeof(T));
+    constexpr std::int64_t kMaxCount =
+        std::numeric_limits<std::int64_t>::max() / static_cast<std::int64_t>(sizeof(T));
     if (count > kMaxCount) return false;
     void* memory = AllocateZeroedBlock(count * static_cast<std::int64_t>(sizeof(T)));
     if (memory == nullptr) return false;
@@ -85,4 +86,3 @@ class Buffer {
   T* data_ = nullptr;
   std::int64_t count_ = 0;
 };
-

@@ -2,4 +2,6 @@
 // name in an old 8-bit encoding still names its file).
 #include "system/program_entry.h"
 
-int main(int argc, char** argv) { return ProgramMain(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) {
+  return ProgramMain(std::vector<std::string>(argv + 1, argv + argc));
+}

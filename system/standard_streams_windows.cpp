@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "text/unicode.h"
 #include "system/files.h"
+#include "text/unicode.h"
 
 namespace {
 
@@ -75,14 +75,16 @@ bool WriteAll(DWORD which, std::string_view text) {
     while (done < wide.size()) {
       DWORD put = 0;
       const DWORD piece = static_cast<DWORD>(wide.size() - done < 8192 ? wide.size() - done : 8192);
-      if (!WriteConsoleW(handle, wide.data() + done, piece, &put, nullptr) || put == 0) return false;
+      if (!WriteConsoleW(handle, wide.data() + done, piece, &put, nullptr) || put == 0)
+        return false;
       done += put;
     }
     return true;
   }
   const std::string lines = WithWindowsLineEnds(text);
   // A pipe whose reader has gone fails with ERROR_NO_DATA: just a failed write.
-  return WriteAllTo(reinterpret_cast<FileHandle>(handle), lines.data(), static_cast<std::int64_t>(lines.size()));
+  return WriteAllTo(reinterpret_cast<FileHandle>(handle), lines.data(),
+                    static_cast<std::int64_t>(lines.size()));
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 // continuation and holds nothing of its own.
 struct FrameCell {
   char32_t character = U' ';
-  std::uint8_t attribute = 7;    // foreground + 16 x background, console colour numbers
+  std::uint8_t attribute = 7;  // foreground + 16 x background, console colour numbers
   bool continuation = false;
   bool operator==(const FrameCell&) const = default;
 };
@@ -21,11 +21,11 @@ enum class BoundKeyKind : std::uint8_t {
   kEnter,
   kBackspace,
   kEscape,
-  kControl,    // another control character (Tab, Ctrl with a letter, Ctrl+C): `code` holds it
-  kIgnored,    // a key that types nothing: arrows, function keys, Alt with a
-               // key, a C1 control, or (from a terminal) malformed UTF-8
-  kRawByte,    // plain input only (pipes, files, scripts), never from a console:
-               // a byte that is not part of valid UTF-8, `code` holds it (0x80-0xFF)
+  kControl,  // another control character (Tab, Ctrl with a letter, Ctrl+C): `code` holds it
+  kIgnored,  // a key that types nothing: arrows, function keys, Alt with a
+             // key, a C1 control, or (from a terminal) malformed UTF-8
+  kRawByte,  // plain input only (pipes, files, scripts), never from a console:
+             // a byte that is not part of valid UTF-8, `code` holds it (0x80-0xFF)
 };
 
 struct BoundKey {

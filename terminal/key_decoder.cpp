@@ -5,10 +5,10 @@ namespace {
 enum State : std::uint8_t {
   kGround,
   kUtf8,
-  kEscape,     // after ESC
-  kCsi,        // after ESC [
-  kCsiLinux,   // after ESC [ [ (Linux console F1-F5): one more byte
-  kSs3,        // after ESC O
+  kEscape,    // after ESC
+  kCsi,       // after ESC [
+  kCsiLinux,  // after ESC [ [ (Linux console F1-F5): one more byte
+  kSs3,       // after ESC O
 };
 
 // Longest escape sequence we wait for; anything longer is cut off so that a
@@ -178,7 +178,8 @@ void QueueKeys(KeyQueue& queue, const DecodedKeys& decoded) {
     const Key& key = decoded.keys[i];
     const bool first = !queue.keyQueuedBefore;
     queue.keyQueuedBefore = true;
-    if (first && queue.decoder.plainInput && key.kind == KeyKind::kCharacter && key.code == kByteOrderMark) {
+    if (first && queue.decoder.plainInput && key.kind == KeyKind::kCharacter &&
+        key.code == kByteOrderMark) {
       continue;
     }
     queue.keys[queue.keyCount++] = key;
@@ -216,5 +217,6 @@ bool FinishQueuedKeys(KeyQueue& queue) {
 }
 
 bool KeyQueueHoldsKey(const KeyQueue& queue) {
-  return queue.keyCount > 0 || queue.position < queue.bytes.size() || KeyInputPending(queue.decoder);
+  return queue.keyCount > 0 || queue.position < queue.bytes.size() ||
+         KeyInputPending(queue.decoder);
 }

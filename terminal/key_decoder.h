@@ -29,7 +29,7 @@ struct KeyDecoder {
   Utf8Decoder utf8 = {};           // the character under way
   std::uint8_t utf8Bytes[4] = {};  // its bytes so far
   std::uint8_t utf8Length = 0;
-  bool utf8Ignore = false;         // the character is the tail of Alt+key
+  bool utf8Ignore = false;  // the character is the tail of Alt+key
   std::uint16_t sequenceLength = 0;
   bool lastWasCarriageReturn = false;
 };

@@ -99,21 +99,23 @@ bool AppendFrame(std::string& out, TerminalView& view, const FrameCell* cells, i
       // either half changed, and nothing is ever written into its right half
       // on its own. A pair cut by the edge of the part shown (a narrow
       // terminal), and a continuation without its character, show as a blank.
-      const bool wideHead = !cell.continuation && column + 1 < kConsoleColumns && line[column + 1].continuation;
+      const bool wideHead =
+          !cell.continuation && column + 1 < kConsoleColumns && line[column + 1].continuation;
       const bool wholePair = wideHead && c + 1 < view.columns;
       const bool blank = !wholePair && (wideHead || cell.continuation);
       const int width = wholePair ? 2 : 1;
       bool same = true;
       for (int k = 0; k < width; ++k) {
-        same = same && view.valid[row][column + k] && view.shown[row][column + k] == line[column + k];
+        same =
+            same && view.valid[row][column + k] && view.shown[row][column + k] == line[column + k];
       }
       if (!same) {
         // Written over the left half of a wide character the terminal shows,
         // the right half that stays becomes whatever the terminal makes of
         // it: it is drawn again, next in this row.
         const int next = column + width;
-        if (c + width < view.columns && view.valid[row][next] && view.shown[row][next].continuation &&
-            !view.shown[row][next - 1].continuation)
+        if (c + width < view.columns && view.valid[row][next] &&
+            view.shown[row][next].continuation && !view.shown[row][next - 1].continuation)
           view.valid[row][next] = false;
         if (atColumn != c) AppendMoveTo(body, r, c);
         AppendAttribute(body, view, cell.attribute);

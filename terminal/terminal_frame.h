@@ -27,16 +27,16 @@ void AppendShownCharacter(std::string& out, char32_t character);
 
 // The terminal as we last left it. Frames are kConsoleRows x kConsoleColumns.
 struct TerminalView {
-  FrameCell shown[kConsoleRows][kConsoleColumns];   // by frame position
-  bool valid[kConsoleRows][kConsoleColumns];        // false: the terminal cell is unknown
-  int rows = kConsoleRows;       // the part of the frame that fits: min(terminal, frame)
+  FrameCell shown[kConsoleRows][kConsoleColumns];  // by frame position
+  bool valid[kConsoleRows][kConsoleColumns];       // false: the terminal cell is unknown
+  int rows = kConsoleRows;  // the part of the frame that fits: min(terminal, frame)
   int columns = kConsoleColumns;
-  int topRow = 0;                // frame position of the terminal's top left cell
+  int topRow = 0;  // frame position of the terminal's top left cell
   int leftColumn = 0;
-  bool clearFirst = true;        // the terminal must be cleared before drawing
-  int attribute = -1;            // colours last selected, -1 unknown
-  bool cursorShown = true;       // the terminal's cursor, as we last set it
-  int cursorRow = -1;            // and where we put it (terminal cells)
+  bool clearFirst = true;   // the terminal must be cleared before drawing
+  int attribute = -1;       // colours last selected, -1 unknown
+  bool cursorShown = true;  // the terminal's cursor, as we last set it
+  int cursorRow = -1;       // and where we put it (terminal cells)
   int cursorColumn = -1;
 };
 

@@ -27,11 +27,11 @@ constexpr std::uint16_t kVkEscape = 0x1B;
 // Virtual key codes of the keys that never end a key wait on their own.
 constexpr std::uint16_t kVkShift = 0x10;
 constexpr std::uint16_t kVkControl = 0x11;
-constexpr std::uint16_t kVkMenu = 0x12;        // Alt
-constexpr std::uint16_t kVkCapital = 0x14;     // Caps Lock
+constexpr std::uint16_t kVkMenu = 0x12;     // Alt
+constexpr std::uint16_t kVkCapital = 0x14;  // Caps Lock
 constexpr std::uint16_t kVkNumLock = 0x90;
 constexpr std::uint16_t kVkScroll = 0x91;
-constexpr std::uint16_t kVkLeftShift = 0xA0;   // VK_LSHIFT .. VK_RMENU: the sided forms
+constexpr std::uint16_t kVkLeftShift = 0xA0;  // VK_LSHIFT .. VK_RMENU: the sided forms
 constexpr std::uint16_t kVkRightMenu = 0xA5;
 
 // A character beyond U+FFFF comes as two key events, one surrogate each.
@@ -40,8 +40,8 @@ struct ConsoleKeyDecoder {
 };
 
 struct DecodedConsoleKey {
-  BoundKey key;     // kNone: nothing to report (a release, a first half)
-  int repeat = 0;   // how many presses the event stands for
+  BoundKey key;    // kNone: nothing to report (a release, a first half)
+  int repeat = 0;  // how many presses the event stands for
 };
 
 // Decodes one key event. Only presses count. A press with a character gives:

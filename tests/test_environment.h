@@ -57,8 +57,8 @@ inline std::string FindUnprivilegedUser(UnprivilegedUser& user) {
   for (;;) {
     struct stat status {};
     if (stat(folder.c_str(), &status) != 0 || (status.st_mode & S_IXOTH) == 0) {
-      return "nobody cannot pass through " + folder.string() +
-             " to reach the temporary folder " + TemporaryBase().string();
+      return "nobody cannot pass through " + folder.string() + " to reach the temporary folder " +
+             TemporaryBase().string();
     }
     if (folder == folder.parent_path()) return "";
     folder = folder.parent_path();

@@ -63,7 +63,8 @@ class ScratchFolder {
   // The names the folder holds.
   std::set<std::string> Entries() const {
     std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.insert(Utf8(entry.path().filename()));
+    for (const auto& entry : fs::directory_iterator(path_))
+      names.insert(Utf8(entry.path().filename()));
     return names;
   }
 
@@ -74,7 +75,8 @@ class ScratchFolder {
 // Whole files, by UTF-8 name.
 inline void WriteBytes(const std::string& name, const Bytes& bytes) {
   std::ofstream out(FromUtf8(name), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 inline Bytes ReadBytes(const std::string& name) {
@@ -85,7 +87,9 @@ inline Bytes ReadBytes(const std::string& name) {
 // Works in `folder` while it lives, then goes back to the folder it was in.
 class InFolder {
  public:
-  explicit InFolder(const fs::path& folder) : previous_(fs::current_path()) { fs::current_path(folder); }
+  explicit InFolder(const fs::path& folder) : previous_(fs::current_path()) {
+    fs::current_path(folder);
+  }
   ~InFolder() {
     std::error_code ignored;
     fs::current_path(previous_, ignored);

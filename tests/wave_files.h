@@ -44,8 +44,10 @@ Text CanonicalHeader(int channels, int rate, std::uint32_t dataSize) {
 template <typename Text>
 Text Chunk(const char* id, const Text& body, std::int64_t size = -1) {
   Text chunk(8 + body.size() + body.size() % 2, 0);
-  for (int i = 0; i < 4; ++i) chunk[static_cast<std::size_t>(i)] = static_cast<typename Text::value_type>(id[i]);
-  StoreU32(At(chunk, 4), static_cast<std::uint32_t>(size >= 0 ? static_cast<std::uint64_t>(size) : body.size()));
+  for (int i = 0; i < 4; ++i)
+    chunk[static_cast<std::size_t>(i)] = static_cast<typename Text::value_type>(id[i]);
+  StoreU32(At(chunk, 4),
+           static_cast<std::uint32_t>(size >= 0 ? static_cast<std::uint64_t>(size) : body.size()));
   std::copy(body.begin(), body.end(), chunk.begin() + 8);  // the pad byte stays 0
   return chunk;
 }

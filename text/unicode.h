@@ -19,7 +19,7 @@ struct Utf8Decoder {
   std::uint8_t remaining = 0;  // continuation bytes still expected; 0 between characters
   std::uint8_t lower = 0x80;   // the range the next continuation byte must lie in
   std::uint8_t upper = 0xBF;
-  char32_t codePoint = 0;      // the character so far; whole after kCharacter
+  char32_t codePoint = 0;  // the character so far; whole after kCharacter
 };
 
 enum class Utf8Step {

@@ -33,7 +33,8 @@ int main() {
   }
   Pause(100);
   Beep();
-  ShowMessageBox("            File not found.\\n Please enter a valid filename", "              ERROR");
+  ShowMessageBox("            File not found.\\n Please enter a valid filename",
+                 "              ERROR");
   SetColor(kDarkGrey, kBrightWhite);
   PrintText("   typed: ");
   SetColor(kBlack, kBrightWhite);

@@ -54,7 +54,8 @@ bool AddUltrasonicNoise(int sampleRate, int frameCount, std::uint64_t seed, doub
   // About 2 kHz of transition at either rate.
   const int taps = sampleRate >= 192000 ? 511 : 255;
   const double cutoff = kDemoNoiseEdgeHz + 1500.0;
-  const std::size_t noiseCount = static_cast<std::size_t>(frameCount) + static_cast<std::size_t>(taps) - 1;
+  const std::size_t noiseCount =
+      static_cast<std::size_t>(frameCount) + static_cast<std::size_t>(taps) - 1;
   double* h = static_cast<double*>(std::calloc(static_cast<std::size_t>(taps), sizeof(double)));
   double* white = static_cast<double*>(std::calloc(noiseCount, sizeof(double)));
   if (h == nullptr || white == nullptr) {
@@ -90,10 +91,10 @@ bool AddUltrasonicNoise(int sampleRate, int frameCount, std::uint64_t seed, doub
 
 constexpr int kNotesPerChord = 4;
 constexpr int kHarmonics = 6;
-constexpr double kNoteLevel = 0.06;       // each note's fundamental at its attack
+constexpr double kNoteLevel = 0.06;  // each note's fundamental at its attack
 constexpr double kAttackSeconds = 0.008;
 constexpr double kReleaseSeconds = 0.04;
-constexpr double kDecaySeconds = 1.6;     // of the fundamental; harmonic k decays k times faster
+constexpr double kDecaySeconds = 1.6;  // of the fundamental; harmonic k decays k times faster
 
 // MIDI note numbers: A minor (A3 C4 E4 A4), then C major (C4 E4 G4 C5).
 constexpr int kChordNotes[2][kNotesPerChord] = {{57, 60, 64, 69}, {60, 64, 67, 72}};
@@ -118,7 +119,8 @@ void AddChord(int sampleRate, int firstFrame, int endFrame, const int (&notes)[k
       double envelope = 1.0;
       if (t < kAttackSeconds) envelope = 0.5 - 0.5 * std::cos(kPi * t / kAttackSeconds);
       const double remaining = length - t;
-      if (remaining < kReleaseSeconds) envelope *= 0.5 - 0.5 * std::cos(kPi * remaining / kReleaseSeconds);
+      if (remaining < kReleaseSeconds)
+        envelope *= 0.5 - 0.5 * std::cos(kPi * remaining / kReleaseSeconds);
       double value = 0.0;
       for (int k = 0; k < kHarmonics; ++k) {
         const double decay = std::exp(-t * (k + 1) / kDecaySeconds);
@@ -162,7 +164,8 @@ bool MakeDemoSignal(int sampleRate, int frameCount, double* left, double* right)
     AddChord(sampleRate, 0, half, kChordNotes[0], c, channels[c]);
     AddChord(sampleRate, half, frameCount, kChordNotes[1], c, channels[c]);
     const std::uint64_t seed = 0x4F5354524956414Cull + static_cast<std::uint64_t>(c);
-    if (!AddUltrasonicNoise(sampleRate, frameCount, seed, kDemoNoiseLevel, channels[c])) return false;
+    if (!AddUltrasonicNoise(sampleRate, frameCount, seed, kDemoNoiseLevel, channels[c]))
+      return false;
   }
   return true;
 }
@@ -178,7 +181,8 @@ std::int32_t DemoSampleCode(double value) {
 bool WriteDemoRecording(const std::string& path, int sampleRate, double seconds) {
   const double frames = std::floor(seconds * sampleRate);
   if (!(frames >= 1.0 && frames <= 100000000.0)) {
-    std::fprintf(stderr, "make_demo: %g seconds at %d is not a length it makes\n", seconds, sampleRate);
+    std::fprintf(stderr, "make_demo: %g seconds at %d is not a length it makes\n", seconds,
+                 sampleRate);
     return false;
   }
   const int frameCount = static_cast<int>(frames);
@@ -198,7 +202,8 @@ bool WriteDemoRecording(const std::string& path, int sampleRate, double seconds)
     std::uint8_t* p = bytes + kDemoHeaderSize;
     for (std::size_t i = 0; i < count; ++i) {
       for (const double* channel : {left, right}) {
-        PutLittleEndian(p, static_cast<std::uint32_t>(DemoSampleCode(channel[i])), kDemoBytesPerSample);
+        PutLittleEndian(p, static_cast<std::uint32_t>(DemoSampleCode(channel[i])),
+                        kDemoBytesPerSample);
         p += kDemoBytesPerSample;
       }
     }

@@ -30,14 +30,22 @@ void PutWide(int row, int column, char32_t c, std::uint8_t attribute) {
 
 const char* KindName(BoundKeyKind kind) {
   switch (kind) {
-    case BoundKeyKind::kCharacter: return "character";
-    case BoundKeyKind::kEnter: return "Enter";
-    case BoundKeyKind::kBackspace: return "Backspace";
-    case BoundKeyKind::kEscape: return "Escape";
-    case BoundKeyKind::kControl: return "control";
-    case BoundKeyKind::kIgnored: return "ignored";
-    case BoundKeyKind::kRawByte: return "raw byte";
-    case BoundKeyKind::kNone: return "none";
+    case BoundKeyKind::kCharacter:
+      return "character";
+    case BoundKeyKind::kEnter:
+      return "Enter";
+    case BoundKeyKind::kBackspace:
+      return "Backspace";
+    case BoundKeyKind::kEscape:
+      return "Escape";
+    case BoundKeyKind::kControl:
+      return "control";
+    case BoundKeyKind::kIgnored:
+      return "ignored";
+    case BoundKeyKind::kRawByte:
+      return "raw byte";
+    case BoundKeyKind::kNone:
+      return "none";
   }
   return "?";
 }
@@ -53,11 +61,12 @@ int main() {
     for (auto& cell : row) cell = FrameCell{U' ', 0xF0, false};
   Put(0, 0, U"Ostrivale console demo: keys are listed below, Esc ends.", 0xF0);
   for (int colour = 0; colour < 16; ++colour) {
-    const std::u32string label = colour < 10 ? std::u32string(1, U'0' + colour)
-                                             : std::u32string(1, U'A' + (colour - 10));
+    const std::u32string label =
+        colour < 10 ? std::u32string(1, U'0' + colour) : std::u32string(1, U'A' + (colour - 10));
     Put(2, 2 * colour, U" " + label, static_cast<std::uint8_t>(colour * 16 + (15 - colour)));
   }
-  Put(3, 0, U"Latin-1: \u00e9\u00df\u00ff  Polish: \u0142\u0105  Russian: \u0436  Greek: \u03a9", 0xF1);
+  Put(3, 0, U"Latin-1: \u00e9\u00df\u00ff  Polish: \u0142\u0105  Russian: \u0436  Greek: \u03a9",
+      0xF1);
   Put(4, 0, U"wide:", 0xF0);
   PutWide(4, 6, U'\u65e5', 0xF4);
   PutWide(4, 8, U'\u672c', 0xF4);

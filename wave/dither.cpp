@@ -8,7 +8,8 @@ constexpr DitherJump kOneDraw{kMultiplier, kIncrement};
 
 // first, then second.
 constexpr DitherJump Compose(const DitherJump& first, const DitherJump& second) {
-  return {second.multiplier * first.multiplier, second.multiplier * first.increment + second.increment};
+  return {second.multiplier * first.multiplier,
+          second.multiplier * first.increment + second.increment};
 }
 
 // The jumps by 2^b draws, b = 0 .. 63, so that any jump takes one
@@ -59,9 +60,12 @@ void StartDitherLanes(std::uint64_t firstSample, int stride, int lanes, DitherLa
   // The first eight lanes one after the other, then eight chains side by
   // side, each lane eight lanes on from its chain's last.
   const int serial = lanes < 8 ? lanes : 8;
-  for (int lane = 1; lane < serial; ++lane) out.state[lane] = ApplyJump(toNext, out.state[lane - 1]);
+  for (int lane = 1; lane < serial; ++lane)
+    out.state[lane] = ApplyJump(toNext, out.state[lane - 1]);
   const DitherJump toEighth = DitherJumpOf(16ull * static_cast<std::uint64_t>(stride));
-  for (int lane = 8; lane < lanes; ++lane) out.state[lane] = ApplyJump(toEighth, out.state[lane - 8]);
+  for (int lane = 8; lane < lanes; ++lane)
+    out.state[lane] = ApplyJump(toEighth, out.state[lane - 8]);
   out.secondDraw = kOneDraw;
-  out.advance = DitherJumpOf(2ull * static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(lanes));
+  out.advance =
+      DitherJumpOf(2ull * static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(lanes));
 }

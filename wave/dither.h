@@ -62,5 +62,6 @@ void StartDitherLanes(std::uint64_t firstSample, int stride, int lanes, DitherLa
 // and so is its scaling.
 inline double DitherOfLane(std::uint32_t state, const DitherJump& secondDraw) {
   const std::uint32_t second = ApplyJump(secondDraw, state);
-  return static_cast<double>(static_cast<std::int64_t>(state >> 1) + (second >> 1) - 0x80000000ll) * 0x1p-31;
+  return static_cast<double>(static_cast<std::int64_t>(state >> 1) + (second >> 1) - 0x80000000ll) *
+         0x1p-31;
 }

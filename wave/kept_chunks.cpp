@@ -53,7 +53,8 @@ bool FindHistoryEnd(const WaveSource& input, const RiffChunk& chunk, std::int64_
 // fixed fields has no history to add to, and one whose size would pass 32
 // bits with the line goes as it stands: no size field may say less than the
 // bytes that follow it. False when the input cannot be read.
-bool DescribeChunk(const WaveSource& input, const RiffChunk& chunk, std::string_view line, KeptChunk& kept) {
+bool DescribeChunk(const WaveSource& input, const RiffChunk& chunk, std::string_view line,
+                   KeptChunk& kept) {
   kept.chunk = chunk;
   kept.copied = static_cast<std::int64_t>(chunk.size);
   kept.outputSize = kept.copied;
@@ -61,11 +62,13 @@ bool DescribeChunk(const WaveSource& input, const RiffChunk& chunk, std::string_
   std::int64_t historyEnd = 0;
   std::uint8_t last = '\n';
   if (!FindHistoryEnd(input, chunk, historyEnd) ||
-      (historyEnd > kBextFixedBytes && !ReadWaveSource(input, chunk.body + historyEnd - 1, &last, 1))) {
+      (historyEnd > kBextFixedBytes &&
+       !ReadWaveSource(input, chunk.body + historyEnd - 1, &last, 1))) {
     return false;
   }
   const bool lineBreakFirst = last != '\n';
-  const std::int64_t outputSize = historyEnd + (lineBreakFirst ? 2 : 0) + static_cast<std::int64_t>(line.size());
+  const std::int64_t outputSize =
+      historyEnd + (lineBreakFirst ? 2 : 0) + static_cast<std::int64_t>(line.size());
   if (outputSize > kMostChunkBytes) return true;
   kept.copied = historyEnd;
   kept.lineBreakFirst = lineBreakFirst;
@@ -82,14 +85,17 @@ OutputVerdict WalkKeptChunks(const WaveSource& input, std::string_view line, Vis
   auto take = [&](const RiffChunk& chunk) {
     if (!IsKept(chunk.id)) return true;
     KeptChunk kept;
-    verdict = DescribeChunk(input, chunk, line, kept) ? visit(kept) : OutputVerdict::kInputUnreadable;
+    verdict =
+        DescribeChunk(input, chunk, line, kept) ? visit(kept) : OutputVerdict::kInputUnreadable;
     return verdict == OutputVerdict::kWritten;
   };
-  if (WalkRiffChunks(input, take) == ChunkWalkEnd::kUnreadable) return OutputVerdict::kInputUnreadable;
+  if (WalkRiffChunks(input, take) == ChunkWalkEnd::kUnreadable)
+    return OutputVerdict::kInputUnreadable;
   return verdict;
 }
 
-OutputVerdict AppendPiecesOf(const WaveSource& input, std::int64_t from, std::int64_t count, OutputFile& output) {
+OutputVerdict AppendPiecesOf(const WaveSource& input, std::int64_t from, std::int64_t count,
+                             OutputFile& output) {
   std::uint8_t piece[kPieceBytes];
   for (std::int64_t done = 0; done < count;) {
     const std::int64_t part = count - done < kPieceBytes ? count - done : kPieceBytes;
@@ -118,7 +124,9 @@ OutputVerdict AppendChunk(const WaveSource& input, const KeptChunk& kept, std::s
   return written ? OutputVerdict::kWritten : OutputVerdict::kOutputUnwritable;
 }
 
-std::int64_t OutputBytesOf(const KeptChunk& kept) { return 8 + kept.outputSize + kept.outputSize % 2; }
+std::int64_t OutputBytesOf(const KeptChunk& kept) {
+  return 8 + kept.outputSize + kept.outputSize % 2;
+}
 
 }  // namespace
 

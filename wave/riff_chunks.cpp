@@ -53,13 +53,17 @@ bool ReadWaveSource(const WaveSource& source, std::int64_t offset, std::uint8_t*
   return count == 0 || source.readAt(source.context, offset, into, count);
 }
 
-WaveSource FileWaveSource(FileWindow& window) { return FileWaveSource(window, FileSizeOf(window.file)); }
+WaveSource FileWaveSource(FileWindow& window) {
+  return FileWaveSource(window, FileSizeOf(window.file));
+}
 
 WaveSource FileWaveSource(FileWindow& window, std::int64_t checkedSize) {
   return WaveSource{ReadThroughWindow, &window, checkedSize};
 }
 
-bool ChunkIdIs(const std::uint8_t* id, const char (&name)[5]) { return std::memcmp(id, name, 4) == 0; }
+bool ChunkIdIs(const std::uint8_t* id, const char (&name)[5]) {
+  return std::memcmp(id, name, 4) == 0;
+}
 
 bool IsPrintableChunkId(const std::uint8_t* id) {
   for (int i = 0; i < 4; ++i) {

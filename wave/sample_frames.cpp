@@ -20,9 +20,8 @@ void WidenPlain(const std::uint8_t* bytes, std::int64_t from, std::int64_t count
 // three bytes moved to the top of a 32-bit word, then shifted down with the
 // sign. Reads 28 bytes.
 __attribute__((target("avx2"))) inline __m256i EightSamples(const std::uint8_t* p) {
-  const __m256i placeHigh = _mm256_setr_epi8(
-      -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11,
-      -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+  const __m256i placeHigh = _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11,
+                                             -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
   const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12));
   const __m256i both = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
@@ -31,7 +30,8 @@ __attribute__((target("avx2"))) inline __m256i EightSamples(const std::uint8_t* 
 
 // Each step reads 4 bytes beyond its 24: the loops stop while they lie
 // inside, and the plain loop takes the rest.
-__attribute__((target("avx2"))) void WidenAvx2(const std::uint8_t* bytes, std::int64_t count, double* out) {
+__attribute__((target("avx2"))) void WidenAvx2(const std::uint8_t* bytes, std::int64_t count,
+                                               double* out) {
   std::int64_t i = 0;
   for (; 3 * i + 52 <= 3 * count; i += 16) {
     const __m256i a = EightSamples(bytes + 3 * i);
@@ -44,8 +44,8 @@ __attribute__((target("avx2"))) void WidenAvx2(const std::uint8_t* bytes, std::i
   WidenPlain(bytes, i, count, out);
 }
 
-__attribute__((target("avx512f,avx2"))) void WidenAvx512(const std::uint8_t* bytes, std::int64_t count,
-                                                         double* out) {
+__attribute__((target("avx512f,avx2"))) void WidenAvx512(const std::uint8_t* bytes,
+                                                         std::int64_t count, double* out) {
   std::int64_t i = 0;
   for (; 3 * i + 52 <= 3 * count; i += 16) {
     _mm512_storeu_pd(out + i, _mm512_cvtepi32_pd(EightSamples(bytes + 3 * i)));

@@ -10,8 +10,10 @@ constexpr VerdictBox<HeaderVerdict> kHeaderBoxes[] = {
     {HeaderVerdict::kNotWave, {" This is not a Wave file", "          ERROR"}},
     {HeaderVerdict::kNotPcm, {"This is not a PCM format Wave file", "                 ERROR"}},
     {HeaderVerdict::kNot24Bit, {"This is not a 24-bit Wave file", "             ERROR"}},
-    {HeaderVerdict::kWrongRate, {"This is not a 96kHz or 192kHz Wave file", "                     ERROR"}},
-    {HeaderVerdict::kNotMonoStereo, {"This is not a mono or stereo Wave file", "                    ERROR"}},
+    {HeaderVerdict::kWrongRate,
+     {"This is not a 96kHz or 192kHz Wave file", "                     ERROR"}},
+    {HeaderVerdict::kNotMonoStereo,
+     {"This is not a mono or stereo Wave file", "                    ERROR"}},
 };
 
 }  // namespace

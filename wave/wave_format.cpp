@@ -75,7 +75,8 @@ bool TakeFormatOrData(FormatAndData& walk, const RiffChunk& chunk) {
     walk.haveData = true;
   } else if (!walk.haveFormat && ChunkIdIs(chunk.id, "fmt ")) {
     std::uint8_t fields[kFormatBodyRead];
-    const auto read = static_cast<std::uint32_t>(chunk.size < kFormatBodyRead ? chunk.size : kFormatBodyRead);
+    const auto read =
+        static_cast<std::uint32_t>(chunk.size < kFormatBodyRead ? chunk.size : kFormatBodyRead);
     if (chunk.size < 16 || !ReadWaveSource(*walk.source, chunk.body, fields, read)) {
       walk.formatTooShort = true;
       return false;
@@ -90,7 +91,8 @@ bool TakeFormatOrData(FormatAndData& walk, const RiffChunk& chunk) {
 
 HeaderVerdict DecodeWaveHeader(const WaveSource& source, WaveFormat& format) {
   std::uint8_t header[kWaveHeaderSize] = {};
-  const std::int64_t present = source.fileSize < kWaveHeaderSize ? source.fileSize : kWaveHeaderSize;
+  const std::int64_t present =
+      source.fileSize < kWaveHeaderSize ? source.fileSize : kWaveHeaderSize;
   if (!ReadWaveSource(source, 0, header, present)) std::memset(header, 0, sizeof header);
 
   WaveFormat f;

@@ -13,12 +13,12 @@ constexpr int kWaveHeaderSize = 44;  // the canonical header; its first sample b
 struct WaveFormat {
   // The first five are the first 16 bytes of the "fmt " chunk's body (bytes
   // 20-35 of a canonical header).
-  std::int16_t formatTag = 0;       // body bytes 0-1; 1 for extensible PCM too
-  std::uint16_t channelCount = 0;   // body bytes 2-3
-  std::int32_t sampleRate = 0;      // body bytes 4-7
-  std::int32_t byteRate = 0;        // body bytes 8-11
-  std::int16_t blockAlign = 0;      // body bytes 12-13
-  std::int16_t bitsPerSample = 0;   // body bytes 14-15
+  std::int16_t formatTag = 0;      // body bytes 0-1; 1 for extensible PCM too
+  std::uint16_t channelCount = 0;  // body bytes 2-3
+  std::int32_t sampleRate = 0;     // body bytes 4-7
+  std::int32_t byteRate = 0;       // body bytes 8-11
+  std::int16_t blockAlign = 0;     // body bytes 12-13
+  std::int16_t bitsPerSample = 0;  // body bytes 14-15
   // The extensible form's bits that carry the signal (body bytes 18-19); 0 in
   // every other form.
   std::uint16_t validBitsPerSample = 0;
@@ -29,8 +29,8 @@ struct WaveFormat {
   // Bytes of the file when its header was read: the job reads that file, and
   // a file that holds fewer by then has failed it.
   std::int64_t fileSize = 0;
-  std::int64_t sampleCount = 0;     // frames per channel ("Length")
-  double durationSeconds = 0.0;     // sampleCount / sampleRate ("Duration")
+  std::int64_t sampleCount = 0;  // frames per channel ("Length")
+  double durationSeconds = 0.0;  // sampleCount / sampleRate ("Duration")
 };
 
 // Why a header is refused, in the order the tests are made.

@@ -77,7 +77,8 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
 // `bytes`, then zeros up to `size` bytes in all: a long recording of
 // silence that takes no room on the disk (the zeros are a hole in the file)
 // and no time to write.
-inline void WriteFileOfSize(const std::filesystem::path& path, const std::string& bytes, std::uintmax_t size) {
+inline void WriteFileOfSize(const std::filesystem::path& path, const std::string& bytes,
+                            std::uintmax_t size) {
   WriteFile(path, bytes);
   std::filesystem::resize_file(path, size);
 }
@@ -176,9 +177,9 @@ struct RunResult {
   bool finished = false;     // false: still running at the guard limit, killed
   int status = -1;           // exit status, or -1 when ended by a signal
   int signal = 0;
-  long peakKiB = 0;          // peak resident memory
-  std::string screen;        // standard output
-  std::string errors;        // standard error
+  long peakKiB = 0;               // peak resident memory
+  std::string screen;             // standard output
+  std::string errors;             // standard error
   std::vector<std::string> rows;  // the screen's rows: rows[0] is row 1
 };
 
@@ -189,20 +190,31 @@ inline std::string Row(const RunResult& r, int row) {
 }
 
 struct RunOptions {
-  std::string arguments = "";             // blank-separated words after the program's name
+  std::string arguments = "";  // blank-separated words after the program's name
   std::filesystem::path program = OSTRIVALE_BINARY;
-  rlim_t fileSize = RLIM_INFINITY;        // RLIMIT_FSIZE in the child
-  rlim_t addressSpace = RLIM_INFINITY;    // RLIMIT_AS in the child
-  bool unprivileged = false;              // as the user of PrepareUnprivilegedRun
+  rlim_t fileSize = RLIM_INFINITY;      // RLIMIT_FSIZE in the child
+  rlim_t addressSpace = RLIM_INFINITY;  // RLIMIT_AS in the child
+  bool unprivileged = false;            // as the user of PrepareUnprivilegedRun
   int* keysPipe = nullptr;  // set: the keys come through a pipe whose writing end is left here open
   int guardSeconds = 120;   // still running then: a hang, killed
 };
 
 // The steps of the child's set-up before it becomes the program, and their
 // names for the report when one fails.
-enum StartStep { kOpenFiles, kEnterWorkFolder, kLimitFileSize, kLimitAddressSpace, kChangeUser, kExec };
-constexpr const char* kStartStepNames[] = {"opening keys, screen and errors", "entering the work folder",
-                                           "RLIMIT_FSIZE", "RLIMIT_AS", "changing the user", "exec"};
+enum StartStep {
+  kOpenFiles,
+  kEnterWorkFolder,
+  kLimitFileSize,
+  kLimitAddressSpace,
+  kChangeUser,
+  kExec
+};
+constexpr const char* kStartStepNames[] = {"opening keys, screen and errors",
+                                           "entering the work folder",
+                                           "RLIMIT_FSIZE",
+                                           "RLIMIT_AS",
+                                           "changing the user",
+                                           "exec"};
 
 // In the child: reports the failed step and its errno through `pipe` (closed
 // by a successful exec, so the parent then reads nothing) and ends.
@@ -242,7 +254,8 @@ class WorkFolderTest : public ::testing::Test {
     if (!user_.changeFromRoot) return "";
     programCopy_ = CopyProgramForOtherUsers();
     if (programCopy_.empty()) {
-      return "no copy of the program for nobody could be made under " + testenv::TemporaryBase().string();
+      return "no copy of the program for nobody could be made under " +
+             testenv::TemporaryBase().string();
     }
     chmod(work_.c_str(), 0755);
     return "";
@@ -269,13 +282,15 @@ class WorkFolderTest : public ::testing::Test {
     if (options.keysPipe == nullptr) WriteFile(keysPath, keys);
     std::fflush(nullptr);
     const pid_t pid = fork();
-    if (pid < 0) startFailure_ = std::string("could not start the program: fork: ") + std::strerror(errno);
+    if (pid < 0)
+      startFailure_ = std::string("could not start the program: fork: ") + std::strerror(errno);
     if (pid != 0) {
       close(report[1]);
       int failed[2] = {0, 0};
       if (pid > 0 && read(report[0], failed, sizeof failed) == sizeof failed) {
-        startFailure_ = std::string("could not start the program") + (asOtherUser ? " as nobody" : "") +
-                        ": " + kStartStepNames[failed[0]] + ": " + std::strerror(failed[1]);
+        startFailure_ = std::string("could not start the program") +
+                        (asOtherUser ? " as nobody" : "") + ": " + kStartStepNames[failed[0]] +
+                        ": " + std::strerror(failed[1]);
       }
       close(report[0]);
       if (options.keysPipe != nullptr) {
@@ -309,7 +324,8 @@ class WorkFolderTest : public ::testing::Test {
       limit.rlim_cur = limit.rlim_max = options.addressSpace;
       if (setrlimit(RLIMIT_AS, &limit) != 0) FailStart(report[1], kLimitAddressSpace);
     }
-    if (options.unprivileged && !testenv::BecomeUnprivileged(user_)) FailStart(report[1], kChangeUser);
+    if (options.unprivileged && !testenv::BecomeUnprivileged(user_))
+      FailStart(report[1], kChangeUser);
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);

@@ -59,9 +59,11 @@ TEST_P(FailingInput, EndsTheJobWithTheInputBoxAndLeavesTheOldFile) {
   // Two megabytes of stereo samples, or a few frames and a LIST that reaches past kFailFrom.
   const std::size_t frames = c.listBytes > 0 ? 100 : 2 * kFailFrom / 6;
   std::vector<std::int32_t> samples(2 * frames);
-  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int32_t>(i % 5000) - 2500;
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<std::int32_t>(i % 5000) - 2500;
   std::string file = apptest::MakeWave(2, 96000, samples);
-  if (c.listBytes > 0) file += wavefiles::Chunk("LIST", std::string(static_cast<std::size_t>(c.listBytes), 'i'));
+  if (c.listBytes > 0)
+    file += wavefiles::Chunk("LIST", std::string(static_cast<std::size_t>(c.listBytes), 'i'));
   wavefiles::SetRiffSize(file);
   apptest::WriteFile("in.wav", file);
   WriteIdentityImpulse('F', "1", 31);

@@ -36,7 +36,8 @@ const std::string kNot24Bit = "ERROR: This is not a 24-bit Wave file\n";
 const std::string kNotWritten = "ERROR: The output file could not be written\n";
 const std::string kNoMemory = "ERROR: Not enough memory for this recording\n";
 const std::string kEndedAtInput = "ERROR: input ended at the prompt \"Input file?\"\n";
-const std::string kEndedAtFilter = "ERROR: input ended at the prompt \"Select whether to apply filter\"\n";
+const std::string kEndedAtFilter =
+    "ERROR: input ended at the prompt \"Select whether to apply filter\"\n";
 
 using apptest::Entries;
 using apptest::MakeWave;
@@ -92,9 +93,9 @@ TEST_F(Hardening, EmptyInputFileIsNotAWaveFile) {
 }
 
 struct CutHeader {
-  std::size_t length;      // bytes of a valid mono 96000 header kept
-  std::string box;         // the rejection, or empty when accepted
-  std::string lengthRow;   // the Length row when accepted
+  std::size_t length;     // bytes of a valid mono 96000 header kept
+  std::string box;        // the rejection, or empty when accepted
+  std::string lengthRow;  // the Length row when accepted
 };
 
 class CutHeaders : public Hardening, public ::testing::WithParamInterface<CutHeader> {};
@@ -146,7 +147,8 @@ TEST_F(Hardening, HeaderOnlyGivesTheFilterTailOfDitherAlone) {
 }
 
 TEST_F(Hardening, DataSizeZeroIgnoresTheBytesThatFollow) {
-  std::string file = MakeWave(1, 192000, {}, 0) + MakeWave(1, 192000, std::vector<std::int32_t>(100, 99999)).substr(44);
+  std::string file = MakeWave(1, 192000, {}, 0) +
+                     MakeWave(1, 192000, std::vector<std::int32_t>(100, 99999)).substr(44);
   WriteFile(work_ / "in.wav", file);
   WriteIdentityImpulse('D', "1", 15);
   const RunResult r = Run("in.wav\nD\nout.wav\n");
@@ -205,7 +207,8 @@ TEST_F(Hardening, NamedPipeIsRefusedWithoutWaiting) {
   const RunResult r = Run("pipe.wav\n", {.guardSeconds = 30});
   ASSERT_TRUE(r.finished) << "the program waited on the pipe";
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.errors == kNotFound + kEndedAtInput || r.errors == kNotWave + kEndedAtInput) << r.errors;
+  EXPECT_TRUE(r.errors == kNotFound + kEndedAtInput || r.errors == kNotWave + kEndedAtInput)
+      << r.errors;
 }
 
 TEST_F(Hardening, RandomBytesAreRefusedOrFilteredWithoutHarm) {
@@ -298,8 +301,14 @@ TEST_F(ImpulseFiles, DamagedFileEndsTheJob) {
   std::string blankLine = "1\n\n";  // 20 lines, the second empty
   for (int i = 2; i < 20; ++i) blankLine += "0\n";
   const std::string zeros = blankLine.substr(3);  // the other 18 lines
-  const std::string texts[] = {"", cut, blankLine, RandomBytes(20000, 1), RandomBytes(20000, 2),
-                               RandomBytes(20000, 3), "1e999\n0\n" + zeros, "1\n-1e999\n" + zeros,
+  const std::string texts[] = {"",
+                               cut,
+                               blankLine,
+                               RandomBytes(20000, 1),
+                               RandomBytes(20000, 2),
+                               RandomBytes(20000, 3),
+                               "1e999\n0\n" + zeros,
+                               "1\n-1e999\n" + zeros,
                                std::string(100000, '9') + "\n0\n" + zeros};
   WriteFile(work_ / "in.wav", MakeWave(1, 192000, {1000, -1000, 0, 0}));
   for (const std::string& text : texts) {
@@ -309,7 +318,8 @@ TEST_F(ImpulseFiles, DamagedFileEndsTheJob) {
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errors, "ERROR: Required filter .dat file is damaged. The program will now terminate\n");
+    EXPECT_EQ(r.errors,
+              "ERROR: Required filter .dat file is damaged. The program will now terminate\n");
     EXPECT_EQ(r.rows.size(), 27u);
     EXPECT_EQ(Row(r, 27), "   Loading impulse and input arrays...");
     EXPECT_EQ(Entries(work_), (std::set<std::string>{"FilterE.dat", "in.wav"}));
@@ -317,8 +327,8 @@ TEST_F(ImpulseFiles, DamagedFileEndsTheJob) {
 }
 
 struct HugeValue {
-  std::string text;     // coefficient 0, the others 0
-  bool fullScale;       // 1000 x value lies beyond full scale
+  std::string text;  // coefficient 0, the others 0
+  bool fullScale;    // 1000 x value lies beyond full scale
 };
 
 class HugeValues : public ImpulseFiles, public ::testing::WithParamInterface<HugeValue> {};
@@ -340,17 +350,18 @@ TEST_P(HugeValues, SaturateAtFullScale) {
   for (std::size_t i = 2; i < codes.size(); ++i) EXPECT_LE(std::abs(codes[i]), 1) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ImpulseFiles, HugeValues,
-    ::testing::Values(HugeValue{"1e308", true}, HugeValue{"1.7976931348623157e308", true},
-                      HugeValue{std::string("1").append(308, '0'), true},
-                      HugeValue{"8388.609", true},  // just past full scale
-                      HugeValue{"1e-400", false}, HugeValue{"-0", false}),
-    [](const ::testing::TestParamInfo<HugeValue>& value) {
-      std::string name = "Value" + std::to_string(value.index) + "_";
-      for (char c : value.param.text.substr(0, 24)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(ImpulseFiles, HugeValues,
+                         ::testing::Values(HugeValue{"1e308", true},
+                                           HugeValue{"1.7976931348623157e308", true},
+                                           HugeValue{std::string("1").append(308, '0'), true},
+                                           HugeValue{"8388.609", true},  // just past full scale
+                                           HugeValue{"1e-400", false}, HugeValue{"-0", false}),
+                         [](const ::testing::TestParamInfo<HugeValue>& value) {
+                           std::string name = "Value" + std::to_string(value.index) + "_";
+                           for (char c : value.param.text.substr(0, 24))
+                             name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
 
 TEST_F(ImpulseFiles, MoreThanTenMegabytesAreReadOnlyAsFarAsNeeded) {
   std::string text = apptest::ImpulseText({"0.5", "0.25"}, 15);
@@ -513,7 +524,8 @@ TEST_F(FailingOutput, TheInputFileItselfIsReplacedWhole) {
 // and nothing half-written is left beside it.
 TEST_F(Hardening, TerminatedWhileWritingLeavesNoTemporaryFile) {
   // Some 150 MB of output: long enough to stop the program while it writes.
-  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {1000, 2000}, 150000000), 44u + 150000000u);
+  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {1000, 2000}, 150000000),
+                           44u + 150000000u);
   WriteIdentityImpulse('D', "1", 15);
   WriteFile(work_ / "out.wav", "old contents");
   const pid_t pid = Start("in.wav\nD\nout.wav\n");
@@ -534,7 +546,8 @@ TEST_F(Hardening, TerminatedWhileWritingLeavesNoTemporaryFile) {
   kill(pid, SIGTERM);
   kill(pid, SIGCONT);
   const RunResult r = Finish(pid);
-  ASSERT_TRUE(writing) << "the new file was never seen being written; status " << r.status << " " << r.errors;
+  ASSERT_TRUE(writing) << "the new file was never seen being written; status " << r.status << " "
+                       << r.errors;
   ASSERT_TRUE(r.finished);
   EXPECT_EQ(r.signal, SIGTERM);
   EXPECT_EQ(Entries(work_), known) << "a half-written file was left behind";
@@ -556,7 +569,8 @@ TEST_F(Hardening, TooLittleMemoryGetsTheMemoryBoxNotACrash) {
   if (apptest::kAddressSanitizer) {
     GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space: no RLIMIT_AS under it";
   }
-  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(2, 192000, {1, 2, 3, 4}, 0xFFFFFFF0u), std::uintmax_t{44} + 0xFFFFFFF0u);
+  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(2, 192000, {1, 2, 3, 4}, 0xFFFFFFF0u),
+                           std::uintmax_t{44} + 0xFFFFFFF0u);
   WriteIdentityImpulse('D', "1", 15);
   const RunResult r = Run("in.wav\nD\nout.wav\n", {.addressSpace = rlim_t{7} << 20});
   ASSERT_TRUE(r.finished);
@@ -586,9 +600,10 @@ TEST_P(TerminalSignals, WhileALineIsTyped) {
 
 TEST_P(TerminalSignals, WhileTheJobComputes) {
   // 50 million frames, a few of them sound and the rest silence held in a
-  // sparse file: seconds of loading and convolving. The program is stopped as soon as a computing status line
-  // shows, then sent the signal, then let go.
-  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}, 150000000), 44u + 150000000u);
+  // sparse file: seconds of loading and convolving. The program is stopped as soon as a computing
+  // status line shows, then sent the signal, then let go.
+  apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}, 150000000),
+                           44u + 150000000u);
   WriteFile(work_ / "FilterD.dat", apptest::ImpulseText({"1"}, 15, "0.01"));
   ASSERT_TRUE(StartAtInputPrompt()) << session_.Text();
   ASSERT_TRUE(session_.Answer("Input file?", "in.wav") && session_.Answer("(minimum phase)", "D") &&
@@ -600,16 +615,19 @@ TEST_P(TerminalSignals, WhileTheJobComputes) {
   ASSERT_EQ(kill(pid, SIGSTOP), 0);
   const std::string stopped = session_.Text();
   EXPECT_EQ(stopped.find("press any key"), std::string::npos)
-      << "the job had already finished: make it longer\n" << stopped;
+      << "the job had already finished: make it longer\n"
+      << stopped;
   kill(pid, GetParam());
   kill(pid, SIGCONT);
   ExpectTerminalRestored(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Terminal, TerminalSignals, ::testing::Values(SIGTERM, SIGHUP, SIGUSR1, SIGRTMIN),
+INSTANTIATE_TEST_SUITE_P(Terminal, TerminalSignals,
+                         ::testing::Values(SIGTERM, SIGHUP, SIGUSR1, SIGRTMIN),
                          [](const ::testing::TestParamInfo<int>& signal) {
-                           return signal.param == SIGRTMIN ? std::string("SIGRTMIN")
-                                                          : std::string("SIG") + sigabbrev_np(signal.param);
+                           return signal.param == SIGRTMIN
+                                      ? std::string("SIGRTMIN")
+                                      : std::string("SIG") + sigabbrev_np(signal.param);
                          });
 
 class TerminalResize : public tmuxpane::PaneTest {};
@@ -646,13 +664,15 @@ TEST_F(TerminalResize, RedrawsWithoutLosingACell) {
 
   // Larger: the whole screen stands at the top left as before.
   ASSERT_TRUE(session_.Resize(100, 50));
-  ASSERT_TRUE(WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "100 50"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "100 50"; }));
   EXPECT_TRUE(WaitUntil([&] { return Grid(session_.Colours(), 41) == before; }, 20))
       << session_.Text();
 
   // Smaller: the rows shown are a run of the screen's rows, the cursor's among them.
   ASSERT_TRUE(session_.Resize(80, 20));
-  ASSERT_TRUE(WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 20"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 20"; }));
   const int cursorRow = 20;  // zero-based: the filter question on row 21
   int shownTop = -1;
   WaitUntil(
@@ -674,7 +694,8 @@ TEST_F(TerminalResize, RedrawsWithoutLosingACell) {
 
   // Back to 80 x 41: every cell as it was, and the cursor too.
   ASSERT_TRUE(session_.Resize(80, 41));
-  ASSERT_TRUE(WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 41"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return session_.Format("#{pane_width} #{pane_height}") == "80 41"; }));
   EXPECT_TRUE(WaitUntil([&] { return Grid(session_.Colours(), 41) == before; }, 20))
       << session_.Text();
   EXPECT_EQ(session_.Format("#{cursor_flag} #{cursor_y} #{cursor_x}"), cursor);

@@ -178,7 +178,8 @@ TEST_F(PlainRun, HelpAndVersionPrintTheirTextAndEnd) {
   EXPECT_EQ(help.errors, "");
   ASSERT_FALSE(help.rows.empty());
   EXPECT_EQ(Row(help, 1), "Usage: ostrivale [INPUT.wav]");
-  for (const char* part : {"plain mode", "FilterA.dat", "  -h, --help ", "--version", "ostrivale(1)"}) {
+  for (const char* part :
+       {"plain mode", "FilterA.dat", "  -h, --help ", "--version", "ostrivale(1)"}) {
     EXPECT_NE(help.screen.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(help.screen.find("Ostrivale v1"), std::string::npos) << "no dialogue";
@@ -197,7 +198,8 @@ TEST_F(PlainRun, OtherArgumentsAreRefusedWithOneLine) {
   } cases[] = {
       {"--frob", "ostrivale: unknown option '--frob' (see ostrivale --help)\n"},
       {"-", "ostrivale: unknown option '-' (see ostrivale --help)\n"},
-      {"a.wav b.wav", "ostrivale: one input file at most, not also 'b.wav' (see ostrivale --help)\n"},
+      {"a.wav b.wav",
+       "ostrivale: one input file at most, not also 'b.wav' (see ostrivale --help)\n"},
       {"--help a.wav", "ostrivale: no other argument goes with '--help' (see ostrivale --help)\n"},
       {"a.wav -h", "ostrivale: no other argument goes with '-h' (see ostrivale --help)\n"},
       {"-help", "ostrivale: unknown option '-help' (see ostrivale --help)\n"},
@@ -324,12 +326,14 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
   const std::string data = canonical.substr(44);
   // The extensible form of the same format: extension of 22 bytes, 24 valid
   // bits, a channel mask, the PCM sub-format.
-  const std::string extensible = std::string("\xFE\xFF", 2) + fmt.substr(2) +
-                                 std::string("\x16\0\x18\0\x03\0\0\0\x01\0\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 24);
+  const std::string extensible =
+      std::string("\xFE\xFF", 2) + fmt.substr(2) +
+      std::string("\x16\0\x18\0\x03\0\0\0\x01\0\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 24);
   const std::string list = Chunk("LIST", std::string("INFOISFT\x0e\0\0\0Lavf59.27.100\0", 26));
   const std::string ixml = Chunk("iXML", std::string("<BWFXML/>"));
   const std::string cue = Chunk("cue ", std::string(28, '\x01'));
-  const std::string history = "A=PCM,F=96000,W=24,M=stereo,T=Ostrivale " OSTRIVALE_VERSION " filter F\r\n";
+  const std::string history =
+      "A=PCM,F=96000,W=24,M=stereo,T=Ostrivale " OSTRIVALE_VERSION " filter F\r\n";
   std::string impulse;
   for (int i = 0; i < 31; ++i) impulse += std::to_string((i * 37) % 11 - 5) + ".125\r\n";
   WriteFile(work_ / "FilterF.dat", impulse);
@@ -345,28 +349,36 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
     std::string kept;  // the chunks expected after the data chunk
   } layouts[] = {
       {"fmt of 18 bytes, LIST",
-       WaveFile("RIFF", {Chunk("fmt ", fmt + std::string(2, '\0')), list, Chunk("data", data)}), list},
+       WaveFile("RIFF", {Chunk("fmt ", fmt + std::string(2, '\0')), list, Chunk("data", data)}),
+       list},
       {"bext of odd length without NULs, JUNK",
        WaveFile("RIFF", {Chunk("bext", std::string(603, 'b')), Chunk("JUNK", std::string(28, '\0')),
                          Chunk("fmt ", fmt), Chunk("data", data)}),
        Chunk("bext", std::string(603, 'b') + "\r\n" + history)},
-      {"RF64", WaveFile("RF64", {Chunk("ds64", Ds64(72 + data.size(), data.size(), 701)),
-                                 Chunk("fmt ", fmt), Chunk("data", data, 0xFFFFFFFF)}), ""},
+      {"RF64",
+       WaveFile("RF64", {Chunk("ds64", Ds64(72 + data.size(), data.size(), 701)),
+                         Chunk("fmt ", fmt), Chunk("data", data, 0xFFFFFFFF)}),
+       ""},
       {"data before fmt, LIST after",
        WaveFile("RIFF", {Chunk("data", data), Chunk("fmt ", fmt), list}), list},
       {"size FFFFFFFF of a writer into a pipe",
        WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", data, 0xFFFFFFFF)}), list},
-      {"canonical header with size FFFFFFFF", WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("data", data, 0xFFFFFFFF)}),
-       ""},
+      {"canonical header with size FFFFFFFF",
+       WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("data", data, 0xFFFFFFFF)}), ""},
       {"extensible PCM with fact (sox, ffmpeg)",
-       WaveFile("RIFF", {Chunk("fmt ", extensible), Chunk("fact", std::string(4, '\x01')), Chunk("data", data)}), ""},
+       WaveFile("RIFF", {Chunk("fmt ", extensible), Chunk("fact", std::string(4, '\x01')),
+                         Chunk("data", data)}),
+       ""},
       {"RF64 extensible, metadata around the data (broadcast wave recorder)",
-       WaveFile("RF64", {Chunk("ds64", Ds64(1, data.size(), 701)), Chunk("JUNK", std::string(10, '\0')),
-                         Chunk("bext", std::string(602, 'b') + "A=PCM,F=96000,W=24,M=stereo\r\n" + std::string(40, '\0')),
-                         Chunk("fmt ", extensible), Chunk("PEAK", std::string(24, '\x02')), ixml,
-                         Chunk("data", data, 0xFFFFFFFF), Chunk("levl", std::string(6, '\x03')), cue,
-                         Chunk("PAD ", std::string(4, '\0')), list}),
-       Chunk("bext", std::string(602, 'b') + "A=PCM,F=96000,W=24,M=stereo\r\n" + history) + ixml + cue + list},
+       WaveFile("RF64",
+                {Chunk("ds64", Ds64(1, data.size(), 701)), Chunk("JUNK", std::string(10, '\0')),
+                 Chunk("bext", std::string(602, 'b') + "A=PCM,F=96000,W=24,M=stereo\r\n" +
+                                   std::string(40, '\0')),
+                 Chunk("fmt ", extensible), Chunk("PEAK", std::string(24, '\x02')), ixml,
+                 Chunk("data", data, 0xFFFFFFFF), Chunk("levl", std::string(6, '\x03')), cue,
+                 Chunk("PAD ", std::string(4, '\0')), list}),
+       Chunk("bext", std::string(602, 'b') + "A=PCM,F=96000,W=24,M=stereo\r\n" + history) + ixml +
+           cue + list},
       {"chunks whose ids are not printable, before and after the data: stepped over, the LIST kept",
        WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("\x01\x02\x03\x04", std::string(5, 'x')), list,
                          Chunk("data", data), Chunk("\0\0\0\0", std::string(20, '\0')), list}),
@@ -386,13 +398,16 @@ TEST_F(PlainRun, OtherLayoutsGiveTheCanonicalFilesJobWithTheirMetadata) {
   // canonical layout and in a walked one): the frame is completed with
   // zeros, as at the end of the file, never with the bytes of the next chunk.
   const std::string partial = data + "\x11\x22\x33\x44";
-  WriteFile(work_ / "in.wav", MakeWave(2, 96000, samples, static_cast<std::int64_t>(partial.size())) + "\x11\x22\x33\x44");
+  WriteFile(
+      work_ / "in.wav",
+      MakeWave(2, 96000, samples, static_cast<std::int64_t>(partial.size())) + "\x11\x22\x33\x44");
   ASSERT_EQ(Run("in.wav\nF\nexpected.wav\n").status, 0);
   const struct {
     std::string file;
     std::string kept;
-  } partials[] = {{WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("data", partial), list}), list},
-                  {WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", partial), list}), list + list}};
+  } partials[] = {
+      {WaveFile("RIFF", {Chunk("fmt ", fmt), Chunk("data", partial), list}), list},
+      {WaveFile("RIFF", {Chunk("fmt ", fmt), list, Chunk("data", partial), list}), list + list}};
   for (const auto& layout : partials) {
     WriteFile(work_ / "in.wav", layout.file);
     const RunResult r = Run("in.wav\nF\nout.wav\n");

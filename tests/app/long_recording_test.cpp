@@ -7,16 +7,16 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "filter/filter_dialogue.h"
-#include "tests/app/app_test_support.h"
 #include "filter/impulse_file.h"
+#include "tests/app/app_test_support.h"
 #include "wave/byte_order.h"
 #include "wave/dither.h"
 #include "wave/sample_codes.h"
@@ -37,14 +37,16 @@ bool WriteRandomRecording(const fs::path& path) {
   std::vector<std::uint8_t> block(6 << 20);
   std::uint64_t state = 0x9E3779B97F4A7C15ull;
   for (std::int64_t done = 0; ok && done < kFrames * 6;) {
-    const std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(block.size()), kFrames * 6 - done);
+    const std::int64_t n =
+        std::min<std::int64_t>(static_cast<std::int64_t>(block.size()), kFrames * 6 - done);
     for (std::int64_t i = 0; i < n; ++i) {
       state ^= state << 13;
       state ^= state >> 7;
       state ^= state << 17;
       block[i] = static_cast<std::uint8_t>(state >> 24);
     }
-    ok = std::fwrite(block.data(), 1, static_cast<std::size_t>(n), f) == static_cast<std::size_t>(n);
+    ok =
+        std::fwrite(block.data(), 1, static_cast<std::size_t>(n), f) == static_cast<std::size_t>(n);
     done += n;
   }
   return std::fclose(f) == 0 && ok;
@@ -76,13 +78,16 @@ std::int64_t DifferingCodes(const fs::path& dir, const std::vector<double>& h, i
   for (std::int64_t k0 = 0; k0 < resultLength; k0 += kBlock) {
     const std::int64_t count = std::min(kBlock, resultLength - k0);
     const std::int64_t inFrames = std::max<std::int64_t>(0, std::min(count, kFrames - k0));
-    if (std::fread(inBytes.data(), 6, static_cast<std::size_t>(inFrames), in) != static_cast<std::size_t>(inFrames) ||
-        std::fread(outBytes.data(), 6, static_cast<std::size_t>(count), out) != static_cast<std::size_t>(count)) {
+    if (std::fread(inBytes.data(), 6, static_cast<std::size_t>(inFrames), in) !=
+            static_cast<std::size_t>(inFrames) ||
+        std::fread(outBytes.data(), 6, static_cast<std::size_t>(count), out) !=
+            static_cast<std::size_t>(count)) {
       ADD_FAILURE() << "short read at frame " << k0;
       break;
     }
     for (std::int64_t i = 0; i < count; ++i) {
-      window[static_cast<std::size_t>(m - 1 + i)] = i < inFrames ? DecodeSample24(inBytes.data() + 6 * i + 3 * channel) : 0;
+      window[static_cast<std::size_t>(m - 1 + i)] =
+          i < inFrames ? DecodeSample24(inBytes.data() + 6 * i + 3 * channel) : 0;
     }
     for (std::int64_t i = 0; i < count; ++i) {
       const std::int64_t k = k0 + i;
@@ -90,8 +95,9 @@ std::int64_t DifferingCodes(const fs::path& dir, const std::vector<double>& h, i
       const std::int64_t first = std::max<std::int64_t>(0, k - m + 1);
       const std::int64_t last = std::min<std::int64_t>(k, kFrames - 1);
       for (std::int64_t f = first; f <= last; ++f) {
-        const long double product = static_cast<long double>(h[static_cast<std::size_t>(k - f)]) *
-                                    static_cast<long double>(window[static_cast<std::size_t>(m - 1 + (f - k0))]);
+        const long double product =
+            static_cast<long double>(h[static_cast<std::size_t>(k - f)]) *
+            static_cast<long double>(window[static_cast<std::size_t>(m - 1 + (f - k0))]);
         value = static_cast<double>(product + static_cast<long double>(value));
       }
       DitherGenerator here = generator;
@@ -99,7 +105,8 @@ std::int64_t DifferingCodes(const fs::path& dir, const std::vector<double>& h, i
       generator.state = ApplyJump(toNextFrame, generator.state);
       const std::int32_t written = DecodeSample24(outBytes.data() + 6 * i + 3 * channel);
       if (code != written && differing++ < 5) {
-        ADD_FAILURE() << "frame " << k << " channel " << channel << ": exact " << code << ", written " << written;
+        ADD_FAILURE() << "frame " << k << " channel " << channel << ": exact " << code
+                      << ", written " << written;
       }
     }
     std::copy(window.begin() + count, window.begin() + count + m - 1, window.begin());
@@ -129,7 +136,8 @@ TEST_F(LongRecording, OneHourOfStereoMatchesTheExactProcedure) {
   ASSERT_EQ(LoadImpulseResponse(choice, h.data()), ImpulseVerdict::kRead);
   const int m = entry->coefficientCount;
 
-  ASSERT_EQ(fs::file_size(dir / "out.wav"), static_cast<std::uintmax_t>(44 + 6 * (kFrames + m - 1)));
+  ASSERT_EQ(fs::file_size(dir / "out.wav"),
+            static_cast<std::uintmax_t>(44 + 6 * (kFrames + m - 1)));
   // The two channels checked side by side, one a thread.
   std::int64_t differing[2] = {0, 0};
   std::thread right([&] { differing[1] = DifferingCodes(dir, h, 1); });

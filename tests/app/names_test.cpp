@@ -65,21 +65,25 @@ TEST_P(NamesInEveryScript, OpenTheInputAndWriteTheOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, NamesInEveryScript,
-    ::testing::Values(
-        ScriptCase{"Latin-1", "caf\xc3\xa9 \xc3\xbf.wav", "caf\xc3\xa9 \xc3\xbf.wav"},
-        ScriptCase{"Central European", "\xc5\x81\xc3\xb3" "d\xc5\xba \xc5\x91.wav",
-                   "\xc5\x81\xc3\xb3" "d\xc5\xba \xc5\x91.wav"},
-        ScriptCase{"Cyrillic", "\xd0\x97\xd0\xb0\xd0\xbf\xd0\xb8\xd1\x81\xd1\x8c.wav",
-                   "\xd0\x97\xd0\xb0\xd0\xbf\xd0\xb8\xd1\x81\xd1\x8c.wav"},
-        ScriptCase{"Greek", "\xce\x97\xcf\x87\xce\xbf\xcf\x82.wav", "\xce\x97\xcf\x87\xce\xbf\xcf\x82.wav"},
-        ScriptCase{"CJK", "\xe9\x8c\xb2\xe9\x9f\xb3 \xe6\x97\xa5\xe6\x9c\xac.wav",
-                   "\xe9\x8c\xb2\xe9\x9f\xb3 \xe6\x97\xa5\xe6\x9c\xac.wav"},
-        ScriptCase{"emoji", "\xf0\x9f\x8e\xb5 take 1.wav", "\xf0\x9f\x8e\xb5 take 1.wav"},
-        // A decomposed name (e and a combining acute) is kept whole; the
-        // mark takes no cell of the screen.
-        ScriptCase{"decomposed", "cafe\xcc\x81.wav", "cafe.wav"},
-        // A legacy name in Latin-1 bytes opens as those bytes.
-        ScriptCase{"Latin-1 bytes", "caf\xe9.wav", "caf\xef\xbf\xbd.wav"}));
+    ::testing::Values(ScriptCase{"Latin-1", "caf\xc3\xa9 \xc3\xbf.wav", "caf\xc3\xa9 \xc3\xbf.wav"},
+                      ScriptCase{"Central European",
+                                 "\xc5\x81\xc3\xb3"
+                                 "d\xc5\xba \xc5\x91.wav",
+                                 "\xc5\x81\xc3\xb3"
+                                 "d\xc5\xba \xc5\x91.wav"},
+                      ScriptCase{"Cyrillic", "\xd0\x97\xd0\xb0\xd0\xbf\xd0\xb8\xd1\x81\xd1\x8c.wav",
+                                 "\xd0\x97\xd0\xb0\xd0\xbf\xd0\xb8\xd1\x81\xd1\x8c.wav"},
+                      ScriptCase{"Greek", "\xce\x97\xcf\x87\xce\xbf\xcf\x82.wav",
+                                 "\xce\x97\xcf\x87\xce\xbf\xcf\x82.wav"},
+                      ScriptCase{"CJK", "\xe9\x8c\xb2\xe9\x9f\xb3 \xe6\x97\xa5\xe6\x9c\xac.wav",
+                                 "\xe9\x8c\xb2\xe9\x9f\xb3 \xe6\x97\xa5\xe6\x9c\xac.wav"},
+                      ScriptCase{"emoji", "\xf0\x9f\x8e\xb5 take 1.wav",
+                                 "\xf0\x9f\x8e\xb5 take 1.wav"},
+                      // A decomposed name (e and a combining acute) is kept whole; the
+                      // mark takes no cell of the screen.
+                      ScriptCase{"decomposed", "cafe\xcc\x81.wav", "cafe.wav"},
+                      // A legacy name in Latin-1 bytes opens as those bytes.
+                      ScriptCase{"Latin-1 bytes", "caf\xe9.wav", "caf\xef\xbf\xbd.wav"}));
 
 TEST_F(Names, BytesThatAreNotUtf8NeverNameAnotherFile) {
   WriteFile(work_ / "caf\xef\xbf\xbd.wav", Recording());  // the replacement character
@@ -105,8 +109,8 @@ TEST_F(Names, OutputNameLongerThanTheSystemAllowsIsReportedAndWritesNothing) {
 }
 
 TEST_F(Names, PathLongerThan255CharactersOpensAndIsWritten) {
-  const std::string folder = std::string(100, 'd') + "/" + std::string(100, 'e') + "/" +
-                             std::string(100, 'f');
+  const std::string folder =
+      std::string(100, 'd') + "/" + std::string(100, 'e') + "/" + std::string(100, 'f');
   fs::create_directories(work_ / folder);
   const std::string input = folder + "/in \xe6\x97\xa5.wav";
   const std::string output = folder + "/out \xf0\x9f\x8e\xb5.wav";
@@ -140,15 +144,15 @@ const std::string kFilter = "Select whether to apply filter";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlainEndings,
-    ::testing::Values(
-        EndingCase{"no line end after the last answer", "in.wav\nB\nout.wav", 0, ""},
-        EndingCase{"CR LF line ends", "in.wav\r\nB\r\nout.wav\r\n", 0, ""},
-        EndingCase{"no input at all", "", 1, EndedAt("Input file?")},
-        EndingCase{"after a rejected input file", "missing.wav\n", 1,
-                   kNotFound + EndedAt("Input file?")},
-        EndingCase{"at the filter question", "in.wav\n", 1, EndedAt(kFilter)},
-        EndingCase{"after a wrong filter answer", "in.wav\nx\n", 1,
-                   "ERROR: You must respond either B or F\n" + EndedAt(kFilter)},
-        EndingCase{"at the output prompt", "in.wav\nB\n", 1, EndedAt("Output file?")}));
+    ::testing::Values(EndingCase{"no line end after the last answer", "in.wav\nB\nout.wav", 0, ""},
+                      EndingCase{"CR LF line ends", "in.wav\r\nB\r\nout.wav\r\n", 0, ""},
+                      EndingCase{"no input at all", "", 1, EndedAt("Input file?")},
+                      EndingCase{"after a rejected input file", "missing.wav\n", 1,
+                                 kNotFound + EndedAt("Input file?")},
+                      EndingCase{"at the filter question", "in.wav\n", 1, EndedAt(kFilter)},
+                      EndingCase{"after a wrong filter answer", "in.wav\nx\n", 1,
+                                 "ERROR: You must respond either B or F\n" + EndedAt(kFilter)},
+                      EndingCase{"at the output prompt", "in.wav\nB\n", 1,
+                                 EndedAt("Output file?")}));
 
 }  // namespace

@@ -42,7 +42,8 @@ constexpr std::uint32_t kLongDataBytes = 300000000;  // 100 million frames, some
 // A recording of `dataBytes` of silence but for three samples, and filter D.
 void WriteLongJob(const fs::path& folder, std::uint32_t dataBytes) {
   const std::vector<std::int32_t> sound = {100000, -200000, 300000};
-  apptest::WriteFileOfSize(folder / "in.wav", MakeWave(1, 192000, sound, dataBytes), 44u + dataBytes);
+  apptest::WriteFileOfSize(folder / "in.wav", MakeWave(1, 192000, sound, dataBytes),
+                           44u + dataBytes);
   WriteFile(folder / "FilterD.dat", apptest::ImpulseText({"1"}, 15, "0.01"));
 }
 
@@ -200,9 +201,9 @@ class LongJobInTerminal : public tmuxpane::PaneTest {
                 session_.Answer("Output file?", "out.wav"));
     if (stopInPass) {
       const pid_t pid = session_.ProgramPid();
-      EXPECT_TRUE(apptest::WaitUntil(
-          [&] { return apptest::UnnamedFileSize(pid, folder) >= 3 * kPassBlockFrames; }))
-          << session_.Text();
+      EXPECT_TRUE(apptest::WaitUntil([&] {
+        return apptest::UnnamedFileSize(pid, folder) >= 3 * kPassBlockFrames;
+      })) << session_.Text();
       // The pass began before that block; the job's clock runs on while the
       // program is stopped, and past this its next report draws the percentage.
       const auto beyondTheDelay = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
@@ -234,7 +235,8 @@ TEST_F(LongJobInTerminal, PercentageDrawnAndTakenAwayLeavesTheUsualScreen) {
         text.find("Job completed in") != std::string::npos) {
       continue;
     }
-    EXPECT_EQ(tmuxpane::RowCells(longPane, row, 80), tmuxpane::RowCells(shortPane, row, 80)) << "row " << row;
+    EXPECT_EQ(tmuxpane::RowCells(longPane, row, 80), tmuxpane::RowCells(shortPane, row, 80))
+        << "row " << row;
   }
   EXPECT_EQ(convolvingRow, kConvolvingRow);
 }

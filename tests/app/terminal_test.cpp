@@ -53,7 +53,8 @@ void ExpectBannerScreen(const Pane& pane) {
   EXPECT_EQ(CellAt(pane, 8, 4).foreground, 90);
   EXPECT_EQ(CellAt(pane, 8, 4).background, 107);
   for (int row : {1, 20, 41})
-    for (int column : {1, 40, 80}) EXPECT_EQ(CellAt(pane, row, column).background, 107) << row << "," << column;
+    for (int column : {1, 40, 80})
+      EXPECT_EQ(CellAt(pane, row, column).background, 107) << row << "," << column;
 }
 
 TEST_F(TerminalRun, BannerMissingFileBoxAndRestoreAfterSigterm) {
@@ -102,8 +103,8 @@ TEST_F(TerminalRun, BannerMissingFileBoxAndRestoreAfterSigterm) {
   }
 }
 
-const std::string kSun = "\xe6\x97\xa5";     // U+65E5, two cells
-const std::string kBook = "\xe6\x9c\xac";    // U+672C, two cells
+const std::string kSun = "\xe6\x97\xa5";       // U+65E5, two cells
+const std::string kBook = "\xe6\x9c\xac";      // U+672C, two cells
 const std::string kNote = "\xf0\x9f\x8e\xb5";  // U+1F3B5, two cells
 
 TEST_F(TerminalRun, CjkAndEmojiNamesAreTypedTakenBackAndOpened) {

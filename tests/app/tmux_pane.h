@@ -145,7 +145,8 @@ inline const PaneCell& CellAt(const Pane& pane, int row, int column) {
 // colours where tmux left the row short.
 inline std::vector<PaneCell> RowCells(const Pane& pane, int row, int columns) {
   std::vector<PaneCell> cells;
-  if (row >= 1 && row <= static_cast<int>(pane.size())) cells = pane[static_cast<std::size_t>(row - 1)];
+  if (row >= 1 && row <= static_cast<int>(pane.size()))
+    cells = pane[static_cast<std::size_t>(row - 1)];
   cells.resize(static_cast<std::size_t>(columns));
   return cells;
 }
@@ -169,7 +170,8 @@ class Session {
     // A server of its own for every start: a new session on the socket of a
     // server that kill-server is still taking down fails now and then.
     static int started = 0;
-    socketName_ = "ostrivale-hardening-" + std::to_string(getpid()) + "-" + std::to_string(++started);
+    socketName_ =
+        "ostrivale-hardening-" + std::to_string(getpid()) + "-" + std::to_string(++started);
     tmux_ = "tmux -f /dev/null -L " + socketName_;
     const std::string pidFile = (directory / "pid").string();
     const std::string inner = "echo $$ > " + Quote(pidFile) + "; exec " + Quote(program);

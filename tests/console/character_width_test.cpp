@@ -16,17 +16,18 @@ struct WidthCase {
 
 TEST(CharacterWidth, TerminalCellsOfEachKind) {
   const WidthCase cases[] = {
-      {U'a', 1},      {0xA0, 1},      {0xAD, 1},  // the soft hyphen keeps its cell, as all of Latin-1
-      {0xFF, 1},      {0x0151, 1},    {0x0436, 1},    {0x03C9, 1},    // ő, ж, ω
-      {0x0300, 0},    {0x0301, 0},    {0x20DD, 0},    {0x200B, 0},    // marks, zero-width space
-      {0xFE0F, 0},    {0x1160, 0},    {0x11FF, 0},    {0xD7B0, 0},    // variation selector, jamo
-      {0x0600, 1},    {0x1100, 2},    {0x3000, 2},    {0x65E5, 2},    // a prepended mark, CJK
-      {0x3248, 2},    {0x4DC0, 2},    {0xFF01, 2},    {0xFF61, 1},    // fullwidth, halfwidth
-      {0x1F3B5, 2},   {0x1F600, 2},   {0x2764, 1},    {0x1F1E6, 1},   // emoji and text symbols
-      {0x20000, 2},   {0xE000, 1},    {0x10FFFF, 1},  {0xE01EF, 0},
+      {U'a', 1},    {0xA0, 1},    {0xAD, 1},  // the soft hyphen keeps its cell, as all of Latin-1
+      {0xFF, 1},    {0x0151, 1},  {0x0436, 1},   {0x03C9, 1},   // ő, ж, ω
+      {0x0300, 0},  {0x0301, 0},  {0x20DD, 0},   {0x200B, 0},   // marks, zero-width space
+      {0xFE0F, 0},  {0x1160, 0},  {0x11FF, 0},   {0xD7B0, 0},   // variation selector, jamo
+      {0x0600, 1},  {0x1100, 2},  {0x3000, 2},   {0x65E5, 2},   // a prepended mark, CJK
+      {0x3248, 2},  {0x4DC0, 2},  {0xFF01, 2},   {0xFF61, 1},   // fullwidth, halfwidth
+      {0x1F3B5, 2}, {0x1F600, 2}, {0x2764, 1},   {0x1F1E6, 1},  // emoji and text symbols
+      {0x20000, 2}, {0xE000, 1},  {0x10FFFF, 1}, {0xE01EF, 0},
   };
   for (const WidthCase& c : cases)
-    EXPECT_EQ(CharacterWidth(c.character), c.width) << std::hex << static_cast<unsigned>(c.character);
+    EXPECT_EQ(CharacterWidth(c.character), c.width)
+        << std::hex << static_cast<unsigned>(c.character);
 }
 
 TEST(CharacterWidth, TableIsSortedWithoutOverlaps) {

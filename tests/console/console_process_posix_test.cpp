@@ -266,7 +266,9 @@ TEST_F(TerminalChild, RawKeysDrawingAndRestoreAtTheEnd) {
 
   // Ctrl+C is an ordinary key; an arrow is swallowed whole; a combining mark
   // alone is refused; a wide character is echoed once.
-  Type("ab\x7f\x03\x1b[D\xcc\x81" "c\xe6\x97\xa5\r");
+  Type(
+      "ab\x7f\x03\x1b[D\xcc\x81"
+      "c\xe6\x97\xa5\r");
   ASSERT_TRUE(ReadUntil("got:ac\xe6\x97\xa5")) << output;
   Type("q");  // ends WaitKey and stays unread
   int status = Reap();

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr std::string_view kNotFound = "            File not found.\\n Please enter a valid filename";
+constexpr std::string_view kNotFound =
+    "            File not found.\\n Please enter a valid filename";
 constexpr std::string_view kTitle = "              ERROR";
 
 struct PlacementCase {
@@ -65,8 +66,10 @@ TEST(MessageBoxOverlay, LaysTheBoxOverACopyWithTheCursorHiddenOnTheButton) {
   const Screen before = screen;
   const Screen box = MessageBoxOverlay(screen, kNotFound, kTitle);
   const std::string vertical = "\xe2\x94\x82";
-  const std::string rows[] = {  // rows 17-23, columns 22-57; the other half of the wide ones a blank
-      std::string("\xe2\x94\x8c") + Repeat(kHorizontal, 13) + " ERROR " + Repeat(kHorizontal, 14) + "\xe2\x94\x90",
+  const std::string rows[] = {
+      // rows 17-23, columns 22-57; the other half of the wide ones a blank
+      std::string("\xe2\x94\x8c") + Repeat(kHorizontal, 13) + " ERROR " + Repeat(kHorizontal, 14) +
+          "\xe2\x94\x90",
       vertical + std::string(34, ' ') + vertical,
       vertical + "  " + "            File not found." + std::string(5, ' ') + vertical,
       vertical + "   Please enter a valid filename  " + vertical,
@@ -74,7 +77,8 @@ TEST(MessageBoxOverlay, LaysTheBoxOverACopyWithTheCursorHiddenOnTheButton) {
       vertical + "              [ OK ]              " + vertical,
       std::string("\xe2\x94\x94") + Repeat(kHorizontal, 34) + "\xe2\x94\x98"};
   for (int row = 17; row <= 23; ++row)
-    EXPECT_EQ(RowText(box, row), std::string(22, ' ') + rows[row - 17] + std::string(22, ' ')) << row;
+    EXPECT_EQ(RowText(box, row), std::string(22, ' ') + rows[row - 17] + std::string(22, ' '))
+        << row;
   EXPECT_EQ(box.cells[19][21].attribute, 0xF0);  // outside the box
   EXPECT_EQ(box.cells[19][58].attribute, 0xF0);
   EXPECT_EQ(box.cells[22][22].attribute, 0x70);  // frame: black on light grey

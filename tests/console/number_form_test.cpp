@@ -37,17 +37,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     SevenVersusFifteenDigits, NumberForm,
-    ::testing::Values(FormCase{1.0 / 3.0, 7, " .3333333 "},
-                      FormCase{1.0 / 3.0, 15, " .333333333333333 "},
-                      FormCase{2.0 / 3.0, 7, " .6666667 "},
-                      FormCase{2.0 / 3.0, 15, " .666666666666667 "},
-                      FormCase{12345678, 7, " 1.234568E+7 "}, FormCase{12345678, 15, " 12345678 "},
-                      FormCase{9999999, 7, " 9999999 "}, FormCase{10000000, 7, " 1E+7 "},
-                      FormCase{10000000, 15, " 10000000 "}, FormCase{2.5e-5, 7, " .000025 "},
-                      FormCase{1e-8, 7, " 1E-8 "}, FormCase{1e-8, 15, " .00000001 "},
-                      FormCase{1.5e-7, 7, " 1.5E-7 "}, FormCase{0.1234567, 7, " .1234567 "},
-                      FormCase{0.01234567, 7, " 1.234567E-2 "},
-                      FormCase{0.01234567, 15, " .01234567 "}));
+    ::testing::Values(
+        FormCase{1.0 / 3.0, 7, " .3333333 "}, FormCase{1.0 / 3.0, 15, " .333333333333333 "},
+        FormCase{2.0 / 3.0, 7, " .6666667 "}, FormCase{2.0 / 3.0, 15, " .666666666666667 "},
+        FormCase{12345678, 7, " 1.234568E+7 "}, FormCase{12345678, 15, " 12345678 "},
+        FormCase{9999999, 7, " 9999999 "}, FormCase{10000000, 7, " 1E+7 "},
+        FormCase{10000000, 15, " 10000000 "}, FormCase{2.5e-5, 7, " .000025 "},
+        FormCase{1e-8, 7, " 1E-8 "}, FormCase{1e-8, 15, " .00000001 "},
+        FormCase{1.5e-7, 7, " 1.5E-7 "}, FormCase{0.1234567, 7, " .1234567 "},
+        FormCase{0.01234567, 7, " 1.234567E-2 "}, FormCase{0.01234567, 15, " .01234567 "}));
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, NumberForm,
@@ -56,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FormCase{123456789012345678.0, 15, " 1.23456789012346E+17 "},
                       FormCase{-1234.5, 15, "-1234.5 "}, FormCase{0.001, 15, " .001 "},
                       FormCase{1e100, 15, " 1E+100 "}, FormCase{1e-300, 15, " 1E-300 "},
-                      FormCase{12, 2, " 12 "}, FormCase{120, 2, " 1.2E+2 "}, FormCase{1200, 2, " 1.2E+3 "},
-                      FormCase{-7, 1, "-7 "}));
+                      FormCase{12, 2, " 12 "}, FormCase{120, 2, " 1.2E+2 "},
+                      FormCase{1200, 2, " 1.2E+3 "}, FormCase{-7, 1, "-7 "}));
 
 // Only the first dropped digit decides; a 5 goes up only after an odd digit.
 INSTANTIATE_TEST_SUITE_P(
@@ -105,18 +103,18 @@ TEST_P(Rounding, ToPlaces) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Rounding,
-    ::testing::Values(RoundCase{2.675, 2, 2.67},     // the binary value lies below 2.675
-                      RoundCase{0.125, 2, 0.12},     // tie to even
-                      RoundCase{0.375, 2, 0.38},     // tie to even
+    ::testing::Values(RoundCase{2.675, 2, 2.67},  // the binary value lies below 2.675
+                      RoundCase{0.125, 2, 0.12},  // tie to even
+                      RoundCase{0.375, 2, 0.38},  // tie to even
                       RoundCase{12.3749, 2, 12.37}, RoundCase{12.375, 2, 12.38},
                       RoundCase{0.004, 2, 0.0}, RoundCase{0.005, 2, 0.01},
                       RoundCase{-0.125, 2, -0.12}, RoundCase{-0.004, 2, -0.0},
                       RoundCase{2.5, 0, 2.0}, RoundCase{3.5, 0, 4.0}, RoundCase{-2.5, 0, -2.0},
                       // 1.115 x 100 is 111.4999999999999991...; a 53-bit product
                       // would round it up to 111.5 and then to 112.
-                      RoundCase{1.115, 2, 1.11},
-                      RoundCase{1234.5678, 18, 1234.5678}, RoundCase{1e300, 2, 1e300},
-                      RoundCase{1250.0, -2, 1200.0}, RoundCase{1350.0, -2, 1400.0}));
+                      RoundCase{1.115, 2, 1.11}, RoundCase{1234.5678, 18, 1234.5678},
+                      RoundCase{1e300, 2, 1e300}, RoundCase{1250.0, -2, 1200.0},
+                      RoundCase{1350.0, -2, 1400.0}));
 
 TEST(RoundingLimits, PlacesAreLimitedTo18) {
   EXPECT_EQ(RoundToPlaces(0.1234567890123456789, 30), RoundToPlaces(0.1234567890123456789, 18));

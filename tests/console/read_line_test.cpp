@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <ostream>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "console/character_width.h"
 #include "console/console.h"
@@ -21,7 +21,9 @@ bool SameCells(const Screen& a, const Screen& b) {
 }
 
 TEST(ReadLine, TypedLineWithBackspace) {
-  StartHeadlessConsole("ab\x08" "c\r");
+  StartHeadlessConsole(
+      "ab\x08"
+      "c\r");
   SetColor(kBlack, kBrightWhite);
   Locate(8, 18);
   EXPECT_EQ(ReadLine().text, "ac");
@@ -102,7 +104,10 @@ TEST_P(TypedNames, AreKeptAndEchoedCellForCell) {
 INSTANTIATE_TEST_SUITE_P(
     Scripts, TypedNames,
     ::testing::Values(NameCase{"Latin-1", "caf\xc3\xa9 \xc3\xbf.wav", 10},
-                      NameCase{"Central European", "\xc5\x81\xc3\xb3" "d\xc5\xba \xc5\x91.wav", 10},
+                      NameCase{"Central European",
+                               "\xc5\x81\xc3\xb3"
+                               "d\xc5\xba \xc5\x91.wav",
+                               10},
                       NameCase{"Cyrillic", "\xd0\x96\xd0\xb8\xd0\xb7\xd0\xbd\xd1\x8c.wav", 9},
                       NameCase{"Greek", "\xce\xa9\xce\xbc\xce\xad\xce\xb3\xce\xb1.wav", 9},
                       NameCase{"CJK", "\xe9\x8c\xb2\xe9\x9f\xb3 \xe6\x97\xa5\xe6\x9c\xac.wav", 13},
@@ -129,33 +134,66 @@ TEST_P(WideBackspace, TakesTheCharacterAndBothCells) {
   Locate(c.row, c.column);
   EXPECT_EQ(ReadLine().text, c.line) << c.label;
   for (std::size_t i = 0; i < c.rows.size(); ++i)
-    EXPECT_EQ(ScreenRowText(c.firstRow + static_cast<int>(i)), c.rows[i]) << c.label << " row " << i;
+    EXPECT_EQ(ScreenRowText(c.firstRow + static_cast<int>(i)), c.rows[i])
+        << c.label << " row " << i;
 }
 
 const std::string kSun = "\xe6\x97\xa5";  // U+65E5, two cells
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WideBackspace,
-    ::testing::Values(
-        BackspaceCase{"inside the row", 5, 18, "a" + kSun + "\x7f" "b", "ab", 5,
-                      {Blanks(17) + "ab" + Blanks(61)}},
-        // The character stood in columns 79-80: the cursor goes back to 79.
-        BackspaceCase{"pair ending in the last column", 5, 79, kSun + "\x7fz", "z", 5,
-                      {Blanks(78) + "z ", Blanks(80)}},
-        // One cell was left: it wrapped whole, leaving a gap; taking it back
-        // takes the gap too, and the next character goes into the last column.
-        BackspaceCase{"wrapped with a gap", 5, 79, "a" + kSun + "\x7f" "b", "ab", 5,
-                      {Blanks(78) + "ab", Blanks(80)}},
-        BackspaceCase{"narrow, then back over the row edge to a wide one", 5, 78,
-                      kSun + "x\x7f\x7f\xc3\xa9", "\xc3\xa9", 5,
-                      {Blanks(77) + "\xc3\xa9" + Blanks(2), Blanks(80)}},
-        // Enter on the bottom row scrolls once: the row is then row 40.
-        BackspaceCase{"from the pending wrap", 41, 79, kSun + "\x7fz", "z", 40,
-                      {Blanks(78) + "z ", Blanks(80)}},
-        // The wide character scrolled to wrap, so its gap went up to row 40;
-        // Backspace returns there, z fills it and Enter scrolls once more.
-        BackspaceCase{"wrapped from the bottom row", 41, 80, kSun + "\x7fz", "z", 39,
-                      {Blanks(79) + "z", Blanks(80), Blanks(80)}}));
+    ::testing::Values(BackspaceCase{"inside the row",
+                                    5,
+                                    18,
+                                    "a" + kSun +
+                                        "\x7f"
+                                        "b",
+                                    "ab",
+                                    5,
+                                    {Blanks(17) + "ab" + Blanks(61)}},
+                      // The character stood in columns 79-80: the cursor goes back to 79.
+                      BackspaceCase{"pair ending in the last column",
+                                    5,
+                                    79,
+                                    kSun + "\x7fz",
+                                    "z",
+                                    5,
+                                    {Blanks(78) + "z ", Blanks(80)}},
+                      // One cell was left: it wrapped whole, leaving a gap; taking it back
+                      // takes the gap too, and the next character goes into the last column.
+                      BackspaceCase{"wrapped with a gap",
+                                    5,
+                                    79,
+                                    "a" + kSun +
+                                        "\x7f"
+                                        "b",
+                                    "ab",
+                                    5,
+                                    {Blanks(78) + "ab", Blanks(80)}},
+                      BackspaceCase{"narrow, then back over the row edge to a wide one",
+                                    5,
+                                    78,
+                                    kSun + "x\x7f\x7f\xc3\xa9",
+                                    "\xc3\xa9",
+                                    5,
+                                    {Blanks(77) + "\xc3\xa9" + Blanks(2), Blanks(80)}},
+                      // Enter on the bottom row scrolls once: the row is then row 40.
+                      BackspaceCase{"from the pending wrap",
+                                    41,
+                                    79,
+                                    kSun + "\x7fz",
+                                    "z",
+                                    40,
+                                    {Blanks(78) + "z ", Blanks(80)}},
+                      // The wide character scrolled to wrap, so its gap went up to row 40;
+                      // Backspace returns there, z fills it and Enter scrolls once more.
+                      BackspaceCase{"wrapped from the bottom row",
+                                    41,
+                                    80,
+                                    kSun + "\x7fz",
+                                    "z",
+                                    39,
+                                    {Blanks(79) + "z", Blanks(80), Blanks(80)}}));
 
 TEST(ReadLine, ScriptKeepsMarksOfNoWidthAndBytesThatAreNotUtf8) {
   // A decomposed é (e, combining acute) and a Latin-1 byte: kept in the line,
@@ -196,7 +234,9 @@ TEST(ReadLine, BackspaceAcrossTheRowBoundaryLeavesCursorInTheLastColumn) {
 }
 
 TEST(ReadLine, BackspaceFromThePendingWrap) {
-  StartHeadlessConsole("ab\x7f" "c\r");
+  StartHeadlessConsole(
+      "ab\x7f"
+      "c\r");
   Locate(41, 79);
   EXPECT_EQ(ReadLine().text, "ac");
   // "ab" ends in the pending wrap; Backspace blanks the last cell and leaves
@@ -293,9 +333,11 @@ TEST(MessageBox, IsLoggedAndReadsNoKey) {
   StartHeadlessConsole("name\r");
   PrintText("screen");
   Screen before = CurrentScreen();
-  ShowMessageBox("            File not found.\\n Please enter a valid filename", "              ERROR");
+  ShowMessageBox("            File not found.\\n Please enter a valid filename",
+                 "              ERROR");
   ASSERT_EQ(MessageBoxLog().size(), 1u);
-  EXPECT_EQ(MessageBoxLog()[0].text, "            File not found.\\n Please enter a valid filename");
+  EXPECT_EQ(MessageBoxLog()[0].text,
+            "            File not found.\\n Please enter a valid filename");
   EXPECT_EQ(MessageBoxLog()[0].title, "              ERROR");
   EXPECT_TRUE(SameCells(before, CurrentScreen()));
   EXPECT_EQ(ReadLine().text, "name");

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-
 #include "filter/filter_table.h"
 #include "filter/impulse_file.h"
 #include "tests/test_files.h"
@@ -30,8 +29,8 @@ struct FilterTarget {
   int sampleRate;
   int taps;
   Phase phase;
-  double stopStartHz;      // the stop band runs from here to half the rate
-  double attenuationDb;    // at least this far down over the stop band
+  double stopStartHz;    // the stop band runs from here to half the rate
+  double attenuationDb;  // at least this far down over the stop band
 };
 
 const FilterTarget kTargets[] = {
@@ -160,7 +159,8 @@ int ZerosInside(const std::vector<double>& h, long double radius) {
   auto polynomial = [&](long double theta) {
     const Complex z = std::polar(radius, theta);
     Complex p = static_cast<long double>(h[0]);
-    for (int k = 1; k <= degree; ++k) p = p * z + static_cast<long double>(h[static_cast<std::size_t>(k)]);
+    for (int k = 1; k <= degree; ++k)
+      p = p * z + static_cast<long double>(h[static_cast<std::size_t>(k)]);
     return p;
   };
   Complex previous = polynomial(0.0L);
@@ -238,7 +238,8 @@ std::vector<double> LoadShipped(char letter, int taps) {
   choice.letter = letter;
   choice.impulseFileName = FileName(letter);
   choice.coefficientCount = taps;
-  const bool loaded = !found.empty() && LoadImpulseResponse(choice, h.data()) == ImpulseVerdict::kRead;
+  const bool loaded =
+      !found.empty() && LoadImpulseResponse(choice, h.data()) == ImpulseVerdict::kRead;
   EXPECT_TRUE(loaded) << FileName(letter);
   EXPECT_EQ(h[static_cast<std::size_t>(taps)], -777.0) << "the loader writes M values only";
   h.resize(static_cast<std::size_t>(taps));
@@ -357,8 +358,8 @@ TEST_P(ShippedFilter, PhaseIsAsPromised) {
   // The zeros found rebuild the filter.
   const std::vector<long double> rebuilt = Expand(h[0], zeros);
   for (int n = 0; n < t.taps; ++n) {
-    EXPECT_NEAR(static_cast<double>(rebuilt[static_cast<std::size_t>(n)]), h[static_cast<std::size_t>(n)],
-                1e-12)
+    EXPECT_NEAR(static_cast<double>(rebuilt[static_cast<std::size_t>(n)]),
+                h[static_cast<std::size_t>(n)], 1e-12)
         << "tap " << n;
   }
   const long double largest = LargestRadius(zeros);

@@ -193,11 +193,10 @@ struct RejectCase {
 };
 
 const RejectCase kRejected[] = {
-    {96000, ""},     {96000, " B"},   {96000, "B "},   {96000, "BB"},  {96000, "bb"},
-    {96000, "A"},    {96000, "a"},    {96000, "C"},    {96000, "E"},   {96000, "\xE2"},
-    {96000, "Bf"},   {192000, "B"},   {192000, "b"},   {192000, "F"},  {192000, "f"},
-    {192000, ""},    {192000, "AC"},  {192000, " a"},  {192000, "e "}, {192000, "G"},
-    {192000, "1"},
+    {96000, ""},    {96000, " B"}, {96000, "B "}, {96000, "BB"},   {96000, "bb"},  {96000, "A"},
+    {96000, "a"},   {96000, "C"},  {96000, "E"},  {96000, "\xE2"}, {96000, "Bf"},  {192000, "B"},
+    {192000, "b"},  {192000, "F"}, {192000, "f"}, {192000, ""},    {192000, "AC"}, {192000, " a"},
+    {192000, "e "}, {192000, "G"}, {192000, "1"},
 };
 
 TEST(FilterQuestion, WrongAnswersGiveTheBeepAndTheBoxOfTheirRate) {
@@ -298,8 +297,10 @@ TEST(ImpulseRefusal, EachShowsItsOwnBox) {
   ReportImpulseRefusal(ImpulseVerdict::kDamaged);
   EXPECT_EQ(BeepCount(), 2);
   ASSERT_EQ(MessageBoxLog().size(), 2u);
-  EXPECT_EQ(MessageBoxLog()[0].text, "Required filter .dat file not found.\\n The program will now terminate");
-  EXPECT_EQ(MessageBoxLog()[1].text, "Required filter .dat file is damaged.\\n The program will now terminate");
+  EXPECT_EQ(MessageBoxLog()[0].text,
+            "Required filter .dat file not found.\\n The program will now terminate");
+  EXPECT_EQ(MessageBoxLog()[1].text,
+            "Required filter .dat file is damaged.\\n The program will now terminate");
   for (const auto& box : MessageBoxLog()) EXPECT_EQ(box.title, std::string(16, ' ') + "ERROR");
 }
 

@@ -16,8 +16,8 @@
 
 namespace {
 
-using passtest::Recording;
 using passtest::RandomSamples;
+using passtest::Recording;
 using passtest::ShippedFilter;
 
 // The buffers are a few megabytes; under a limit that leaves less than one
@@ -56,7 +56,8 @@ int PassUnderFileSizeLimit(const Recording& recording, const std::string& name) 
   const FileHandle input = OpenFileForReading(recording.path());
   OutputFile output;
   if (!CreateOutputFile(name, output)) return 4;
-  const PassOutcome outcome = RunFilterPass(recording.format(), 20, input, output, buffers, settings);
+  const PassOutcome outcome =
+      RunFilterPass(recording.format(), 20, input, output, buffers, settings);
   AbandonOutputFile(output);
   return outcome.verdict == OutputVerdict::kWritten ? 5 : 0;
 }
@@ -64,7 +65,9 @@ int PassUnderFileSizeLimit(const Recording& recording, const std::string& name) 
 TEST(StreamingPass, WriteFailingPartWayStopsThePass) {
   const Recording recording(2, 200000, RandomSamples(400000, 23));
   wavetest::ScratchFolder folder;
-  EXPECT_EQ(testenv::RunInChild([&] { return PassUnderFileSizeLimit(recording, folder / "out.wav"); }), 0);
+  EXPECT_EQ(
+      testenv::RunInChild([&] { return PassUnderFileSizeLimit(recording, folder / "out.wav"); }),
+      0);
   EXPECT_TRUE(folder.Entries().empty());
 }
 
@@ -80,7 +83,8 @@ int TerminatedDuringThePass(const Recording& recording, const std::string& name)
   OutputFile output;
   if (!CreateOutputFile(name, output, OutputNaming::kHiddenName)) return 3;
   raise(SIGTERM);
-  const PassOutcome outcome = RunFilterPass(recording.format(), 15, input, output, buffers, settings);
+  const PassOutcome outcome =
+      RunFilterPass(recording.format(), 15, input, output, buffers, settings);
   if (outcome.verdict == OutputVerdict::kWritten) return 4;
   AbandonOutputFile(output);
   return 5;  // not reached: the signal ends the child here
@@ -89,8 +93,9 @@ int TerminatedDuringThePass(const Recording& recording, const std::string& name)
 TEST(StreamingPass, HeldEndingSignalStopsThePass) {
   const Recording recording(1, 100000, RandomSamples(100000, 29));
   wavetest::ScratchFolder folder;
-  EXPECT_EQ(testenv::RunInChild([&] { return TerminatedDuringThePass(recording, folder / "out.wav"); }),
-            1000 + SIGTERM);
+  EXPECT_EQ(
+      testenv::RunInChild([&] { return TerminatedDuringThePass(recording, folder / "out.wav"); }),
+      1000 + SIGTERM);
   EXPECT_TRUE(folder.Entries().empty());
 }
 

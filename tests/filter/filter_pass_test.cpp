@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <numbers>
 #include <ostream>
@@ -23,8 +23,8 @@
 
 namespace {
 
-using passtest::Recording;
 using passtest::RandomSamples;
+using passtest::Recording;
 using passtest::SamplesAtRoundingBoundaries;
 using passtest::ShippedFilter;
 using wavetest::Bytes;
@@ -45,18 +45,22 @@ class StreamingPass : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(StreamingPass, GivesTheReferenceBytes) {
   const StreamCase& c = GetParam();
-  const std::int64_t present = c.bytesPresent >= 0 ? (c.bytesPresent + 2) / 3 : c.channels * c.frames;
-  const Recording recording(c.channels, c.frames, RandomSamples(static_cast<std::size_t>(present), 5),
-                            c.bytesPresent);
+  const std::int64_t present =
+      c.bytesPresent >= 0 ? (c.bytesPresent + 2) / 3 : c.channels * c.frames;
+  const Recording recording(c.channels, c.frames,
+                            RandomSamples(static_cast<std::size_t>(present), 5), c.bytesPresent);
   const std::vector<double> h = ShippedFilter(c.filter);
   PassSettings settings;
   settings.blockFrames = c.blockFrames;
   settings.threads = c.threads;
   const Bytes reference = recording.Reference(h);
   const std::int64_t frames = recording.format().sampleCount;
-  ASSERT_EQ(frames, c.bytesPresent >= 0 ? std::llrint(static_cast<double>(c.bytesPresent) / (3 * c.channels)) : c.frames);
-  ASSERT_EQ(reference.size(), static_cast<std::size_t>(44 + 3 * c.channels * (frames + h.size() - 1) +
-                                                       (c.channels * (frames + h.size() - 1)) % 2));
+  ASSERT_EQ(frames, c.bytesPresent >= 0
+                        ? std::llrint(static_cast<double>(c.bytesPresent) / (3 * c.channels))
+                        : c.frames);
+  ASSERT_EQ(reference.size(),
+            static_cast<std::size_t>(44 + 3 * c.channels * (frames + h.size() - 1) +
+                                     (c.channels * (frames + h.size() - 1)) % 2));
   EXPECT_EQ(recording.Pass(h, settings), reference);
 }
 
@@ -77,9 +81,12 @@ INSTANTIATE_TEST_SUITE_P(
         // left sample whole, its right sample's low byte, the rest zeros) of
         // the 50000 declared; and a copy cut inside its last frame.
         StreamCase{"file ends in the middle of a block", 2, 50000, 6 * 12345 + 4, 'E', 4096, 2},
-        StreamCase{"file ends in the middle of the last block", 1, 9000, 3 * 8999 + 2, 'B', 1024, 1},
+        StreamCase{"file ends in the middle of the last block", 1, 9000, 3 * 8999 + 2, 'B', 1024,
+                   1},
         StreamCase{"header only", 1, 3000, 0, 'D', 500, 2}),
-    [](const ::testing::TestParamInfo<StreamCase>& param) { return "Case" + std::to_string(param.index); });
+    [](const ::testing::TestParamInfo<StreamCase>& param) {
+      return "Case" + std::to_string(param.index);
+    });
 
 // Filters and signals that push the fast engine to its edges: coefficients
 // of very different magnitudes, values driven beyond full scale both ways,
@@ -110,7 +117,8 @@ std::vector<std::int32_t> StereoChord(std::int64_t frames, int rate) {
     for (int c = 0; c < 2; ++c) {
       const double t = static_cast<double>(i) / rate;
       double v = 0;
-      for (int n = 0; n < 4; ++n) v += std::sin(2 * std::numbers::pi * tones[n] * (1 + 0.001 * c) * t) / (n + 1);
+      for (int n = 0; n < 4; ++n)
+        v += std::sin(2 * std::numbers::pi * tones[n] * (1 + 0.001 * c) * t) / (n + 1);
       x.push_back(static_cast<std::int32_t>(std::lround(v * 3.5e6)));
     }
   }
@@ -131,7 +139,8 @@ TEST_P(SignalPass, GivesTheReferenceBytes) {
   }
 }
 
-const std::vector<double> kMixedMagnitudes = {1e-12, 0.75, -3e-7, 1e-3, 0.25, 5e-16, -0.125, 2e-9, 1.0 / 3.0};
+const std::vector<double> kMixedMagnitudes = {1e-12, 0.75,   -3e-7, 1e-3,     0.25,
+                                              5e-16, -0.125, 2e-9,  1.0 / 3.0};
 
 INSTANTIATE_TEST_SUITE_P(
     Signals, SignalPass,
@@ -140,15 +149,24 @@ INSTANTIATE_TEST_SUITE_P(
                    RandomSamples(50000, 11)},
         SignalCase{"coefficients of very different magnitudes, quiet stereo", kMixedMagnitudes, 2,
                    RandomSamples(2 * 50000, 12, 1000)},
-        SignalCase{"large coefficients drive values beyond the limits", {3.0, -2.5, 1.75, 0.5, -4.0}, 2,
+        SignalCase{"large coefficients drive values beyond the limits",
+                   {3.0, -2.5, 1.75, 0.5, -4.0},
+                   2,
                    RandomSamples(2 * 40000, 13)},
-        SignalCase{"a full-scale square wave saturates both ways", {1.5, 0.5}, 1, SquareWave(10000, 7)},
+        SignalCase{
+            "a full-scale square wave saturates both ways", {1.5, 0.5}, 1, SquareWave(10000, 7)},
         SignalCase{"silence", {0.5, 0.25, 0.125}, 1, std::vector<std::int32_t>(30000, 0)},
         SignalCase{"full scale held in both channels", {1.0}, 2, SquareWave(60000, 1)},
         // The margin is a few 1e-7 of a step: a handful of samples per million.
-        SignalCase{"one second of a stereo chord: the exact path rare", {}, 2, StereoChord(192000, 192000), 20,
+        SignalCase{"one second of a stereo chord: the exact path rare",
+                   {},
+                   2,
+                   StereoChord(192000, 192000),
+                   20,
                    'E'}),
-    [](const ::testing::TestParamInfo<SignalCase>& param) { return "Case" + std::to_string(param.index); });
+    [](const ::testing::TestParamInfo<SignalCase>& param) {
+      return "Case" + std::to_string(param.index);
+    });
 
 TEST(StreamingPass, BlockOfOneFrameAndTheNormalBlockGiveTheSameBytes) {
   const Recording recording(2, 20000, RandomSamples(40000, 11));
@@ -205,7 +223,8 @@ TEST(StreamingPass, ExactFallbackAtEveryVectorLevel) {
   const std::vector<std::int32_t> left = SamplesAtRoundingBoundaries(frames, c, 2, 0);
   const std::vector<std::int32_t> right = SamplesAtRoundingBoundaries(frames, c, 2, 1);
   std::vector<std::int32_t> interleaved;
-  for (std::int64_t k = 0; k < frames; ++k) interleaved.insert(interleaved.end(), {left[k], right[k]});
+  for (std::int64_t k = 0; k < frames; ++k)
+    interleaved.insert(interleaved.end(), {left[k], right[k]});
   const Recording stereo(2, frames, interleaved);
   PassSettings settings;
   settings.blockFrames = 1237;
@@ -215,7 +234,8 @@ TEST(StreamingPass, ExactFallbackAtEveryVectorLevel) {
       LimitVectorLevel(level);
       PassOutcome outcome;
       EXPECT_EQ(recording->Pass(h, settings, &outcome), reference) << static_cast<int>(level);
-      EXPECT_GT(outcome.exactSamples, recording->format().channelCount * frames / 10) << static_cast<int>(level);
+      EXPECT_GT(outcome.exactSamples, recording->format().channelCount * frames / 10)
+          << static_cast<int>(level);
     }
     LimitVectorLevel(VectorLevel::kAvx512);
   }
@@ -245,10 +265,12 @@ TEST(StreamingPass, EveryVectorLevelGivesTheReferenceBytes) {
 // be finite: a not-a-number there would send every sample near them to the
 // exact path, slowly but unseen in the bytes.
 TEST(StreamingPass, LongFiltersAtEveryVectorLevel) {
-  for (const auto& [channels, taps] : {std::pair{2, 31}, std::pair{2, 33}, std::pair{1, 63}, std::pair{1, 65}}) {
+  for (const auto& [channels, taps] :
+       {std::pair{2, 31}, std::pair{2, 33}, std::pair{1, 63}, std::pair{1, 65}}) {
     std::vector<double> h;
     for (int j = 0; j < taps; ++j) h.push_back((j % 3 == 1 ? -0.3 : 0.5) * std::pow(0.9, j) / 3.0);
-    const Recording recording(channels, 3001, RandomSamples(static_cast<std::size_t>(channels * 3001), 53));
+    const Recording recording(channels, 3001,
+                              RandomSamples(static_cast<std::size_t>(channels * 3001), 53));
     const Bytes reference = recording.Reference(h);
     PassSettings settings;
     settings.blockFrames = 1500;
@@ -269,8 +291,9 @@ TEST(StreamingPass, LongFiltersAtEveryVectorLevel) {
 TEST(StreamingPass, NonFiniteCoefficientsAtTheEdges) {
   const double inf = std::numeric_limits<double>::infinity();
   const Recording recording(2, 700, RandomSamples(1400, 13));
-  for (const std::vector<double>& h : {std::vector<double>{0.5, inf, 0.25}, std::vector<double>{std::nan(""), 1.0},
-                                       std::vector<double>{1e300, 1.0, -1e300}}) {
+  for (const std::vector<double>& h :
+       {std::vector<double>{0.5, inf, 0.25}, std::vector<double>{std::nan(""), 1.0},
+        std::vector<double>{1e300, 1.0, -1e300}}) {
     PassSettings settings;
     settings.blockFrames = 64;
     PassOutcome outcome;

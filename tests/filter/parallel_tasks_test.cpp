@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "processor/precision.h"
 #include "filter/parallel_tasks.h"
+#include "processor/precision.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 
 #include "filter/filter_pass.h"
 #include "filter/impulse_file.h"
-#include "system/files.h"
 #include "reference/convolution.h"
-#include "wave/dither.h"
+#include "system/files.h"
 #include "tests/wave/wave_test_support.h"
+#include "wave/dither.h"
 
 namespace passtest {
 
@@ -37,11 +37,12 @@ inline std::vector<double> ShippedFilter(char letter) {
 // x[k] 2^-23 + x[k-1] c, dithered, lands within about 2^-24 of a
 // half-integer: x[k] sets the fraction. Many of these samples must take the
 // exact path.
-inline std::vector<std::int32_t> SamplesAtRoundingBoundaries(std::int64_t frames, double c, int channels = 1,
-                                                             int channel = 0) {
+inline std::vector<std::int32_t> SamplesAtRoundingBoundaries(std::int64_t frames, double c,
+                                                             int channels = 1, int channel = 0) {
   std::vector<std::int32_t> x(static_cast<std::size_t>(frames), 0);
   for (std::int64_t k = 1; k + 1 < frames; ++k) {
-    const SampleDither dither = DitherOfSample(static_cast<std::uint64_t>((k + 1) * channels + channel));
+    const SampleDither dither =
+        DitherOfSample(static_cast<std::uint64_t>((k + 1) * channels + channel));
     const double rest = static_cast<double>(x[k - 1]) * c + ((dither.r1 + dither.r2) - 1.0);
     double want = 0.5 - (rest - std::floor(rest));  // fraction of x[k] 2^-23 wanted
     want -= std::floor(want);
@@ -52,7 +53,8 @@ inline std::vector<std::int32_t> SamplesAtRoundingBoundaries(std::int64_t frames
   return x;
 }
 
-inline std::vector<std::int32_t> RandomSamples(std::size_t count, unsigned seed, std::int32_t amplitude = 8388608) {
+inline std::vector<std::int32_t> RandomSamples(std::size_t count, unsigned seed,
+                                               std::int32_t amplitude = 8388608) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<std::int32_t> sample(-amplitude, amplitude - 1);
   std::vector<std::int32_t> x(count);
@@ -69,16 +71,20 @@ class Recording {
   // header reader steps over would stand.
   Recording(int channels, std::int64_t frames, const std::vector<std::int32_t>& samples,
             std::int64_t bytesPresent = -1, const Bytes& before = {}) {
-    Bytes file = wavetest::CanonicalHeader(channels, 192000, static_cast<std::uint32_t>(3 * channels * frames));
+    Bytes file = wavetest::CanonicalHeader(channels, 192000,
+                                           static_cast<std::uint32_t>(3 * channels * frames));
     file.insert(file.end(), before.begin(), before.end());
     for (std::int32_t v : samples) {
-      for (int b = 0; b < 3; ++b) file.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * b)));
+      for (int b = 0; b < 3; ++b)
+        file.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * b)));
     }
-    if (bytesPresent >= 0) file.resize(static_cast<std::size_t>(kWaveHeaderSize + before.size() + bytesPresent));
+    if (bytesPresent >= 0)
+      file.resize(static_cast<std::size_t>(kWaveHeaderSize + before.size() + bytesPresent));
     wavetest::WriteBytes(path(), file);
     EXPECT_EQ(wavetest::ReadHeaderOf(path(), format_), HeaderVerdict::kAccepted);
     format_.dataOffset = kWaveHeaderSize + static_cast<std::int64_t>(before.size());
-    format_.dataSize = std::min<std::uint64_t>(format_.dataSize, file.size() - static_cast<std::size_t>(format_.dataOffset));
+    format_.dataSize = std::min<std::uint64_t>(
+        format_.dataSize, file.size() - static_cast<std::size_t>(format_.dataOffset));
   }
 
   std::string path() const { return folder_ / "in.wav"; }
@@ -91,8 +97,8 @@ class Recording {
   }
 
   // The pass into a new file, read back.
-  Bytes Pass(const std::vector<double>& h, const PassSettings& settings, PassOutcome* outcome = nullptr,
-             const PassProgress& progress = {}) const {
+  Bytes Pass(const std::vector<double>& h, const PassSettings& settings,
+             PassOutcome* outcome = nullptr, const PassProgress& progress = {}) const {
     const int m = static_cast<int>(h.size());
     PassBuffers buffers;
     EXPECT_TRUE(AllocatePassBuffers(format_, m, settings, buffers));
@@ -102,7 +108,8 @@ class Recording {
     OutputFile output;
     const std::string name = folder_ / "out.wav";
     EXPECT_TRUE(CreateOutputFile(name, output));
-    const PassOutcome result = RunFilterPass(format_, m, input, output, buffers, settings, progress);
+    const PassOutcome result =
+        RunFilterPass(format_, m, input, output, buffers, settings, progress);
     CloseFile(input);
     EXPECT_EQ(result.verdict, OutputVerdict::kWritten);
     EXPECT_TRUE(MakeOutputDurable(output) && NameOutputFile(output));

@@ -21,8 +21,8 @@ namespace {
   }
   for (std::size_t k = 0; k < actual.size(); ++k) {
     if (std::memcmp(&actual[k], &expected[k], sizeof(double)) != 0) {
-      return ::testing::AssertionFailure() << "element " << k << ": " << std::hexfloat << actual[k]
-                                           << " is not " << expected[k];
+      return ::testing::AssertionFailure()
+             << "element " << k << ": " << std::hexfloat << actual[k] << " is not " << expected[k];
     }
   }
   return ::testing::AssertionSuccess();
@@ -212,7 +212,8 @@ void FillJob(Job& job, int channels, const std::vector<double>& h,
   job.format.sampleCount = n;
   job.arrays.resultLength = n + m - 1;
   ASSERT_TRUE(job.arrays.impulseResponse.Allocate(m));
-  for (std::int64_t j = 0; j < m; ++j) job.arrays.impulseResponse[j] = h[static_cast<std::size_t>(j)];
+  for (std::int64_t j = 0; j < m; ++j)
+    job.arrays.impulseResponse[j] = h[static_cast<std::size_t>(j)];
   auto fill = [&](Buffer<std::int32_t>& input, Buffer<double>& result,
                   const std::vector<std::int32_t>& samples) {
     ASSERT_TRUE(input.Allocate(n));

@@ -34,7 +34,8 @@ WorkingArrays Results(const std::vector<double>& left, const std::vector<double>
   for (std::size_t i = 0; i < left.size(); ++i) first[static_cast<std::int64_t>(i)] = left[i];
   if (!right.empty()) {
     EXPECT_TRUE(a.rightResult.Allocate(a.resultLength));
-    for (std::size_t i = 0; i < right.size(); ++i) a.rightResult[static_cast<std::int64_t>(i)] = right[i];
+    for (std::size_t i = 0; i < right.size(); ++i)
+      a.rightResult[static_cast<std::int64_t>(i)] = right[i];
   }
   return a;
 }
@@ -113,7 +114,8 @@ TEST(OutputImage, CodesPlusAndMinusOneBytes) {
   WorkingArrays a = Results({1.0, -1.0});
   const Bytes written = ImageOf(Format(1, 96000), a, g);
   ASSERT_EQ(written.size(), 44u + 6u);
-  EXPECT_EQ(Bytes(written.begin() + 44, written.end()), (Bytes{0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(Bytes(written.begin() + 44, written.end()),
+            (Bytes{0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(OutputImage, NotANumberIsWrittenAsZeroAndKeepsTheDitherAligned) {

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "tests/test_environment.h"
 #include "reference/working_arrays.h"
+#include "tests/test_environment.h"
 
 namespace {
 

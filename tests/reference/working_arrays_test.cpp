@@ -6,8 +6,8 @@
 #include <ostream>
 #include <string>
 
-#include "system/memory.h"
 #include "reference/working_arrays.h"
+#include "system/memory.h"
 #include "tests/test_buffers.h"
 #include "tests/wave/wave_test_support.h"
 
@@ -49,7 +49,8 @@ TEST(AllocateWorkingArrays, MonoArraysInTheirSizes) {
   EXPECT_EQ(a.impulseResponse.size(), 15);
   EXPECT_EQ(a.monoInput.size(), 10);
   EXPECT_EQ(a.monoResult.size(), 24);
-  EXPECT_EQ(a.leftInput.size() + a.leftResult.size() + a.rightInput.size() + a.rightResult.size(), 0);
+  EXPECT_EQ(a.leftInput.size() + a.leftResult.size() + a.rightInput.size() + a.rightResult.size(),
+            0);
   EXPECT_TRUE(AllZero(a.rawSampleBlock) && AllZero(a.impulseResponse) && AllZero(a.monoInput) &&
               AllZero(a.monoResult));
 }
@@ -142,8 +143,8 @@ void LoadFrom(const Bytes& header, const Bytes& data, int channels, std::int64_t
 
 TEST(LoadInputSamples, MonoRecordsInOrder) {
   Loaded l;
-  LoadFrom(wavetest::CanonicalHeader(1, 96000, 9), {0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80},
-           1, 3, l);
+  LoadFrom(wavetest::CanonicalHeader(1, 96000, 9),
+           {0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80}, 1, 3, l);
   ASSERT_EQ(l.arrays.monoInput.size(), 3);
   EXPECT_EQ(l.arrays.monoInput[0], 1);
   EXPECT_EQ(l.arrays.monoInput[1], -1);
@@ -193,8 +194,8 @@ TEST(LoadInputSamples, DataIsTakenFromOffset44WhateverTheHeaderSays) {
 TEST(LoadInputSamples, DataIsTakenFromWhereTheFormatSaysItStarts) {
   // Three bytes of another chunk between the header and the samples.
   Loaded l;
-  LoadFrom(wavetest::CanonicalHeader(1, 96000, 6), {0xAA, 0xBB, 0xCC, 0x02, 0x00, 0x00, 0xFE, 0xFF, 0xFF}, 1,
-           2, l, kWaveHeaderSize + 3);
+  LoadFrom(wavetest::CanonicalHeader(1, 96000, 6),
+           {0xAA, 0xBB, 0xCC, 0x02, 0x00, 0x00, 0xFE, 0xFF, 0xFF}, 1, 2, l, kWaveHeaderSize + 3);
   EXPECT_EQ(l.arrays.monoInput[0], 2);
   EXPECT_EQ(l.arrays.monoInput[1], -2);
 }
@@ -217,7 +218,8 @@ TEST(LoadInputSamples, LargeStereoFileRoundTrips) {
     for (int ch = 0; ch < 2; ++ch) {
       const std::uint32_t bits = static_cast<std::uint32_t>(value(i, ch)) & 0xFFFFFFu;
       for (int b = 0; b < 3; ++b) {
-        data[static_cast<std::size_t>(6 * i + 3 * ch + b)] = static_cast<std::uint8_t>(bits >> (8 * b));
+        data[static_cast<std::size_t>(6 * i + 3 * ch + b)] =
+            static_cast<std::uint8_t>(bits >> (8 * b));
       }
     }
   }

@@ -52,7 +52,8 @@ TEST(EndingEventsDeathTest, HeldEventEndsTheProgramOnceReleasedAfterTheRestore) 
     GTEST_SKIP() << "wine cannot send console events";
   }
   SetConsoleCtrlHandler(IgnoreEvent, TRUE);
-  EXPECT_EXIT(HeldThenReleased(), ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT)),
+  EXPECT_EXIT(HeldThenReleased(),
+              ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT)),
               "still here\r\nrestored\r\n");
   SetConsoleCtrlHandler(IgnoreEvent, FALSE);
 }

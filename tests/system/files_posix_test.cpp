@@ -130,8 +130,10 @@ TEST(OutputFile, LinkInASharedFolderIsFollowedOnlyWhenOursOrTheFolderOwners) {
     mode_t folderMode;
     uid_t folderOwner, linkOwner;
     bool throughOurLink, followed;
-  } cases[] = {{01777, root, other, false, false}, {01777, root, other, true, false},
-               {01777, root, root, false, true},   {01777, other, other, false, true},
+  } cases[] = {{01777, root, other, false, false},
+               {01777, root, other, true, false},
+               {01777, root, root, false, true},
+               {01777, other, other, false, true},
                {0777, root, other, false, true}};
   const Bytes old(100, 0x5A);
   for (const auto& c : cases) {
@@ -247,7 +249,8 @@ int WriteAsUnprivilegedUser(const testenv::UnprivilegedUser& user, const std::st
 
 TEST(OutputFile, ProtectionsOfFileAndFolderAreKept) {
   testenv::UnprivilegedUser user;
-  if (const std::string why = testenv::FindUnprivilegedUser(user); !why.empty()) GTEST_SKIP() << why;
+  if (const std::string why = testenv::FindUnprivilegedUser(user); !why.empty())
+    GTEST_SKIP() << why;
   ScratchFolder folder;
   ASSERT_EQ(mkdir((folder / "open").c_str(), 0777), 0);
   ASSERT_EQ(mkdir((folder / "closed").c_str(), 0555), 0);
@@ -257,7 +260,8 @@ TEST(OutputFile, ProtectionsOfFileAndFolderAreKept) {
   WriteBytes(folder / "open/readonly.wav", old);
   chmod((folder / "open/readonly.wav").c_str(), 0444);
   // A read-only file in a folder anyone may write: not replaced.
-  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(user, folder / "open/readonly.wav"); }), 0)
+  EXPECT_EQ(RunInChild([&] { return WriteAsUnprivilegedUser(user, folder / "open/readonly.wav"); }),
+            0)
       << "2: the user could not be changed";
   EXPECT_EQ(ReadBytes(folder / "open/readonly.wav"), old);
   EXPECT_EQ(folder.Entries(), (std::set<std::string>{"closed", "open"}));
@@ -301,12 +305,13 @@ int SignalledWhileHiddenNameExists(const std::string& name, int signalNumber) {
 }
 
 TEST(OutputFile, HeldSignalEndsTheProgramOnceTheHiddenNameIsGone) {
-  const int signals[] = {SIGTERM, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF,
-                         SIGXCPU, SIGIO, SIGPWR, SIGRTMIN, SIGRTMAX};
+  const int signals[] = {SIGTERM, SIGINT,  SIGQUIT, SIGUSR1, SIGUSR2,  SIGALRM, SIGVTALRM,
+                         SIGPROF, SIGXCPU, SIGIO,   SIGPWR,  SIGRTMIN, SIGRTMAX};
   for (const int signalNumber : signals) {
     ScratchFolder folder;
     WriteBytes(folder / "out.wav", kNew);
-    EXPECT_EQ(RunInChild([&] { return SignalledWhileHiddenNameExists(folder / "out.wav", signalNumber); }),
+    EXPECT_EQ(RunInChild(
+                  [&] { return SignalledWhileHiddenNameExists(folder / "out.wav", signalNumber); }),
               1000 + signalNumber);
     EXPECT_EQ(folder.Entries(), std::set<std::string>{"out.wav"}) << "signal " << signalNumber;
     EXPECT_EQ(ReadBytes(folder / "out.wav"), kNew);

@@ -33,9 +33,10 @@ TEST(NameIsRefused, OnlyWhatNeverNamesAFile) {
   }
   // Blanks, paths, every script, bytes that are not UTF-8 and any length
   // are the file system's to judge: never changed, never shortened.
-  for (const std::string& name : {std::string("in.wav"), std::string(" my file .wav "), std::string("/tmp/x/in.wav"),
-                                  std::string("caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x8E\xB5.wav"),
-                                  std::string("caf\xE9.wav"), k300}) {
+  for (const std::string& name :
+       {std::string("in.wav"), std::string(" my file .wav "), std::string("/tmp/x/in.wav"),
+        std::string("caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x8E\xB5.wav"), std::string("caf\xE9.wav"),
+        k300}) {
     EXPECT_FALSE(NameIsRefused(name)) << name;
   }
 }
@@ -57,7 +58,8 @@ TEST(ReadingFile, ReadsAtOffsetsAndShortAtTheEnd) {
   EXPECT_EQ(buffer[5], 0xEE) << "bytes beyond the end are left as they were";
   EXPECT_EQ(ReadFileAt(file, 1000, buffer, 10), 0) << "the end of the file is no error";
   EXPECT_EQ(ReadFileAt(file, -1, buffer, 10), kReadFailed);
-  EXPECT_EQ(ReadFileAt(file, 3, buffer, 1), 1) << "reading at offsets does not depend on earlier reads";
+  EXPECT_EQ(ReadFileAt(file, 3, buffer, 1), 1)
+      << "reading at offsets does not depend on earlier reads";
   EXPECT_EQ(buffer[0], 3);
   CloseFile(file);
   EXPECT_EQ(ReadFileAt(kNoFile, 0, buffer, 10), kReadFailed);
@@ -69,7 +71,8 @@ TEST(ReadingFile, NamesAreUsedWholeInEveryScriptAndLength) {
   ScratchFolder folder;
   // Well beyond the 260 characters of a plain Windows path.
   std::string deep = "\u00e9\u65e5\u672c\U0001F3B5";
-  for (int level = 0; level < 6; ++level) deep += "/" + std::string(50, static_cast<char>('a' + level));
+  for (int level = 0; level < 6; ++level)
+    deep += "/" + std::string(50, static_cast<char>('a' + level));
   fs::create_directories(testfiles::FromUtf8(folder / deep).parent_path());
   const std::string name = folder / deep;
   ASSERT_GT(name.size(), 300u);
@@ -183,7 +186,8 @@ TEST_P(Naming, FolderThatAppearedMeanwhileIsNotReplaced) {
   EXPECT_TRUE(fs::is_directory(testfiles::FromUtf8(name)));
 }
 
-// A failed flush of the contents keeps the old file; of the name, after the rename, it is no failure.
+// A failed flush of the contents keeps the old file; of the name, after the rename, it is no
+// failure.
 DiskStep failingStep = DiskStep::kFileContents;
 bool FailOneStep(DiskStep step, FileHandle) { return step != failingStep; }
 
@@ -202,7 +206,8 @@ TEST_P(Naming, FailedDiskStepLeavesTheOldFileOrNamesTheNewOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Output, Naming,
-                         ::testing::Values(OutputNaming::kUnnamedWherePossible, OutputNaming::kHiddenName),
+                         ::testing::Values(OutputNaming::kUnnamedWherePossible,
+                                           OutputNaming::kHiddenName),
                          filestest::NamingLabel);
 
 }  // namespace

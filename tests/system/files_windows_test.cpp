@@ -56,7 +56,9 @@ TEST(ReadingFile, FileHeldWithoutSharingIsNotThereOneSharedIs) {
 TEST(ReadingFile, NameInDoubleQuotesIsTheNameInside) {
   ScratchFolder folder;
   WriteBytes(folder / "my take.wav", Bytes(4, 1));
-  const auto quoted = [](const std::string& name) { return std::string(1, '"').append(name).append(1, '"'); };
+  const auto quoted = [](const std::string& name) {
+    return std::string(1, '"').append(name).append(1, '"');
+  };
   const FileHandle reading = OpenFileForReading(quoted(folder / "my take.wav"));
   EXPECT_NE(reading, kNoFile);
   CloseFile(reading);

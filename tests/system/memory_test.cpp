@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "system/memory.h"
-#include "system/memory.h"
 #include "tests/test_buffers.h"
 
 namespace {

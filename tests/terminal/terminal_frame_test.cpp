@@ -55,8 +55,9 @@ TEST(TerminalFrameBytes, AnUpdateSendsOnlyWhatChangedWithTheFewestMoves) {
 }
 
 TEST(VirtualTerminal, FailsOnWhatItDoesNotKnow) {  // a 2 x 3 terminal
-  for (const char* bytes : {"\x1b[5A", "\x1b[2K", "\x1b[0;1H", "\x1b[3;1H", "\x1b[1;1", "\x1b[38;5;1m",
-                            "\x1b[?1049h", "\x1bM", "\r", "\x07", "\xc2\x85", "\xff", "abcd", "ab\xe6\x97\xa5"}) {
+  for (const char* bytes :
+       {"\x1b[5A", "\x1b[2K", "\x1b[0;1H", "\x1b[3;1H", "\x1b[1;1", "\x1b[38;5;1m", "\x1b[?1049h",
+        "\x1bM", "\r", "\x07", "\xc2\x85", "\xff", "abcd", "ab\xe6\x97\xa5"}) {
     ::testing::TestPartResultArray failures;
     {
       const ::testing::ScopedFakeTestPartResultReporter reporter(&failures);
@@ -71,18 +72,20 @@ TEST(VirtualTerminal, FailsOnWhatItDoesNotKnow) {  // a 2 x 3 terminal
 // Characters of one column, each with what a terminal cell shows for it:
 // controls would act instead of showing ('?'), non-characters show as U+FFFD.
 constexpr char32_t kNarrow[][2] = {
-    {U'a', U'a'}, {U' ', U' '},        {U'\u00E9', U'\u00E9'}, {U'\u2502', U'\u2502'}, {U'\uFFFD', U'\uFFFD'},
-    {0x00, U'?'}, {0x07, U'?'},        {0x1B, U'?'},           {0x7F, U'?'},           {0x85, U'?'},
-    {0x9B, U'?'}, {0xD800, U'\uFFFD'}, {0x110000, U'\uFFFD'}};
-constexpr char32_t kWide[] = {U'\u65E5', U'\uAC00', U'\U0001F3B5'};  // two columns, shown as themselves
+    {U'a', U'a'},           {U' ', U' '}, {U'\u00E9', U'\u00E9'}, {U'\u2502', U'\u2502'},
+    {U'\uFFFD', U'\uFFFD'}, {0x00, U'?'}, {0x07, U'?'},           {0x1B, U'?'},
+    {0x7F, U'?'},           {0x85, U'?'}, {0x9B, U'?'},           {0xD800, U'\uFFFD'},
+    {0x110000, U'\uFFFD'}};
+constexpr char32_t kWide[] = {U'\u65E5', U'\uAC00',
+                              U'\U0001F3B5'};  // two columns, shown as themselves
 
 // What the terminal must show of `frame` through the window of `view`: each
 // cell's character in its colours; one followed by a continuation over both
 // columns; a blank in a cell's own colours for a continuation without its
 // character and for a pair cut by the window's right edge; beyond the frame,
 // blanks in the terminal's own colours. The cursor at its cell in the window.
-VirtualTerminal Expected(const Frame& frame, const TerminalView& view, int rows, int columns, int cursorRow,
-                         int cursorColumn, bool cursorVisible) {
+VirtualTerminal Expected(const Frame& frame, const TerminalView& view, int rows, int columns,
+                         int cursorRow, int cursorColumn, bool cursorVisible) {
   VirtualTerminal terminal;
   terminal.rows = rows;
   terminal.columns = columns;
@@ -93,7 +96,8 @@ VirtualTerminal Expected(const Frame& frame, const TerminalView& view, int rows,
       const FrameCell cell = At(frame, frameRow, frameColumn);
       const bool head = !cell.continuation && frameColumn + 1 < kConsoleColumns &&
                         At(frame, frameRow, frameColumn + 1).continuation;
-      const bool tail = cell.continuation && column > 0 && !At(frame, frameRow, frameColumn - 1).continuation;
+      const bool tail =
+          cell.continuation && column > 0 && !At(frame, frameRow, frameColumn - 1).continuation;
       const FrameCell owner = tail ? At(frame, frameRow, frameColumn - 1) : cell;
       const bool blank = (head && column + 1 == view.columns) || (cell.continuation && !tail);
       char32_t shown = owner.character;
@@ -114,14 +118,16 @@ VirtualTerminal Expected(const Frame& frame, const TerminalView& view, int rows,
 // The first way `got` differs from `want`: a cell, or the cursor shown or not, and where.
 std::string Difference(const VirtualTerminal& got, const VirtualTerminal& want) {
   const auto show = [](const TerminalCell& cell) {  // character, colours, part
-    return ::testing::PrintToString(std::vector<long>{static_cast<long>(cell.character), cell.foreground,
-                                                      cell.background, static_cast<long>(cell.part)});
+    return ::testing::PrintToString(std::vector<long>{static_cast<long>(cell.character),
+                                                      cell.foreground, cell.background,
+                                                      static_cast<long>(cell.part)});
   };
-  const auto [wanted, cell] = std::mismatch(want.cells.begin(), want.cells.end(), got.cells.begin());
+  const auto [wanted, cell] =
+      std::mismatch(want.cells.begin(), want.cells.end(), got.cells.begin());
   const auto at = wanted - want.cells.begin();
   if (wanted != want.cells.end())
-    return "cell " + std::to_string(at / want.columns) + "," + std::to_string(at % want.columns) + ": " +
-           show(*cell) + ", not " + show(*wanted);
+    return "cell " + std::to_string(at / want.columns) + "," + std::to_string(at % want.columns) +
+           ": " + show(*cell) + ", not " + show(*wanted);
   if (got.cursorShown == want.cursorShown &&
       (!want.cursorShown || (got.row == want.row && got.column == want.column)))
     return "";
@@ -154,12 +160,14 @@ struct Seen {
 // moved, and otherwise only cells that changed or the terminal lost (or the
 // other half of their pair); nothing drawn with the cursor showing, no
 // colours chosen twice; the same frame again sends nothing.
-void Update(Rig& rig, const Frame& frame, int cursorRow, int cursorColumn, bool cursorVisible, Seen& seen) {
+void Update(Rig& rig, const Frame& frame, int cursorRow, int cursorColumn, bool cursorVisible,
+            Seen& seen) {
   const TerminalView before = rig.view;
   const TerminalView& view = rig.view;
   const int rows = rig.terminal.rows, columns = rig.terminal.columns;
   std::string bytes, freshBytes, again;
-  const bool afresh = AppendFrame(bytes, rig.view, frame.data(), cursorRow, cursorColumn, cursorVisible);
+  const bool afresh =
+      AppendFrame(bytes, rig.view, frame.data(), cursorRow, cursorColumn, cursorVisible);
   TerminalView fresh;
   SetTerminalSize(fresh, rows, columns);
   fresh.topRow = view.topRow;
@@ -167,12 +175,15 @@ void Update(Rig& rig, const Frame& frame, int cursorRow, int cursorColumn, bool 
   AppendFrame(freshBytes, fresh, frame.data(), cursorRow, cursorColumn, cursorVisible);
   VirtualTerminal redrawn;
   ResizeVirtualTerminal(redrawn, rows, columns);
-  if (!FeedVirtualTerminal(rig.terminal, bytes) || !FeedVirtualTerminal(redrawn, freshBytes)) return;
+  if (!FeedVirtualTerminal(rig.terminal, bytes) || !FeedVirtualTerminal(redrawn, freshBytes))
+    return;
   EXPECT_EQ(view.topRow, NearestWindow(before.topRow, view.rows, kConsoleRows, cursorRow));
-  EXPECT_EQ(view.leftColumn, NearestWindow(before.leftColumn, view.columns, kConsoleColumns, cursorColumn));
+  EXPECT_EQ(view.leftColumn,
+            NearestWindow(before.leftColumn, view.columns, kConsoleColumns, cursorColumn));
   const bool moved = view.topRow != before.topRow || view.leftColumn != before.leftColumn;
   EXPECT_EQ(afresh, before.clearFirst || moved);
-  EXPECT_EQ(Difference(rig.terminal, Expected(frame, view, rows, columns, cursorRow, cursorColumn, cursorVisible)),
+  EXPECT_EQ(Difference(rig.terminal, Expected(frame, view, rows, columns, cursorRow, cursorColumn,
+                                              cursorVisible)),
             "");
   EXPECT_EQ(Difference(rig.terminal, redrawn), "") << "against a full redraw";
   EXPECT_EQ(rig.terminal.drawnWithCursorShown + redrawn.drawnWithCursorShown, 0);
@@ -180,9 +191,10 @@ void Update(Rig& rig, const Frame& frame, int cursorRow, int cursorColumn, bool 
   for (int at = 0; at < rows * columns && !afresh; ++at) {
     const int row = view.topRow + at / columns, column = view.leftColumn + at % columns;
     bool changed = false;
-    for (int near = std::max(column - 1, 0); near <= column + 1 && row < kConsoleRows && near < kConsoleColumns;
-         ++near)
-      changed = changed || !before.valid[row][near] || At(frame, row, near) != At(rig.frame, row, near);
+    for (int near = std::max(column - 1, 0);
+         near <= column + 1 && row < kConsoleRows && near < kConsoleColumns; ++near)
+      changed =
+          changed || !before.valid[row][near] || At(frame, row, near) != At(rig.frame, row, near);
     EXPECT_TRUE(changed || !rig.terminal.drawn[static_cast<std::size_t>(at)])
         << "drawn unchanged: " << row << "," << column;
   }
@@ -194,10 +206,12 @@ void Update(Rig& rig, const Frame& frame, int cursorRow, int cursorColumn, bool 
   rig.cursorVisible = cursorVisible;
   const int right = view.leftColumn + view.columns - 1;
   for (int row = view.topRow; row < view.topRow + view.rows && right + 1 < kConsoleColumns; ++row)
-    seen.pairsCutByTheEdge += !At(frame, row, right).continuation && At(frame, row, right + 1).continuation;
+    seen.pairsCutByTheEdge +=
+        !At(frame, row, right).continuation && At(frame, row, right + 1).continuation;
   seen.cursorsOnAJustDrawnLastColumn +=
       cursorVisible && cursorColumn == right &&
-      rig.terminal.drawn[static_cast<std::size_t>((cursorRow - view.topRow) * columns + view.columns - 1)];
+      rig.terminal
+          .drawn[static_cast<std::size_t>((cursorRow - view.topRow) * columns + view.columns - 1)];
   seen.windowMoves += moved && !before.clearFirst;
 }
 
@@ -215,7 +229,9 @@ void Put(Frame& frame, int row, int column, FrameCell cell) {
 
 // Random numbers the same on every system: the standard fixes what mt19937
 // gives, not what its distributions make of it.
-int Roll(std::mt19937& dice, int sides) { return static_cast<int>(dice() % static_cast<unsigned>(sides)); }
+int Roll(std::mt19937& dice, int sides) {
+  return static_cast<int>(dice() % static_cast<unsigned>(sides));
+}
 
 void RandomEdit(Frame& frame, std::mt19937& dice, Rig& rig) {
   const int row = Roll(dice, kConsoleRows), column = Roll(dice, kConsoleColumns),
@@ -227,12 +243,14 @@ void RandomEdit(Frame& frame, std::mt19937& dice, Rig& rig) {
     case 0:
     case 1:
     case 2:
-      return Put(frame, row, column,
-                 FrameCell{kNarrow[Roll(dice, static_cast<int>(std::size(kNarrow)))][0], attribute});
+      return Put(
+          frame, row, column,
+          FrameCell{kNarrow[Roll(dice, static_cast<int>(std::size(kNarrow)))][0], attribute});
     case 3:
     case 4:  // its right half in its colours or others
       Put(frame, row, left, FrameCell{wide, attribute});
-      At(frame, row, left + 1) = FrameCell{wide, Roll(dice, 2) ? attribute : before.attribute, true};
+      At(frame, row, left + 1) =
+          FrameCell{wide, Roll(dice, 2) ? attribute : before.attribute, true};
       return;
     case 5:  // a continuation where one may stand: a right half, or one without its character
       if (column == 0 || before.continuation ||
@@ -245,7 +263,8 @@ void RandomEdit(Frame& frame, std::mt19937& dice, Rig& rig) {
     case 7: {  // a cell the terminal lost: the view says it is unknown
       rig.view.valid[row][column] = false;
       const int shownRow = row - rig.view.topRow, shownColumn = column - rig.view.leftColumn;
-      if (shownRow >= 0 && shownRow < rig.view.rows && shownColumn >= 0 && shownColumn < rig.view.columns)
+      if (shownRow >= 0 && shownRow < rig.view.rows && shownColumn >= 0 &&
+          shownColumn < rig.view.columns)
         CellAt(rig.terminal, shownRow, shownColumn) = kUnknownCell;
       return;
     }
@@ -263,7 +282,8 @@ TEST(TerminalFrame, RandomUpdatesEndAsAFullRedrawAndAsTheFrameSays) {
     const int startRows = 1 + Roll(dice, 48), startColumns = 1 + Roll(dice, 96);
     SetTerminalSize(rig.view, startRows, startColumns);
     ResizeVirtualTerminal(rig.terminal, startRows, startColumns);
-    Frame frame(kConsoleRows * kConsoleColumns, FrameCell{U' ', static_cast<std::uint8_t>(Roll(dice, 256))}),
+    Frame frame(kConsoleRows * kConsoleColumns,
+                FrameCell{U' ', static_cast<std::uint8_t>(Roll(dice, 256))}),
         underBox;
     for (int step = 0; step < 40 && !HasFailure(); ++step) {
       SCOPED_TRACE("sequence " + std::to_string(sequence) + ", step " + std::to_string(step));
@@ -273,10 +293,12 @@ TEST(TerminalFrame, RandomUpdatesEndAsAFullRedrawAndAsTheFrameSays) {
         frame.swap(underBox);
         underBox.clear();
         ++seen.boxes;
-      } else if (underBox.empty() && Roll(dice, 12) == 0) {  // a box laid over, the cursor hidden on its button
+      } else if (underBox.empty() &&
+                 Roll(dice, 12) == 0) {  // a box laid over, the cursor hidden on its button
         underBox = frame;
         const int height = 3 + Roll(dice, 6), width = 3 + Roll(dice, kConsoleColumns - 2);
-        const int top = Roll(dice, kConsoleRows - height + 1), left = Roll(dice, kConsoleColumns - width + 1);
+        const int top = Roll(dice, kConsoleRows - height + 1),
+                  left = Roll(dice, kConsoleColumns - width + 1);
         for (int row = top; row < top + height; ++row)
           for (int column = left; column < left + width; ++column)
             Put(frame, row, column, FrameCell{U'\u2502', 0x70});

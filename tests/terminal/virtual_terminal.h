@@ -61,8 +61,9 @@ inline void ResizeVirtualTerminal(VirtualTerminal& terminal, int rows, int colum
 
 // Two columns for the East Asian wide and fullwidth blocks and the emoji pictographs.
 inline int TerminalWidth(char32_t character) {
-  constexpr char32_t kWide[][2] = {{0x1100, 0x115F}, {0x2E80, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},
-                                   {0xFE30, 0xFE4F}, {0xFF00, 0xFF60}, {0x1F300, 0x1F64F}, {0x20000, 0x3FFFD}};
+  constexpr char32_t kWide[][2] = {{0x1100, 0x115F},   {0x2E80, 0xA4CF},  {0xAC00, 0xD7A3},
+                                   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},  {0xFF00, 0xFF60},
+                                   {0x1F300, 0x1F64F}, {0x20000, 0x3FFFD}};
   for (const auto& range : kWide)
     if (character >= range[0] && character <= range[1]) return 2;
   return 1;
@@ -73,8 +74,9 @@ inline bool ControlSequence(VirtualTerminal& terminal, std::string_view bytes, s
   const std::size_t start = at;
   const bool query = bytes.substr(at + 2, 1) == "?";
   std::vector<int> numbers(1, 0);
-  for (at += 2 + query;
-       at < bytes.size() && std::string_view("0123456789;").find(bytes[at]) != std::string_view::npos; ++at) {
+  for (at += 2 + query; at < bytes.size() &&
+                        std::string_view("0123456789;").find(bytes[at]) != std::string_view::npos;
+       ++at) {
     if (bytes[at] == ';')
       numbers.push_back(0);
     else
@@ -89,8 +91,8 @@ inline bool ControlSequence(VirtualTerminal& terminal, std::string_view bytes, s
   const int along = numbers.size() == 2 ? numbers[1] : 0;
   if (query && numbers == std::vector<int>{25} && (final == 'l' || final == 'h')) {
     terminal.cursorShown = final == 'h';
-  } else if (!query && final == 'H' && numbers.size() == 2 && numbers[0] >= 1 && numbers[0] <= terminal.rows &&
-             along >= 1 && along <= terminal.columns) {
+  } else if (!query && final == 'H' && numbers.size() == 2 && numbers[0] >= 1 &&
+             numbers[0] <= terminal.rows && along >= 1 && along <= terminal.columns) {
     terminal.row = numbers[0] - 1;
     terminal.column = along - 1;
     terminal.pendingWrap = false;
@@ -98,7 +100,8 @@ inline bool ControlSequence(VirtualTerminal& terminal, std::string_view bytes, s
     std::fill(terminal.cells.begin(), terminal.cells.end(),
               TerminalCell{U' ', terminal.foreground, terminal.background});
   } else if (!query && final == 'm') {
-    constexpr int kConsoleColour[8] = {0, 4, 2, 6, 1, 5, 3, 7};  // of black, red, green, yellow, blue, ...
+    constexpr int kConsoleColour[8] = {0, 4, 2, 6,
+                                       1, 5, 3, 7};  // of black, red, green, yellow, blue, ...
     const int foreground = terminal.foreground, background = terminal.background;
     for (int number : numbers) {
       const int tens = number / 10, colour = (tens >= 9) * 8 + kConsoleColour[number % 10 % 8];
@@ -112,7 +115,8 @@ inline bool ControlSequence(VirtualTerminal& terminal, std::string_view bytes, s
         return unknown();
       }
     }
-    terminal.repeatedColours += foreground == terminal.foreground && background == terminal.background;
+    terminal.repeatedColours +=
+        foreground == terminal.foreground && background == terminal.background;
   } else {
     return unknown();
   }
@@ -127,15 +131,18 @@ inline bool WriteCharacter(VirtualTerminal& terminal, char32_t character) {
                   << " is a control, or comes after the last column or across the right edge";
     return false;
   }
-  if (first > 0 && CellAt(terminal, row, first - 1).part == TerminalPart::kLeftHalf)  // half written over
+  if (first > 0 &&
+      CellAt(terminal, row, first - 1).part == TerminalPart::kLeftHalf)  // half written over
     CellAt(terminal, row, first - 1) = kUnknownCell;
-  if (first + width < terminal.columns && CellAt(terminal, row, first + width).part == TerminalPart::kRightHalf)
+  if (first + width < terminal.columns &&
+      CellAt(terminal, row, first + width).part == TerminalPart::kRightHalf)
     CellAt(terminal, row, first + width) = kUnknownCell;
   for (int k = 0; k < width; ++k) {
     const TerminalPart part = width == 1 ? TerminalPart::kWhole
                               : k == 0   ? TerminalPart::kLeftHalf
                                          : TerminalPart::kRightHalf;
-    CellAt(terminal, row, first + k) = TerminalCell{character, terminal.foreground, terminal.background, part};
+    CellAt(terminal, row, first + k) =
+        TerminalCell{character, terminal.foreground, terminal.background, part};
     terminal.drawn[static_cast<std::size_t>(row * terminal.columns + first + k)] = true;
   }
   terminal.drawnWithCursorShown += terminal.cursorShown;

@@ -15,21 +15,30 @@ FrameCell Half(std::uint8_t attribute = 0xF0) { return FrameCell{U' ', attribute
 
 TEST(ConsoleFrame, CellsBecomeUnitsWithTheirAttributes) {
   const std::vector<FrameCell> cells = Row({
-      C(U'A', 0xF0), C(U'\u00e9', 0xF1), C(U'\u0436', 0x0F), C(U' ', 0xF8),  // narrow, colours as they are
-      C(U'\u65e5', 0xF4), Half(0xF4),                                        // wide: leading, trailing
-      C(U'\U0001F3B5', 0xF2), Half(0xF2),                                    // beyond U+FFFF: the pair split
-      C(U'\x07'), C(U'\u0085'),                                              // controls show as '?'
-      C(U'\U00010000'), C(0xD800), Half(0xF5),                               // no room in one cell, a lone surrogate
+      C(U'A', 0xF0), C(U'\u00e9', 0xF1), C(U'\u0436', 0x0F),
+      C(U' ', 0xF8),                            // narrow, colours as they are
+      C(U'\u65e5', 0xF4), Half(0xF4),           // wide: leading, trailing
+      C(U'\U0001F3B5', 0xF2), Half(0xF2),       // beyond U+FFFF: the pair split
+      C(U'\x07'), C(U'\u0085'),                 // controls show as '?'
+      C(U'\U00010000'), C(0xD800), Half(0xF5),  // no room in one cell, a lone surrogate
   });
   const int columns = static_cast<int>(cells.size());
   std::vector<ConsoleCharInfo> out(cells.size());
   BuildConsoleCharInfo(cells.data(), 1, columns, out.data());
   const ConsoleCharInfo expected[] = {
-      {u'A', 0xF0}, {u'\u00e9', 0xF1}, {u'\u0436', 0x0F}, {u' ', 0xF8},
-      {u'\u65e5', 0xF4 | kLeadingHalf}, {u'\u65e5', 0xF4 | kTrailingHalf},
-      {u'\xD83C', 0xF2 | kLeadingHalf}, {u'\xDFB5', 0xF2 | kTrailingHalf},
-      {u'?', 0xF0}, {u'?', 0xF0},
-      {u'\xFFFD', 0xF0}, {u'\xFFFD', 0xF0 | kLeadingHalf}, {u'\xFFFD', 0xF5 | kTrailingHalf},
+      {u'A', 0xF0},
+      {u'\u00e9', 0xF1},
+      {u'\u0436', 0x0F},
+      {u' ', 0xF8},
+      {u'\u65e5', 0xF4 | kLeadingHalf},
+      {u'\u65e5', 0xF4 | kTrailingHalf},
+      {u'\xD83C', 0xF2 | kLeadingHalf},
+      {u'\xDFB5', 0xF2 | kTrailingHalf},
+      {u'?', 0xF0},
+      {u'?', 0xF0},
+      {u'\xFFFD', 0xF0},
+      {u'\xFFFD', 0xF0 | kLeadingHalf},
+      {u'\xFFFD', 0xF5 | kTrailingHalf},
   };
   ASSERT_EQ(out.size(), std::size(expected));
   for (std::size_t i = 0; i < out.size(); ++i) {

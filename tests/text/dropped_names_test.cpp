@@ -20,9 +20,9 @@ TEST(DroppedNames, OneBlankAfterAndOnePairOfQuotesAroundAreDropped) {
       {"'/home/me/Take 3.wav' ", kTerminalQuotes, "/home/me/Take 3.wav"},
       {"take.wav ", kConsoleQuotes, "take.wav"},
       {"\"\"take.wav\"\"", kConsoleQuotes, "\"take.wav\""},  // one pair only
-      {"\"take.wav\"  ", kConsoleQuotes, "\"take.wav\" "},    // one blank only
-      {"'take.wav'", kConsoleQuotes, "'take.wav'"},           // a console's quotes are double
-      {"'take.wav\"", kTerminalQuotes, "'take.wav\""},        // a pair is of one kind
+      {"\"take.wav\"  ", kConsoleQuotes, "\"take.wav\" "},   // one blank only
+      {"'take.wav'", kConsoleQuotes, "'take.wav'"},          // a console's quotes are double
+      {"'take.wav\"", kTerminalQuotes, "'take.wav\""},       // a pair is of one kind
       {"take.wav", kTerminalQuotes, "take.wav"},
       {"\"", kTerminalQuotes, "\""},
       {"\"take.wav", kTerminalQuotes, "\"take.wav"},

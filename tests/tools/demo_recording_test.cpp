@@ -27,23 +27,20 @@ struct HeaderCase {
 
 const HeaderCase kHeaderCases[] = {
     // 384000 frames * 6 bytes = 2304000 = 0x00232800; RIFF size 0x00232824.
-    {96000, 384000,
-     {'R', 'I', 'F', 'F', 0x24, 0x28, 0x23, 0x00, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-      0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x77, 0x01, 0x00,
-      0x00, 0xCA, 0x08, 0x00, 0x06, 0x00, 0x18, 0x00, 'd', 'a', 't', 'a',
-      0x00, 0x28, 0x23, 0x00}},
+    {96000, 384000, {'R',  'I',  'F',  'F',  0x24, 0x28, 0x23, 0x00, 'W',  'A',  'V',
+                     'E',  'f',  'm',  't',  ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                     0x02, 0x00, 0x00, 0x77, 0x01, 0x00, 0x00, 0xCA, 0x08, 0x00, 0x06,
+                     0x00, 0x18, 0x00, 'd',  'a',  't',  'a',  0x00, 0x28, 0x23, 0x00}},
     // 768000 frames * 6 bytes = 4608000 = 0x00465000; byte rate 1152000 = 0x00119400.
-    {192000, 768000,
-     {'R', 'I', 'F', 'F', 0x24, 0x50, 0x46, 0x00, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-      0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0xEE, 0x02, 0x00,
-      0x00, 0x94, 0x11, 0x00, 0x06, 0x00, 0x18, 0x00, 'd', 'a', 't', 'a',
-      0x00, 0x50, 0x46, 0x00}},
+    {192000, 768000, {'R',  'I',  'F',  'F',  0x24, 0x50, 0x46, 0x00, 'W',  'A',  'V',
+                      'E',  'f',  'm',  't',  ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                      0x02, 0x00, 0x00, 0xEE, 0x02, 0x00, 0x00, 0x94, 0x11, 0x00, 0x06,
+                      0x00, 0x18, 0x00, 'd',  'a',  't',  'a',  0x00, 0x50, 0x46, 0x00}},
     // A single frame.
-    {96000, 1,
-     {'R', 'I', 'F', 'F', 0x2A, 0x00, 0x00, 0x00, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-      0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x77, 0x01, 0x00,
-      0x00, 0xCA, 0x08, 0x00, 0x06, 0x00, 0x18, 0x00, 'd', 'a', 't', 'a',
-      0x06, 0x00, 0x00, 0x00}},
+    {96000, 1, {'R',  'I',  'F',  'F',  0x2A, 0x00, 0x00, 0x00, 'W',  'A',  'V',
+                'E',  'f',  'm',  't',  ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00,
+                0x02, 0x00, 0x00, 0x77, 0x01, 0x00, 0x00, 0xCA, 0x08, 0x00, 0x06,
+                0x00, 0x18, 0x00, 'd',  'a',  't',  'a',  0x06, 0x00, 0x00, 0x00}},
 };
 
 TEST(DemoHeader, CanonicalBytes) {
@@ -51,8 +48,8 @@ TEST(DemoHeader, CanonicalBytes) {
     std::uint8_t header[kDemoHeaderSize];
     BuildDemoHeader(c.sampleRate, c.frameCount, header);
     for (int i = 0; i < kDemoHeaderSize; ++i) {
-      EXPECT_EQ(header[i], c.expected[i]) << "rate " << c.sampleRate << " frames " << c.frameCount
-                                          << " byte " << i;
+      EXPECT_EQ(header[i], c.expected[i])
+          << "rate " << c.sampleRate << " frames " << c.frameCount << " byte " << i;
     }
   }
 }
@@ -63,14 +60,14 @@ TEST(DemoSampleCode, RoundsToNearestEvenAndLimits) {
     std::int32_t code;
   } cases[] = {
       {0.0, 0},
-      {0.5 / 8388608.0, 0},          // a tie goes to the even code
+      {0.5 / 8388608.0, 0},  // a tie goes to the even code
       {1.5 / 8388608.0, 2},
       {2.5 / 8388608.0, 2},
       {-1.5 / 8388608.0, -2},
       {0.4 / 8388608.0, 0},
       {0.6 / 8388608.0, 1},
       {8388607.0 / 8388608.0, 8388607},
-      {1.0, 8388607},                // full scale itself is one step too high
+      {1.0, 8388607},  // full scale itself is one step too high
       {2.0, 8388607},
       {-1.0, -8388608},
       {-3.0, -8388608},
@@ -82,9 +79,9 @@ TEST(DemoSampleCode, RoundsToNearestEvenAndLimits) {
 // Band energies of a Hann-windowed block, by a plain DFT.
 struct Bands {
   double total = 0.0;
-  double chord = 0.0;      // 0 .. 5 kHz
-  double gap = 0.0;        // 20 kHz .. 33 kHz: neither chord nor noise
-  double ultrasonic = 0.0; // 36 kHz .. half the rate
+  double chord = 0.0;       // 0 .. 5 kHz
+  double gap = 0.0;         // 20 kHz .. 33 kHz: neither chord nor noise
+  double ultrasonic = 0.0;  // 36 kHz .. half the rate
 };
 
 Bands MeasureBands(const double* x, int rate) {
@@ -97,7 +94,8 @@ Bands MeasureBands(const double* x, int rate) {
   Bands bands;
   for (int k = 0; k <= kSize / 2; ++k) {
     std::complex<double> sum = 0.0;
-    for (int n = 0; n < kSize; ++n) sum += windowed[n] * twiddle[(static_cast<long>(k) * n) % kSize];
+    for (int n = 0; n < kSize; ++n)
+      sum += windowed[n] * twiddle[(static_cast<long>(k) * n) % kSize];
     const double power = std::norm(sum);
     const double f = static_cast<double>(k) * rate / kSize;
     bands.total += power;
@@ -186,7 +184,8 @@ TEST_F(DemoFile, WholeFileRepeatsByteForByte) {
 
   std::uint8_t header[kDemoHeaderSize];
   BuildDemoHeader(96000, static_cast<std::uint32_t>(frames), header);
-  EXPECT_EQ(a.compare(0, kDemoHeaderSize, reinterpret_cast<const char*>(header), kDemoHeaderSize), 0);
+  EXPECT_EQ(a.compare(0, kDemoHeaderSize, reinterpret_cast<const char*>(header), kDemoHeaderSize),
+            0);
 
   // The data are the codes of the signal, left then right, 3 bytes each.
   std::vector<double> left(frames), right(frames);
@@ -194,17 +193,20 @@ TEST_F(DemoFile, WholeFileRepeatsByteForByte) {
   for (std::size_t i : {std::size_t{0}, std::size_t{1}, frames / 3, frames - 1}) {
     for (int c = 0; c < 2; ++c) {
       const std::size_t at = kDemoHeaderSize + i * 6 + static_cast<std::size_t>(c) * 3;
-      std::int32_t code = static_cast<std::uint8_t>(a[at]) | (static_cast<std::uint8_t>(a[at + 1]) << 8) |
+      std::int32_t code = static_cast<std::uint8_t>(a[at]) |
+                          (static_cast<std::uint8_t>(a[at + 1]) << 8) |
                           (static_cast<std::uint8_t>(a[at + 2]) << 16);
       if (code >= 0x800000) code -= 0x1000000;
-      EXPECT_EQ(code, DemoSampleCode(c == 0 ? left[i] : right[i])) << "frame " << i << " channel " << c;
+      EXPECT_EQ(code, DemoSampleCode(c == 0 ? left[i] : right[i]))
+          << "frame " << i << " channel " << c;
     }
   }
 }
 
 TEST_F(DemoFile, UnwritablePathFails) {
   EXPECT_FALSE(WriteDemoRecording(folder_ + "/missing/a.wav", 96000, 0.01));
-  EXPECT_FALSE(WriteDemoRecording(folder_ + "/a.wav", 96000, 0.0)) << "an empty recording is refused";
+  EXPECT_FALSE(WriteDemoRecording(folder_ + "/a.wav", 96000, 0.0))
+      << "an empty recording is refused";
 }
 
 }  // namespace

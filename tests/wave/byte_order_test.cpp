@@ -27,10 +27,11 @@ TEST_P(DecodeSampleTest, DecodesTwosComplement) {
 
 INSTANTIATE_TEST_SUITE_P(
     Records, DecodeSampleTest,
-    ::testing::Values(DecodeCase{{0xFF, 0xFF, 0x7F}, 8388607}, DecodeCase{{0x00, 0x00, 0x80}, -8388608},
-                      DecodeCase{{0xFF, 0xFF, 0xFF}, -1}, DecodeCase{{0x01, 0x00, 0x00}, 1},
-                      DecodeCase{{0x00, 0x01, 0x00}, 256}, DecodeCase{{0x00, 0x00, 0x01}, 65536},
-                      DecodeCase{{0x00, 0x00, 0x00}, 0}, DecodeCase{{0xFF, 0xFF, 0x80}, -8323073},
+    ::testing::Values(DecodeCase{{0xFF, 0xFF, 0x7F}, 8388607},
+                      DecodeCase{{0x00, 0x00, 0x80}, -8388608}, DecodeCase{{0xFF, 0xFF, 0xFF}, -1},
+                      DecodeCase{{0x01, 0x00, 0x00}, 1}, DecodeCase{{0x00, 0x01, 0x00}, 256},
+                      DecodeCase{{0x00, 0x00, 0x01}, 65536}, DecodeCase{{0x00, 0x00, 0x00}, 0},
+                      DecodeCase{{0xFF, 0xFF, 0x80}, -8323073},
                       DecodeCase{{0x01, 0x00, 0x80}, -8388607}));
 
 }  // namespace

@@ -60,7 +60,8 @@ TEST(DitherStream, OffsetsFollowTheOneSequentialGenerator) {
         StartDitherLanes(static_cast<std::uint64_t>(first), stride, count, lanes);
         for (int lane = 0; lane < count; ++lane) {
           const int at = first + lane * stride;
-          ASSERT_EQ(DitherOfLane(lanes.state[lane], lanes.secondDraw), sequential[at]) << count << " " << lane;
+          ASSERT_EQ(DitherOfLane(lanes.state[lane], lanes.secondDraw), sequential[at])
+              << count << " " << lane;
           const std::uint32_t moved = ApplyJump(lanes.advance, lanes.state[lane]);
           ASSERT_EQ(DitherOfLane(moved, lanes.secondDraw), sequential[at + count * stride]) << lane;
         }

@@ -35,7 +35,8 @@ bool ReadFileAndZeros(void* context, std::int64_t offset, std::uint8_t* into, st
 
 // A canonical header decoded as the file that holds the data it declares.
 HeaderVerdict DecodeWhole(const Bytes& header, WaveFormat& format) {
-  const std::int64_t size = kWaveHeaderSize + static_cast<std::int64_t>(LoadU32(header.data() + 40));
+  const std::int64_t size =
+      kWaveHeaderSize + static_cast<std::int64_t>(LoadU32(header.data() + 40));
   return DecodeWaveHeader(WaveSource{ReadFileAndZeros, const_cast<Bytes*>(&header), size}, format);
 }
 
@@ -63,7 +64,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         VerdictCase{"canonical stereo 96000", [](Bytes&) {}, HeaderVerdict::kAccepted},
         VerdictCase{"mono 192000",
-                    [](Bytes& h) { PutLe(h, 22, 1, 2); PutLe(h, 24, 192000, 4); },
+                    [](Bytes& h) {
+                      PutLe(h, 22, 1, 2);
+                      PutLe(h, 24, 192000, 4);
+                    },
                     HeaderVerdict::kAccepted},
         VerdictCase{"RF64 at 0", [](Bytes& h) { PutText(h, 0, "RF64"); }, HeaderVerdict::kAccepted},
         VerdictCase{"BW64 at 0", [](Bytes& h) { PutText(h, 0, "BW64"); }, HeaderVerdict::kAccepted},
@@ -71,7 +75,10 @@ INSTANTIATE_TEST_SUITE_P(
                     HeaderVerdict::kNotWave},
         VerdictCase{"JUNK at 0", [](Bytes& h) { PutText(h, 0, "JUNK"); }, HeaderVerdict::kNotWave},
         VerdictCase{"other ids at 12 and 36 are walked: no fmt, no data",
-                    [](Bytes& h) { PutText(h, 12, "xxxx"); PutText(h, 36, "yyyy"); },
+                    [](Bytes& h) {
+                      PutText(h, 12, "xxxx");
+                      PutText(h, 36, "yyyy");
+                    },
                     HeaderVerdict::kNotWave},
         VerdictCase{"lower-case wave", [](Bytes& h) { PutText(h, 8, "wave"); },
                     HeaderVerdict::kNotWave},
@@ -87,14 +94,20 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     HeaderVerdict::kNotWave},
         VerdictCase{"8-bit with code 3 is not PCM",
-                    [](Bytes& h) { PutLe(h, 20, 3, 2); PutLe(h, 34, 8, 2); },
+                    [](Bytes& h) {
+                      PutLe(h, 20, 3, 2);
+                      PutLe(h, 34, 8, 2);
+                    },
                     HeaderVerdict::kNotPcm},
-        VerdictCase{"extensible format without its extension", [](Bytes& h) { PutLe(h, 20, 0xFFFE, 2); },
-                    HeaderVerdict::kNotPcm},
+        VerdictCase{"extensible format without its extension",
+                    [](Bytes& h) { PutLe(h, 20, 0xFFFE, 2); }, HeaderVerdict::kNotPcm},
         VerdictCase{"code 0x0101 is not 1", [](Bytes& h) { PutLe(h, 20, 0x0101, 2); },
                     HeaderVerdict::kNotPcm},
         VerdictCase{"16-bit at 44100 is not 24-bit",
-                    [](Bytes& h) { PutLe(h, 34, 16, 2); PutLe(h, 24, 44100, 4); },
+                    [](Bytes& h) {
+                      PutLe(h, 34, 16, 2);
+                      PutLe(h, 24, 44100, 4);
+                    },
                     HeaderVerdict::kNot24Bit},
         VerdictCase{"bits 24 + 256", [](Bytes& h) { PutLe(h, 34, 24 + 256, 2); },
                     HeaderVerdict::kNot24Bit},
@@ -105,7 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"rate 96000 + 2^32 high bits", [](Bytes& h) { h[27] = 1; },
                     HeaderVerdict::kWrongRate},
         VerdictCase{"rate tested before channels",
-                    [](Bytes& h) { PutLe(h, 24, 44100, 4); PutLe(h, 22, 3, 2); },
+                    [](Bytes& h) {
+                      PutLe(h, 24, 44100, 4);
+                      PutLe(h, 22, 3, 2);
+                    },
                     HeaderVerdict::kWrongRate},
         VerdictCase{"no channels", [](Bytes& h) { PutLe(h, 22, 0, 2); },
                     HeaderVerdict::kNotMonoStereo},
@@ -119,15 +135,14 @@ INSTANTIATE_TEST_SUITE_P(
                     HeaderVerdict::kNotMonoStereo},
         VerdictCase{"258 channels, not its low byte 2", [](Bytes& h) { PutLe(h, 22, 258, 2); },
                     HeaderVerdict::kNotMonoStereo},
-        VerdictCase{"all zero", [](Bytes& h) { h.assign(h.size(), 0); },
-                    HeaderVerdict::kNotWave}));
+        VerdictCase{"all zero", [](Bytes& h) { h.assign(h.size(), 0); }, HeaderVerdict::kNotWave}));
 
 // ---- fields at their fixed positions ---------------------------------------
 
 TEST(DecodeWaveHeader, ReadsEveryFieldAtItsFixedPosition) {
   Bytes h = CanonicalHeader(2, 192000, 0);
-  PutLe(h, 28, 0x87654321, 4);   // byte rate, negative as signed
-  PutLe(h, 32, 0xFFFF, 2);       // block align -1
+  PutLe(h, 28, 0x87654321, 4);  // byte rate, negative as signed
+  PutLe(h, 32, 0xFFFF, 2);      // block align -1
   PutLe(h, 40, 0x0000F00D, 4);
   WaveFormat f;
   ASSERT_EQ(DecodeWhole(h, f), HeaderVerdict::kAccepted);
@@ -180,8 +195,10 @@ Bytes Fmt(std::size_t extra = 0, std::uint64_t channelField = 2, std::uint64_t f
 }
 
 // The sub-formats of the extensible form, as a file holds them.
-constexpr std::uint8_t kPcmGuid[16] = {0x01, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
-constexpr std::uint8_t kFloatGuid[16] = {0x03, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+constexpr std::uint8_t kPcmGuid[16] = {0x01, 0, 0, 0,    0, 0,    0x10, 0,
+                                       0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+constexpr std::uint8_t kFloatGuid[16] = {0x03, 0, 0, 0,    0, 0,    0x10, 0,
+                                         0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
 
 // An extensible "fmt " body of 40 bytes, stereo 96000 in 24-bit containers
 // with 20 valid bits (which the reader leaves aside) and a channel mask.
@@ -200,8 +217,8 @@ Bytes Ds64(std::uint64_t riffSize, std::uint64_t dataSize) {
 }
 
 const Bytes kTwoFrames = {1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0};  // stereo
-const Bytes kListInfo = {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T', 14, 0, 0, 0, 'L', 'a', 'v', 'f',
-                         '5', '9', '.', '2', '7', '.', '1', '0', '0', 0};  // 26 bytes
+const Bytes kListInfo = {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T', 14,  0,   0,   0, 'L', 'a',
+                         'v', 'f', '5', '9', '.', '2', '7', '.', '1', '0', '0', 0};  // 26 bytes
 constexpr std::int64_t kSixGigabytes = 6000000000;
 constexpr std::uint32_t kMark = 0xFFFFFFFFu;
 
@@ -211,7 +228,7 @@ struct LayoutCase {
   HeaderVerdict verdict;
   std::int64_t sampleCount = 0;  // Length shown; the rest is stereo 96000 24-bit
   std::int64_t dataOffset = 0;
-  std::int64_t fileSize = 0;     // when larger than `file`: zeros up to it
+  std::int64_t fileSize = 0;  // when larger than `file`: zeros up to it
 };
 
 void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.label; }
@@ -246,125 +263,178 @@ TEST_P(LayoutTest, ShowsTheRecordingOrTheFirstTestsBox) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, LayoutTest,
-    ::testing::Values(
-        LayoutCase{"fmt of 18 bytes",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt(2)), Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kAccepted, 2, 46},
-        LayoutCase{"fmt of 40 bytes with format 1",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt(24)), Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kAccepted, 2, 68},
-        LayoutCase{"extensible PCM, fmt of 40, and fact (sox, ffmpeg, libsndfile)",
-                   WaveFile("RIFF", {Chunk("fmt ", Extensible(kPcmGuid)), Chunk("fact", Bytes(4, 2)),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kAccepted, 2, 80},
-        LayoutCase{"RF64 extensible PCM (ffmpeg -rf64 always)",
-                   WaveFile("RF64", {Chunk("ds64", Ds64(80 - 8 + 12 + 24, 12)), Chunk("fmt ", Extensible(kPcmGuid)),
-                                     Chunk("data", kTwoFrames, kMark)}),
-                   HeaderVerdict::kAccepted, 2, 104},
-        LayoutCase{"extensible floating point",
-                   WaveFile("RIFF", {Chunk("fmt ", Extensible(kFloatGuid)), Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotPcm},
-        LayoutCase{"extensible PCM whose extension is 20 bytes",
-                   WaveFile("RIFF", {Chunk("fmt ", Extensible(kPcmGuid, 20)), Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotPcm},
-        LayoutCase{"extensible PCM cut after its extension size",
-                   WaveFile("RIFF", {Chunk("fmt ", [] { Bytes b = Extensible(kPcmGuid); b.resize(30); return b; }()),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotPcm},
-        LayoutCase{"extensible PCM with 257 channels",
-                   WaveFile("RIFF", {Chunk("fmt ", Extensible(kPcmGuid, 22, 257)), Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotMonoStereo},
-        LayoutCase{"LIST between fmt and data (ffmpeg)",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kAccepted, 2, 78},
-        LayoutCase{"canonical with data size FFFFFFFF (a writer into a pipe): to the end",
-                   [] { Bytes f = CanonicalHeader(2, 96000, kMark); f.insert(f.end(), kTwoFrames.begin(), kTwoFrames.end()); return f; }(),
-                   HeaderVerdict::kAccepted, 2, 44},
-        LayoutCase{"RIFX with walked chunks (big-endian samples)",
-                   WaveFile("RIFX", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo), Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotWave},
-        LayoutCase{"fact between fmt and data",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("fact", Bytes(4, 2)),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kAccepted, 2, 56},
-        LayoutCase{"bext first (broadcast wave)",
-                   WaveFile("RIFF", {Chunk("bext", Bytes(602, 'b')), Chunk("fmt ", Fmt()),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kAccepted, 2, 654},
-        LayoutCase{"JUNK first",
-                   WaveFile("RIFF", {Chunk("JUNK", Bytes(28, 0)), Chunk("fmt ", Fmt()),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kAccepted, 2, 80},
-        LayoutCase{"odd-sized chunk with its pad byte",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("iXML", Bytes(5, 'x')),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kAccepted, 2, 58},
-        LayoutCase{"odd-sized chunk without its pad byte",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), WithoutPadByte(Chunk("iXML", Bytes(5, 'x'))),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotWave},
-        LayoutCase{"data before fmt",
-                   WaveFile("RIFF", {Chunk("data", kTwoFrames), Chunk("fmt ", Fmt())}),
-                   HeaderVerdict::kAccepted, 2, 20},
-        LayoutCase{"16-bit behind a LIST: the tests as ever",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt(0, 2, 1, 16)), Chunk("LIST", kListInfo),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNot24Bit},
-        LayoutCase{"RF64 with ds64",
-                   WaveFile("RF64", {Chunk("ds64", Ds64(80 - 8 + 12, 12)), Chunk("fmt ", Fmt()),
-                                     Chunk("data", kTwoFrames, kMark)}),
-                   HeaderVerdict::kAccepted, 2, 80},
-        LayoutCase{"BW64 of 6 GB: length from the 64-bit size",
-                   WaveFile("BW64", {Chunk("ds64", Ds64(80 - 8 + kSixGigabytes, kSixGigabytes)),
-                                     Chunk("fmt ", Fmt()), Chunk("data", Bytes{}, kMark)}),
-                   HeaderVerdict::kAccepted, 1000000000, 80, 80 + kSixGigabytes},
-        LayoutCase{"RF64 whose ds64 size runs past the end: what the file holds",
-                   WaveFile("RF64", {Chunk("ds64", Ds64(80 - 8 + kSixGigabytes, kSixGigabytes)),
-                                     Chunk("fmt ", Fmt()), Chunk("data", kTwoFrames, kMark)}),
-                   HeaderVerdict::kAccepted, 2, 80},
-        LayoutCase{"RF64 with a ds64 never filled in (ffmpeg into a pipe): to the end",
-                   WaveFile("RF64", {Chunk("ds64", Ds64(0, 0)), Chunk("fmt ", Fmt()),
-                                     Chunk("data", kTwoFrames, kMark)}),
-                   HeaderVerdict::kAccepted, 2, 80},
-        LayoutCase{"RIFF data size FFFFFFFF (ffmpeg into a pipe): to the end",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo),
-                                     Chunk("data", kTwoFrames, kMark)}),
-                   HeaderVerdict::kAccepted, 2, 78},
-        LayoutCase{"walked data longer than the file (a cut copy): what it holds",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt(2)), Chunk("data", kTwoFrames, 600)}),
-                   HeaderVerdict::kAccepted, 2, 46},
-        LayoutCase{"canonical data longer than the file (a cut copy): what it holds",
-                   [] { Bytes f = CanonicalHeader(2, 96000, 600); f.insert(f.end(), kTwoFrames.begin(), kTwoFrames.end()); return f; }(),
-                   HeaderVerdict::kAccepted, 2, 44},
-        LayoutCase{"a cut copy ending inside its third frame: 15 bytes, 2.5 frames, to the even 2",
-                   [] { Bytes f = CanonicalHeader(2, 96000, 600); f.resize(44 + 15, 7); return f; }(),
-                   HeaderVerdict::kAccepted, 2, 44},
-        LayoutCase{"extensible PCM whose 32 valid bits pass its 24-bit container",
-                   WaveFile("RIFF", {Chunk("fmt ", [] { Bytes b = Extensible(kPcmGuid); PutLe(b, 18, 32, 2); return b; }()),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNot24Bit},
-        LayoutCase{"chunk running past the end before data",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo, 100),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotWave},
-        LayoutCase{"chunk size near 2^32 before fmt",
-                   WaveFile("RIFF", {Chunk("JUNK", Bytes(28, 0), 0xFFFFFFFE), Chunk("fmt ", Fmt()),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotWave},
-        LayoutCase{"data first, running past the end: no fmt after it",
-                   WaveFile("RIFF", {Chunk("data", kTwoFrames, 600), Chunk("fmt ", Fmt())}),
-                   HeaderVerdict::kNotWave},
-        LayoutCase{"no data chunk",
-                   WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo)}),
-                   HeaderVerdict::kNotWave},
-        LayoutCase{"no fmt chunk",
-                   WaveFile("RIFF", {Chunk("LIST", kListInfo), Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotWave},
-        LayoutCase{"fmt of 14 bytes",
-                   WaveFile("RIFF", {Chunk("fmt ", [] { Bytes b = Fmt(); b.resize(14); return b; }()),
-                                     Chunk("data", kTwoFrames)}),
-                   HeaderVerdict::kNotWave}));
+    ::testing::Values(LayoutCase{"fmt of 18 bytes",
+                                 WaveFile("RIFF",
+                                          {Chunk("fmt ", Fmt(2)), Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kAccepted, 2, 46},
+                      LayoutCase{
+                          "fmt of 40 bytes with format 1",
+                          WaveFile("RIFF", {Chunk("fmt ", Fmt(24)), Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kAccepted, 2, 68},
+                      LayoutCase{
+                          "extensible PCM, fmt of 40, and fact (sox, ffmpeg, libsndfile)",
+                          WaveFile("RIFF", {Chunk("fmt ", Extensible(kPcmGuid)),
+                                            Chunk("fact", Bytes(4, 2)), Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kAccepted, 2, 80},
+                      LayoutCase{"RF64 extensible PCM (ffmpeg -rf64 always)",
+                                 WaveFile("RF64", {Chunk("ds64", Ds64(80 - 8 + 12 + 24, 12)),
+                                                   Chunk("fmt ", Extensible(kPcmGuid)),
+                                                   Chunk("data", kTwoFrames, kMark)}),
+                                 HeaderVerdict::kAccepted, 2, 104},
+                      LayoutCase{"extensible floating point",
+                                 WaveFile("RIFF", {Chunk("fmt ", Extensible(kFloatGuid)),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kNotPcm},
+                      LayoutCase{"extensible PCM whose extension is 20 bytes",
+                                 WaveFile("RIFF", {Chunk("fmt ", Extensible(kPcmGuid, 20)),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kNotPcm},
+                      LayoutCase{"extensible PCM cut after its extension size",
+                                 WaveFile("RIFF", {Chunk("fmt ",
+                                                         [] {
+                                                           Bytes b = Extensible(kPcmGuid);
+                                                           b.resize(30);
+                                                           return b;
+                                                         }()),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kNotPcm},
+                      LayoutCase{"extensible PCM with 257 channels",
+                                 WaveFile("RIFF", {Chunk("fmt ", Extensible(kPcmGuid, 22, 257)),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kNotMonoStereo},
+                      LayoutCase{"LIST between fmt and data (ffmpeg)",
+                                 WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kAccepted, 2, 78},
+                      LayoutCase{
+                          "canonical with data size FFFFFFFF (a writer into a pipe): to the end",
+                          [] {
+                            Bytes f = CanonicalHeader(2, 96000, kMark);
+                            f.insert(f.end(), kTwoFrames.begin(), kTwoFrames.end());
+                            return f;
+                          }(),
+                          HeaderVerdict::kAccepted, 2, 44},
+                      LayoutCase{"RIFX with walked chunks (big-endian samples)",
+                                 WaveFile("RIFX", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kNotWave},
+                      LayoutCase{"fact between fmt and data",
+                                 WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("fact", Bytes(4, 2)),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kAccepted, 2, 56},
+                      LayoutCase{
+                          "bext first (broadcast wave)",
+                          WaveFile("RIFF", {Chunk("bext", Bytes(602, 'b')), Chunk("fmt ", Fmt()),
+                                            Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kAccepted, 2, 654},
+                      LayoutCase{
+                          "JUNK first",
+                          WaveFile("RIFF", {Chunk("JUNK", Bytes(28, 0)), Chunk("fmt ", Fmt()),
+                                            Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kAccepted, 2, 80},
+                      LayoutCase{
+                          "odd-sized chunk with its pad byte",
+                          WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("iXML", Bytes(5, 'x')),
+                                            Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kAccepted, 2, 58},
+                      LayoutCase{"odd-sized chunk without its pad byte",
+                                 WaveFile("RIFF", {Chunk("fmt ", Fmt()),
+                                                   WithoutPadByte(Chunk("iXML", Bytes(5, 'x'))),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kNotWave},
+                      LayoutCase{
+                          "data before fmt",
+                          WaveFile("RIFF", {Chunk("data", kTwoFrames), Chunk("fmt ", Fmt())}),
+                          HeaderVerdict::kAccepted, 2, 20},
+                      LayoutCase{
+                          "16-bit behind a LIST: the tests as ever",
+                          WaveFile("RIFF", {Chunk("fmt ", Fmt(0, 2, 1, 16)),
+                                            Chunk("LIST", kListInfo), Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kNot24Bit},
+                      LayoutCase{"RF64 with ds64",
+                                 WaveFile("RF64",
+                                          {Chunk("ds64", Ds64(80 - 8 + 12, 12)),
+                                           Chunk("fmt ", Fmt()), Chunk("data", kTwoFrames, kMark)}),
+                                 HeaderVerdict::kAccepted, 2, 80},
+                      LayoutCase{
+                          "BW64 of 6 GB: length from the 64-bit size",
+                          WaveFile("BW64",
+                                   {Chunk("ds64", Ds64(80 - 8 + kSixGigabytes, kSixGigabytes)),
+                                    Chunk("fmt ", Fmt()), Chunk("data", Bytes{}, kMark)}),
+                          HeaderVerdict::kAccepted, 1000000000, 80, 80 + kSixGigabytes},
+                      LayoutCase{
+                          "RF64 whose ds64 size runs past the end: what the file holds",
+                          WaveFile("RF64",
+                                   {Chunk("ds64", Ds64(80 - 8 + kSixGigabytes, kSixGigabytes)),
+                                    Chunk("fmt ", Fmt()), Chunk("data", kTwoFrames, kMark)}),
+                          HeaderVerdict::kAccepted, 2, 80},
+                      LayoutCase{
+                          "RF64 with a ds64 never filled in (ffmpeg into a pipe): to the end",
+                          WaveFile("RF64", {Chunk("ds64", Ds64(0, 0)), Chunk("fmt ", Fmt()),
+                                            Chunk("data", kTwoFrames, kMark)}),
+                          HeaderVerdict::kAccepted, 2, 80},
+                      LayoutCase{"RIFF data size FFFFFFFF (ffmpeg into a pipe): to the end",
+                                 WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo),
+                                                   Chunk("data", kTwoFrames, kMark)}),
+                                 HeaderVerdict::kAccepted, 2, 78},
+                      LayoutCase{
+                          "walked data longer than the file (a cut copy): what it holds",
+                          WaveFile("RIFF", {Chunk("fmt ", Fmt(2)), Chunk("data", kTwoFrames, 600)}),
+                          HeaderVerdict::kAccepted, 2, 46},
+                      LayoutCase{"canonical data longer than the file (a cut copy): what it holds",
+                                 [] {
+                                   Bytes f = CanonicalHeader(2, 96000, 600);
+                                   f.insert(f.end(), kTwoFrames.begin(), kTwoFrames.end());
+                                   return f;
+                                 }(),
+                                 HeaderVerdict::kAccepted, 2, 44},
+                      LayoutCase{
+                          "a cut copy ending inside its third frame: 15 bytes, 2.5 frames, to the even 2",
+                          [] {
+                            Bytes f = CanonicalHeader(2, 96000, 600);
+                            f.resize(44 + 15, 7);
+                            return f;
+                          }(),
+                          HeaderVerdict::kAccepted, 2, 44},
+                      LayoutCase{"extensible PCM whose 32 valid bits pass its 24-bit container",
+                                 WaveFile("RIFF", {Chunk("fmt ",
+                                                         [] {
+                                                           Bytes b = Extensible(kPcmGuid);
+                                                           PutLe(b, 18, 32, 2);
+                                                           return b;
+                                                         }()),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kNot24Bit},
+                      LayoutCase{
+                          "chunk running past the end before data",
+                          WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo, 100),
+                                            Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kNotWave},
+                      LayoutCase{
+                          "chunk size near 2^32 before fmt",
+                          WaveFile("RIFF", {Chunk("JUNK", Bytes(28, 0), 0xFFFFFFFE),
+                                            Chunk("fmt ", Fmt()), Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kNotWave},
+                      LayoutCase{
+                          "data first, running past the end: no fmt after it",
+                          WaveFile("RIFF", {Chunk("data", kTwoFrames, 600), Chunk("fmt ", Fmt())}),
+                          HeaderVerdict::kNotWave},
+                      LayoutCase{"no data chunk",
+                                 WaveFile("RIFF", {Chunk("fmt ", Fmt()), Chunk("LIST", kListInfo)}),
+                                 HeaderVerdict::kNotWave},
+                      LayoutCase{
+                          "no fmt chunk",
+                          WaveFile("RIFF", {Chunk("LIST", kListInfo), Chunk("data", kTwoFrames)}),
+                          HeaderVerdict::kNotWave},
+                      LayoutCase{"fmt of 14 bytes",
+                                 WaveFile("RIFF", {Chunk("fmt ",
+                                                         [] {
+                                                           Bytes b = Fmt();
+                                                           b.resize(14);
+                                                           return b;
+                                                         }()),
+                                                   Chunk("data", kTwoFrames)}),
+                                 HeaderVerdict::kNotWave}));
 
 // ---- length and duration ----------------------------------------------------
 
@@ -376,14 +446,17 @@ struct LengthCase {
   double duration;
 };
 
-void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.dataSize << " bytes, " << c.channels << " channels"; }
+void PrintTo(const LengthCase& c, std::ostream* os) {
+  *os << c.dataSize << " bytes, " << c.channels << " channels";
+}
 
 class LengthTest : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(LengthTest, DerivesLengthAndDuration) {
   const LengthCase& c = GetParam();
   WaveFormat f;
-  ASSERT_EQ(DecodeWhole(CanonicalHeader(c.channels, c.rate, c.dataSize), f), HeaderVerdict::kAccepted);
+  ASSERT_EQ(DecodeWhole(CanonicalHeader(c.channels, c.rate, c.dataSize), f),
+            HeaderVerdict::kAccepted);
   EXPECT_EQ(f.dataSize, c.dataSize);
   EXPECT_EQ(f.sampleCount, c.sampleCount) << c.dataSize << " bytes, " << c.channels << " ch";
   EXPECT_DOUBLE_EQ(f.durationSeconds, c.duration);
@@ -391,22 +464,21 @@ TEST_P(LengthTest, DerivesLengthAndDuration) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rounding, LengthTest,
-    ::testing::Values(
-        LengthCase{9, 2, 96000, 2, 2.0 / 96000},        // 1.5 -> 2
-        LengthCase{3, 2, 96000, 0, 0.0},                // 0.5 -> 0
-        LengthCase{15, 2, 96000, 2, 2.0 / 96000},       // 2.5 -> 2
-        LengthCase{21, 2, 96000, 4, 4.0 / 96000},       // 3.5 -> 4
-        LengthCase{10, 1, 96000, 3, 3.0 / 96000},       // 3.33 -> 3
-        LengthCase{11, 1, 192000, 4, 4.0 / 192000},     // 3.67 -> 4
-        LengthCase{0, 1, 96000, 0, 0.0},
-        LengthCase{600, 2, 96000, 100, 100.0 / 96000},
-        LengthCase{1152000, 2, 96000, 192000, 2.0},
-        LengthCase{3703680, 1, 96000, 1234560, 12.86},
-        // Sizes of 2 GiB and more are positive.
-        LengthCase{0x80000000u, 1, 192000, 715827883, 715827883.0 / 192000},
-        LengthCase{0xFFFFFFFEu, 1, 96000, 1431655765, 1431655765.0 / 96000},
-        // 4294967289 / 6 = 715827881.5: a tie, to the even 715827882.
-        LengthCase{0xFFFFFFF9u, 2, 192000, 715827882, 715827882.0 / 192000}));
+    ::testing::Values(LengthCase{9, 2, 96000, 2, 2.0 / 96000},     // 1.5 -> 2
+                      LengthCase{3, 2, 96000, 0, 0.0},             // 0.5 -> 0
+                      LengthCase{15, 2, 96000, 2, 2.0 / 96000},    // 2.5 -> 2
+                      LengthCase{21, 2, 96000, 4, 4.0 / 96000},    // 3.5 -> 4
+                      LengthCase{10, 1, 96000, 3, 3.0 / 96000},    // 3.33 -> 3
+                      LengthCase{11, 1, 192000, 4, 4.0 / 192000},  // 3.67 -> 4
+                      LengthCase{0, 1, 96000, 0, 0.0},
+                      LengthCase{600, 2, 96000, 100, 100.0 / 96000},
+                      LengthCase{1152000, 2, 96000, 192000, 2.0},
+                      LengthCase{3703680, 1, 96000, 1234560, 12.86},
+                      // Sizes of 2 GiB and more are positive.
+                      LengthCase{0x80000000u, 1, 192000, 715827883, 715827883.0 / 192000},
+                      LengthCase{0xFFFFFFFEu, 1, 96000, 1431655765, 1431655765.0 / 96000},
+                      // 4294967289 / 6 = 715827881.5: a tie, to the even 715827882.
+                      LengthCase{0xFFFFFFF9u, 2, 192000, 715827882, 715827882.0 / 192000}));
 
 TEST(DecodeWaveHeader, DurationIsTheExtendedQuotientStoredOnce) {
   WaveFormat f;
@@ -447,8 +519,8 @@ TEST(ReadWaveHeader, MissingBytesOfAShortHeaderReadAsZero) {
 
 TEST(ReadWaveHeader, FileThatCannotBeOpenedIsNotAWaveFile) {
   wavetest::ScratchFolder folder;
-  for (const std::string& name : {folder / "missing.wav", std::string(), testfiles::Utf8(folder.path()),
-                                  std::string("in*.wav")}) {
+  for (const std::string& name : {folder / "missing.wav", std::string(),
+                                  testfiles::Utf8(folder.path()), std::string("in*.wav")}) {
     WaveFormat f;
     EXPECT_EQ(wavetest::ReadHeaderOf(name, f), HeaderVerdict::kNotWave) << name;
   }

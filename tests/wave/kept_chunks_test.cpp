@@ -15,7 +15,8 @@ struct LongBext {
 };
 
 bool ReadLongBext(void* context, std::int64_t offset, std::uint8_t* into, std::int64_t count) {
-  wavetest::Bytes head = wavefiles::WaveFile<wavetest::Bytes>("RIFF", {wavefiles::Chunk<wavetest::Bytes>("bext", {})});
+  wavetest::Bytes head =
+      wavefiles::WaveFile<wavetest::Bytes>("RIFF", {wavefiles::Chunk<wavetest::Bytes>("bext", {})});
   wavetest::PutLe(head, 16, static_cast<const LongBext*>(context)->size, 4);
   for (std::int64_t i = 0; i < count; ++i) {
     const auto at = static_cast<std::size_t>(offset + i);
@@ -30,7 +31,8 @@ bool ReadLongBext(void* context, std::int64_t offset, std::uint8_t* into, std::i
 TEST(CountKeptChunks, BextNear4GiBGetsTheLineOnlyWhileItsSizeFits) {
   const std::string line = CodingHistoryLine(wavetest::Format(2, 192000), 'E');
   const std::int64_t most = 0xFFFFFFFF;
-  const std::int64_t withLine = most - 2 - static_cast<std::int64_t>(line.size());  // CR LF, then the line
+  const std::int64_t withLine =
+      most - 2 - static_cast<std::int64_t>(line.size());  // CR LF, then the line
   for (const std::int64_t size : {withLine, withLine + 1, most - 1}) {
     LongBext bext{static_cast<std::uint32_t>(size)};
     const WaveSource source{ReadLongBext, &bext, 20 + size + size % 2};

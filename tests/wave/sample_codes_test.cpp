@@ -59,7 +59,8 @@ TEST_P(ConvertSampleTest, GivesCode) {
   DitherGenerator after = placed.generator;
   DrawDither(after);
   DrawDither(after);
-  EXPECT_EQ(ConvertSample(c.y, placed.generator), c.code) << c.label << ", dither " << placed.dither;
+  EXPECT_EQ(ConvertSample(c.y, placed.generator), c.code)
+      << c.label << ", dither " << placed.dither;
   EXPECT_EQ(placed.generator.state, after.state) << "two draws per sample";
 }
 
@@ -92,8 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
         ConvertCase{"1e300", 1e300, -1.0L, 1.0L, 8388607},
         ConvertCase{"-DBL_MAX", -DBL_MAX, -1.0L, 1.0L, -8388608},
         ConvertCase{"+inf", kInf, -1.0L, 1.0L, 8388607},
-        ConvertCase{"-inf", -kInf, -1.0L, 1.0L, -8388608},
-        ConvertCase{"NaN", kNaN, -1.0L, 1.0L, 0},
+        ConvertCase{"-inf", -kInf, -1.0L, 1.0L, -8388608}, ConvertCase{"NaN", kNaN, -1.0L, 1.0L, 0},
         ConvertCase{"negative zero", -0.0, -0.45L, 0.45L, 0},
         ConvertCase{"tiny negative raised to 2^24", -1e-300, -0.45L, 0.45L, 0}));
 
@@ -159,10 +159,18 @@ TEST(ConvertSample, InRangeValuesKeepTheWrappingProceduresCodes) {
   for (int i = 0; i < 200000; ++i) {
     double y;
     switch (i % 4) {
-      case 0: y = wide(random); break;
-      case 1: y = narrow(random); break;
-      case 2: y = std::ldexp(narrow(random), tinyExponent(random)); break;
-      default: y = std::round(wide(random)) + 0.5; break;
+      case 0:
+        y = wide(random);
+        break;
+      case 1:
+        y = narrow(random);
+        break;
+      case 2:
+        y = std::ldexp(narrow(random), tinyExponent(random));
+        break;
+      default:
+        y = std::round(wide(random)) + 0.5;
+        break;
     }
     const std::int32_t expected = WrappingConversion(y, state);
     if (ConvertSample(y, g) != expected) ++mismatches;

@@ -65,8 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
         BoxCase{"chunks that lead nowhere", [](Bytes& h) { PutText(h, 36, "LIST"); },
                 " This is not a Wave file", "          ERROR"},
         // 30 bytes: everything up to the byte rate; bits per sample reads 0.
-        BoxCase{"30-byte header", [](Bytes& h) { h.resize(30); },
-                "This is not a 24-bit Wave file", "             ERROR"}));
+        BoxCase{"30-byte header", [](Bytes& h) { h.resize(30); }, "This is not a 24-bit Wave file",
+                "             ERROR"}));
 
 TEST(ShowHeaderRefusal, AnAcceptedHeaderShowsNothing) {
   StartHeadlessConsole("");
@@ -132,35 +132,50 @@ TEST_P(FileDataTest, DrawsTheBlockCellByCell) {
 INSTANTIATE_TEST_SUITE_P(
     Blocks, FileDataTest,
     ::testing::Values(
-        FileDataCase{"short stereo", 2, 96000, 100, 100.0 / 96000,
-                     {"                 Channels     2 ",
-                      "                 Sample rate  96000 Hz",
-                      "                 Resolution   24 bits",
-                      "                 Length       100 samples",
-                      "                 Duration     0 seconds"}},
-        FileDataCase{"mono 12.86 s", 1, 96000, 1234560, 12.86,
-                     {"                 Channels     1 ",
-                      "                 Sample rate  96000 Hz",
+        FileDataCase{
+            "short stereo",
+            2,
+            96000,
+            100,
+            100.0 / 96000,
+            {"                 Channels     2 ", "                 Sample rate  96000 Hz",
+             "                 Resolution   24 bits", "                 Length       100 samples",
+             "                 Duration     0 seconds"}},
+        FileDataCase{"mono 12.86 s",
+                     1,
+                     96000,
+                     1234560,
+                     12.86,
+                     {"                 Channels     1 ", "                 Sample rate  96000 Hz",
                       "                 Resolution   24 bits",
                       "                 Length       1234560 samples",
                       "                 Duration     12.86 seconds"}},
-        FileDataCase{"half a second", 2, 192000, 96000, 0.5,
-                     {"                 Channels     2 ",
-                      "                 Sample rate  192000 Hz",
-                      "                 Resolution   24 bits",
-                      "                 Length       96000 samples",
-                      "                 Duration     .5 seconds"}},
-        FileDataCase{"over 2 GiB of data", 1, 192000, 715827883, 715827883.0 / 192000,
-                     {"                 Channels     1 ",
-                      "                 Sample rate  192000 Hz",
+        FileDataCase{
+            "half a second",
+            2,
+            192000,
+            96000,
+            0.5,
+            {"                 Channels     2 ", "                 Sample rate  192000 Hz",
+             "                 Resolution   24 bits", "                 Length       96000 samples",
+             "                 Duration     .5 seconds"}},
+        FileDataCase{"over 2 GiB of data",
+                     1,
+                     192000,
+                     715827883,
+                     715827883.0 / 192000,
+                     {"                 Channels     1 ", "                 Sample rate  192000 Hz",
                       "                 Resolution   24 bits",
                       "                 Length       715827883 samples",
                       "                 Duration     3728.27 seconds"}},
-        FileDataCase{"duration rounded half-way", 1, 96000, 12000, 0.125,
-                     {"                 Channels     1 ",
-                      "                 Sample rate  96000 Hz",
-                      "                 Resolution   24 bits",
-                      "                 Length       12000 samples",
-                      "                 Duration     .12 seconds"}}));
+        FileDataCase{
+            "duration rounded half-way",
+            1,
+            96000,
+            12000,
+            0.125,
+            {"                 Channels     1 ", "                 Sample rate  96000 Hz",
+             "                 Resolution   24 bits", "                 Length       12000 samples",
+             "                 Duration     .12 seconds"}}));
 
 }  // namespace

@@ -19,8 +19,8 @@ using testfiles::ScratchFolder;
 using testfiles::WriteBytes;
 
 inline void PutLe(Bytes& bytes, std::size_t offset, std::uint64_t value, int width) {
-  for (int i = 0; i < width; ++i) bytes[offset + static_cast<std::size_t>(i)] =
-      static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < width; ++i)
+    bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 inline void PutText(Bytes& bytes, std::size_t offset, const char* text) {
@@ -31,7 +31,6 @@ inline void PutText(Bytes& bytes, std::size_t offset, const char* text) {
 inline Bytes CanonicalHeader(int channels, int rate, std::uint32_t dataSize) {
   return wavefiles::CanonicalHeader<Bytes>(channels, rate, dataSize);
 }
-
 
 // The conversion with wrap-around, step by step, with its own generator: what
 // every in-range value must still give.
@@ -46,7 +45,8 @@ inline std::int32_t WrappingConversion(double y, std::uint32_t& state) {
   v = v - 1.0L;
   const long long whole = std::llrint(v);
   const std::uint32_t low = static_cast<std::uint32_t>(whole) & 0xFFFFFFu;
-  return low >= 0x800000u ? static_cast<std::int32_t>(low) - 16777216 : static_cast<std::int32_t>(low);
+  return low >= 0x800000u ? static_cast<std::int32_t>(low) - 16777216
+                          : static_cast<std::int32_t>(low);
 }
 
 // A 24-bit PCM format of `channels` at `rate`, its fields consistent.
