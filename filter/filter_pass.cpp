@@ -10,11 +10,12 @@
 // end of the data are zeros, and frames from N on are zeros whatever the
 // file holds, as the reference reads them. A read that does not give every
 // byte the data held when the header was read ends the pass: the file has
-// changed, and no block is computed from anything but the recording. So every output frame is
-// computed from the same values by the same procedure (FilterInterleavedChunk: the rounded fast
-// value where its code is settled, otherwise the exact value through the exact conversion; see
-// fast_convolution.cpp) wherever the block and chunk boundaries fall and whichever thread computes
-// it. The bytes are appended in frame order.
+// changed, and no block is computed from anything but the recording. So
+// every output frame is computed from the same values by the same procedure
+// (FilterInterleavedChunk: the rounded fast value where its code is settled,
+// otherwise the exact value through the exact conversion; see
+// fast_convolution.cpp) wherever the block and chunk boundaries fall and
+// whichever thread computes it. The bytes are appended in frame order.
 //
 // The block size. Measured with bench/job_breakdown (one minute of stereo at
 // 192000 samples per second, filter E, the input in the page cache, a new

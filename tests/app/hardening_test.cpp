@@ -600,8 +600,9 @@ TEST_P(TerminalSignals, WhileALineIsTyped) {
 
 TEST_P(TerminalSignals, WhileTheJobComputes) {
   // 50 million frames, a few of them sound and the rest silence held in a
-  // sparse file: seconds of loading and convolving. The program is stopped as soon as a computing
-  // status line shows, then sent the signal, then let go.
+  // sparse file: seconds of loading and convolving. The program is stopped
+  // as soon as a computing status line shows, then sent the signal, then let
+  // go.
   apptest::WriteFileOfSize(work_ / "in.wav", MakeWave(1, 192000, {1, 2, 3}, 150000000),
                            44u + 150000000u);
   WriteFile(work_ / "FilterD.dat", apptest::ImpulseText({"1"}, 15, "0.01"));
